@@ -1,0 +1,1 @@
+int kestrel_placeholder = 0;

@@ -1,0 +1,29 @@
+// Text conversion between the interface's UTF-8 and the system's UTF-16, small
+// text/number conversions, and the wide-text log entries.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// UTF-8 (code page 65001) to UTF-16; ill-formed input becomes U+FFFD, a refused
+// input the empty text. A null pointer is the empty text.
+std::wstring ConvertUtf8ToWide(const char* text);
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD. A null pointer is the empty text.
+std::string ConvertWideToUtf8(const wchar_t* text);
+// towlower of every code unit, one by one.
+std::wstring ConvertToLower(std::wstring text);
+// Decimal text of value taken as a signed 32-bit number; false leaves out unchanged.
+bool ConvertDWORDToString(DWORD value, std::wstring& out);
+// "true" in any letter case is true; otherwise the leading decimal number, true when not 0.
+bool ConvertStringToBool(std::wstring text);
+// The leading decimal number (with optional sign) as an unsigned 32-bit value.
+DWORD ConvertStringToDWORD(std::wstring text);
+
+// Formats a wide message with the legacy wide conventions ("%s" is a wide string,
+// "%S" a narrow one), cuts it at 4095 code units, and logs its UTF-8 form verbatim.
+void LogWide(std::uint32_t levelWord, const wchar_t* format, ...);
+// Logs at level 2 "<function> - <description>: <system text> (0x<code>)" for the
+// calling thread's last Win32 error.
+void LogLastError(const std::wstring& functionName, const std::wstring& description);

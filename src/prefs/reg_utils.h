@@ -1,0 +1,28 @@
+// The library's only door to the registry. Reads never fail (they return the given
+// default); writes report success. Nothing is cached: each call opens the key, does
+// its one job and closes it again.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Every value of the library lives under this path, below HKEY_CURRENT_USER (the
+// user's preferences and option) or HKEY_LOCAL_MACHINE (switches, machine-wide
+// fall-back preferences; only read).
+inline constexpr wchar_t kKestrelKeyPath[] = L"Software\\Corvane\\Meridel\\Kestrel";
+
+namespace RegUtils {
+
+bool GetBOOL(HKEY root, std::wstring subKey, std::wstring valueName, bool defaultValue);
+DWORD GetDWORD(HKEY root, std::wstring subKey, std::wstring valueName, DWORD defaultValue);
+std::wstring GetString(HKEY root, std::wstring subKey, std::wstring valueName,
+                       std::wstring defaultValue, bool use64BitView);
+// Reads valueName of an open key as text (at most 260 code units); out is always set,
+// to defaultValue when the value is missing, too large or empty. Returns the query's
+// Win32 error code.
+LONG QueryString(HKEY key, std::wstring valueName, std::wstring& out, std::wstring defaultValue);
+bool SetDWORD(HKEY root, std::wstring subKey, std::wstring valueName, DWORD value);
+bool SetString(HKEY root, std::wstring subKey, std::wstring valueName, std::wstring value);
+
+}  // namespace RegUtils
