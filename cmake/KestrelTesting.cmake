@@ -22,7 +22,7 @@ endif()
 function(kestrel_add_gtest)
   cmake_parse_arguments(ARG "" "NAME;TIMEOUT" "SOURCES;LIBRARIES;ENVIRONMENT" ${ARGN})
   add_executable(${ARG_NAME} ${ARG_SOURCES})
-  target_link_libraries(${ARG_NAME} PRIVATE kestrel_internal GTest::gtest GTest::gmock
+  target_link_libraries(${ARG_NAME} PRIVATE kestrel_internal kestrel_test_support GTest::gtest GTest::gmock
                         ${ARG_LIBRARIES})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
