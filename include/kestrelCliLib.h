@@ -1,0 +1,227 @@
+/*
+ * kestrelCliLib: the capture devices (webcams, microphones) of this machine and the
+ * ones the user prefers, for a remote-desktop client that loads the library into its
+ * own process.
+ *
+ * Usage: Mmdr_Init, then any calls with the handle on any thread, then Mmdr_Uninit
+ * once. Every call answers afresh: nothing is cached between calls, each one reads the
+ * registry and asks the system for its devices again. The library starts no thread,
+ * prints nothing and never calls back.
+ *
+ * Results: every call but Mmdr_Uninit and Mmdr_GetLibVersion returns an MmdrResult.
+ * Treat any code you do not know as a failure: later versions may add codes.
+ *
+ * Texts: UTF-8 in both directions, terminated by a zero byte on input. Output texts
+ * go into fixed fields of MMDR_TEXT_FIELD_SIZE (260) bytes, see MmdrDeviceEntry.
+ *
+ * Ownership: the caller owns every buffer it passes; the library keeps no pointer
+ * after a call returns. The handle belongs to the library: the caller only passes it
+ * back and must not free or write it.
+ */
+#ifndef KESTREL_CLI_LIB_H
+#define KESTREL_CLI_LIB_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+/* The calling convention of every exported function, stated once. */
+#if defined(_WIN32)
+#define MMDR_CALL __cdecl
+#else
+#define MMDR_CALL
+#endif
+
+/* Consumers import the functions from kestrelCliLib.dll; the library itself defines
+ * MMDR_BUILDING_LIBRARY (its exports are listed in its module-definition file). */
+#if defined(MMDR_BUILDING_LIBRARY) || !defined(_WIN32)
+#define MMDR_API
+#else
+#define MMDR_API __declspec(dllimport)
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Version of the interface this header describes; Mmdr_GetLibVersion returns the
+ * version of the loaded library. */
+#define MMDR_LIB_VERSION 2
+
+/* Size of one output text field: at most 259 bytes of UTF-8 are written into it. */
+#define MMDR_TEXT_FIELD_SIZE 260
+/* Size of one Mmdr_EnumDevices entry: an id field then a name field. */
+#define MMDR_ENTRY_SIZE 520
+
+/* Result codes. No call returns 9 or 10. */
+typedef uint32_t MmdrResult;
+enum MmdrResultCode {
+  /* The call did its work. */
+  MMDR_OK = 0,
+  /* Mmdr_EnumDevices: the buffer is null or smaller than count x MMDR_ENTRY_SIZE. The
+   * count has been delivered; no byte of the buffer was written. */
+  MMDR_BUFFER_TOO_SMALL = 1,
+  /* The handle is null, not a handle of this library, or already closed. */
+  MMDR_INVALID_HANDLE = 2,
+  /* Mmdr_Init: null handleOut. Mmdr_EnumDevices: device kind not 1 or 2, or a null
+   * countOut. */
+  MMDR_INVALID_ARGUMENT = 3,
+  /* Mmdr_GetPrefDev, Mmdr_SetPrefDev: device kind not 1 or 2. */
+  MMDR_INVALID_DEVICE_KIND = 4,
+  /* Mmdr_GetPrefDev: field selector not 0 or 1. */
+  MMDR_INVALID_FIELD = 5,
+  /* Memory ran out inside the call; nothing was delivered. */
+  MMDR_OUT_OF_MEMORY = 6,
+  /* A registry write failed (Mmdr_SetPrefDev, Mmdr_SetAudioInSelectOption), the
+   * stored audio-in option is above 2 (Mmdr_GetAudioInSelectOption), or the call
+   * failed in an unexpected way. */
+  MMDR_FAILED = 7,
+  /* Mmdr_Init: mode not 1 or 2. */
+  MMDR_INVALID_MODE = 8,
+  /* No value to deliver: a null output pointer, or no preferred device present. */
+  MMDR_NO_DATA = 11
+};
+
+/* Device kinds: the kind argument of Mmdr_EnumDevices, Mmdr_GetPrefDev, Mmdr_SetPrefDev. */
+typedef int32_t MmdrDeviceKind;
+enum MmdrDeviceKindCode {
+  MMDR_DEVICE_VIDEO = 1, /* video capture devices (webcams) */
+  MMDR_DEVICE_AUDIO = 2  /* audio capture devices (microphones) */
+};
+
+/* Field selectors: the field argument of Mmdr_GetPrefDev. */
+typedef int32_t MmdrPrefField;
+enum MmdrPrefFieldCode {
+  MMDR_PREF_NAME = 0, /* the device's display name */
+  MMDR_PREF_ID = 1    /* the device's persistent id */
+};
+
+/* Modes of Mmdr_Init. The library stores the mode and behaves the same for both. */
+enum MmdrModeCode { MMDR_MODE_1 = 1, MMDR_MODE_2 = 2 };
+
+/* An open library handle; opaque to the caller. */
+typedef struct MmdrHandle MmdrHandle;
+
+/* One device as Mmdr_EnumDevices delivers it: 520 bytes, no padding.
+ *
+ * Text rule of both fields: at most 259 bytes of UTF-8 are written; a shorter text is
+ * followed by zero bytes up to byte 258; a longer text is cut after 259 bytes, by
+ * bytes, so the cut may split a multi-byte character. The last byte of a field (byte
+ * 259) is never written: fill the buffer with zeros before the call to get every
+ * field terminated.
+ *
+ * id: the device's persistent identifier (device path of a webcam, endpoint id or
+ * DirectSound interface text of a microphone); empty when the system gave none.
+ * name: the display name; two devices may carry the same one. */
+typedef struct MmdrDeviceEntry {
+  char id[MMDR_TEXT_FIELD_SIZE];
+  char name[MMDR_TEXT_FIELD_SIZE];
+} MmdrDeviceEntry;
+
+/* Opens a handle. mode: 1 or 2. On MMDR_OK *handleOut holds the new handle; on any
+ * other code *handleOut is unchanged.
+ * Checks in order: handleOut null (MMDR_INVALID_ARGUMENT); mode (MMDR_INVALID_MODE);
+ * allocation (MMDR_OUT_OF_MEMORY). */
+MMDR_API MmdrResult MMDR_CALL Mmdr_Init(int32_t mode, MmdrHandle** handleOut);
+
+/* Closes a handle. Call it once per handle, after every other call on that handle has
+ * returned; the handle must not be used afterwards. A null or invalid handle is
+ * ignored (there is no result to report it). */
+MMDR_API void MMDR_CALL Mmdr_Uninit(MmdrHandle* handle);
+
+/* MMDR_OK for an open handle of this library, MMDR_INVALID_HANDLE otherwise. */
+MMDR_API MmdrResult MMDR_CALL Mmdr_IsValid(MmdrHandle* handle);
+
+/* The interface version of the loaded library (MMDR_LIB_VERSION of its build). Needs
+ * no handle; may be called at any time. */
+MMDR_API uint32_t MMDR_CALL Mmdr_GetLibVersion(void);
+
+/* Whether the administrator left the feature on: on MMDR_OK *enabledOut is 1
+ * (enabled) or 0 (switched off machine-wide).
+ * Checks in order: handle (MMDR_INVALID_HANDLE); enabledOut null (MMDR_NO_DATA). */
+MMDR_API MmdrResult MMDR_CALL Mmdr_IsEnabled(MmdrHandle* handle, uint8_t* enabledOut);
+
+/* Lists the devices of one kind present now, in the system's order, as an array of
+ * MmdrDeviceEntry in buffer (bufferSize bytes).
+ * Two-call pattern: call with a null buffer to learn the count (MMDR_BUFFER_TOO_SMALL
+ * with *countOut set), then with count x MMDR_ENTRY_SIZE bytes. Devices may arrive in
+ * between: a second MMDR_BUFFER_TOO_SMALL means "retry with the new count".
+ * Checks in order: kind (MMDR_INVALID_ARGUMENT); handle (MMDR_INVALID_HANDLE);
+ * countOut null (MMDR_INVALID_ARGUMENT). Then *countOut receives the count, on every
+ * later path. No device: MMDR_OK, buffer untouched (it may be null). Buffer null or
+ * too small: MMDR_BUFFER_TOO_SMALL, buffer untouched. Otherwise the first count x
+ * MMDR_ENTRY_SIZE bytes are written and MMDR_OK returned; bytes after them keep their
+ * values. A failed system enumeration shows as fewer devices, not as a failure. */
+MMDR_API MmdrResult MMDR_CALL Mmdr_EnumDevices(MmdrHandle* handle, MmdrDeviceKind kind,
+                                               uint32_t bufferSize, void* buffer,
+                                               uint32_t* countOut);
+
+/* The preferred device of a kind, as present now: its display name (MMDR_PREF_NAME)
+ * or id (MMDR_PREF_ID), written into textOut (MMDR_TEXT_FIELD_SIZE bytes) by the text
+ * rule of MmdrDeviceEntry (byte 259 is never written). The stored preference picks a
+ * present device by exact id, else by an id containing the stored one, else by exact
+ * name; the text delivered is that device's current one.
+ * Checks in order: handle (MMDR_INVALID_HANDLE); textOut null (MMDR_NO_DATA); kind
+ * (MMDR_INVALID_DEVICE_KIND); field (MMDR_INVALID_FIELD). MMDR_NO_DATA also when no
+ * preference is stored, no stored device is present, or its text is empty; textOut is
+ * then untouched. */
+MMDR_API MmdrResult MMDR_CALL Mmdr_GetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind,
+                                              MmdrPrefField field, char* textOut);
+
+/* Stores the current user's preferred device of a kind: its id and display name
+ * (UTF-8; null stands for the empty text). An empty stored text lets the machine-wide
+ * preference apply again. A microphone's name is stored only with a non-empty id:
+ * setting a microphone with a null or empty id clears both texts.
+ * Checks in order: handle (MMDR_INVALID_HANDLE); kind (MMDR_INVALID_DEVICE_KIND).
+ * MMDR_FAILED when a registry write failed; the id is written first, and a stored id
+ * stays stored when the name write fails. */
+MMDR_API MmdrResult MMDR_CALL Mmdr_SetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind,
+                                              const char* id, const char* name);
+
+/* The current user's audio-in selection option (0 when none is stored). Valid values
+ * are 0, 1 and 2.
+ * Checks in order: handle (MMDR_INVALID_HANDLE); optionOut null (MMDR_NO_DATA). Then
+ * *optionOut receives the stored number whatever it is, and the result is MMDR_OK
+ * when it is 2 or less, MMDR_FAILED when it is above. */
+MMDR_API MmdrResult MMDR_CALL Mmdr_GetAudioInSelectOption(MmdrHandle* handle,
+                                                          uint32_t* optionOut);
+
+/* Stores the current user's audio-in selection option. Any value is stored; only
+ * Mmdr_GetAudioInSelectOption judges the range.
+ * Checks: handle (MMDR_INVALID_HANDLE); registry write (MMDR_FAILED). */
+MMDR_API MmdrResult MMDR_CALL Mmdr_SetAudioInSelectOption(MmdrHandle* handle,
+                                                          uint32_t option);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+/* The binary interface, pinned. */
+#if defined(__cplusplus)
+#define MMDR_STATIC_ASSERT(condition, message) static_assert(condition, message)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define MMDR_STATIC_ASSERT(condition, message) _Static_assert(condition, message)
+#else
+/* Before C11: a negative array size stops the build; the same declaration may repeat. */
+#define MMDR_STATIC_ASSERT(condition, message) \
+  extern char mmdr_static_assertion[(condition) ? 1 : -1]
+#endif
+
+MMDR_STATIC_ASSERT(MMDR_TEXT_FIELD_SIZE == 260, "text field is 260 bytes");
+MMDR_STATIC_ASSERT(MMDR_ENTRY_SIZE == 2 * MMDR_TEXT_FIELD_SIZE, "entry is two fields");
+MMDR_STATIC_ASSERT(sizeof(MmdrDeviceEntry) == MMDR_ENTRY_SIZE, "entry is 520 bytes");
+MMDR_STATIC_ASSERT(offsetof(MmdrDeviceEntry, id) == 0, "id field first");
+MMDR_STATIC_ASSERT(offsetof(MmdrDeviceEntry, name) == MMDR_TEXT_FIELD_SIZE,
+                   "name field right after the id field");
+MMDR_STATIC_ASSERT(sizeof(MmdrResult) == 4 && sizeof(MmdrDeviceKind) == 4 &&
+                       sizeof(MmdrPrefField) == 4,
+                   "codes are 32-bit");
+MMDR_STATIC_ASSERT(MMDR_OK == 0 && MMDR_BUFFER_TOO_SMALL == 1 && MMDR_INVALID_HANDLE == 2 &&
+                       MMDR_INVALID_ARGUMENT == 3 && MMDR_INVALID_DEVICE_KIND == 4 &&
+                       MMDR_INVALID_FIELD == 5 && MMDR_OUT_OF_MEMORY == 6 &&
+                       MMDR_FAILED == 7 && MMDR_INVALID_MODE == 8 && MMDR_NO_DATA == 11,
+                   "result code values");
+MMDR_STATIC_ASSERT(MMDR_DEVICE_VIDEO == 1 && MMDR_DEVICE_AUDIO == 2, "device kind values");
+MMDR_STATIC_ASSERT(MMDR_PREF_NAME == 0 && MMDR_PREF_ID == 1, "field selector values");
+MMDR_STATIC_ASSERT(MMDR_LIB_VERSION == 2, "interface version");
+
+#endif /* KESTREL_CLI_LIB_H */

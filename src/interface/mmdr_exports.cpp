@@ -1,0 +1,236 @@
+// The ten exported functions. They check their arguments in a fixed order, turn the
+// outcome of the library's operations into result codes, and never log: the operations
+// they call log their own failures. No exception leaves this file.
+#define MMDR_BUILDING_LIBRARY
+#include "kestrelCliLib.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "core/text_utils.h"
+#include "devices/audio_capture_win.h"
+#include "devices/device_info.h"
+#include "devices/video_input_win.h"
+#include "interface/mmdr_handle.h"
+#include "interface/mmdr_text_field.h"
+#include "prefs/user_prefs_util.h"
+
+namespace {
+
+// Runs the body of an exported call: an allocation failure becomes
+// MMDR_OUT_OF_MEMORY, any other exception MMDR_FAILED.
+template <typename Body>
+MmdrResult Guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return MMDR_OUT_OF_MEMORY;
+  } catch (...) {
+    return MMDR_FAILED;
+  }
+}
+
+bool IsDeviceKind(MmdrDeviceKind kind) {
+  return kind == MMDR_DEVICE_VIDEO || kind == MMDR_DEVICE_AUDIO;
+}
+
+std::wstring PreferredText(MmdrDeviceKind kind, MmdrPrefField field) {
+  if (kind == MMDR_DEVICE_VIDEO) {
+    return field == MMDR_PREF_ID ? UserPrefsUtil::PreferredWCamId()
+                                 : UserPrefsUtil::PreferredWCamName();
+  }
+  return field == MMDR_PREF_ID ? UserPrefsUtil::PreferredAInId()
+                               : UserPrefsUtil::PreferredAInName();
+}
+
+}  // namespace
+
+extern "C" {
+
+MmdrResult MMDR_CALL Mmdr_Init(std::int32_t mode, MmdrHandle** handleOut) {
+  return Guarded([&]() -> MmdrResult {
+    if (handleOut == nullptr) {
+      return MMDR_INVALID_ARGUMENT;
+    }
+    if (mode != MMDR_MODE_1 && mode != MMDR_MODE_2) {
+      return MMDR_INVALID_MODE;
+    }
+    MmdrHandle* handle = MmdrCreateHandle(mode);
+    if (handle == nullptr) {
+      return MMDR_OUT_OF_MEMORY;
+    }
+    try {
+      // A back end that cannot start is retried by every audio enumeration; the
+      // handle is good all the same.
+      AudioCaptureWin::Init();
+    } catch (...) {
+      MmdrReleaseHandle(handle);
+      throw;
+    }
+    *handleOut = handle;
+    return MMDR_OK;
+  });
+}
+
+void MMDR_CALL Mmdr_Uninit(MmdrHandle* handle) {
+  try {
+    if (!MmdrCheckHandle(handle)) {
+      return;
+    }
+    MmdrReleaseHandle(handle);
+    AudioCaptureWin::Uninit();
+  } catch (...) {
+    // Nothing to report to: the caller gets no result from this call.
+  }
+}
+
+MmdrResult MMDR_CALL Mmdr_IsValid(MmdrHandle* handle) {
+  return MmdrCheckHandle(handle) ? MMDR_OK : MMDR_INVALID_HANDLE;
+}
+
+std::uint32_t MMDR_CALL Mmdr_GetLibVersion(void) {
+  return MMDR_LIB_VERSION;
+}
+
+MmdrResult MMDR_CALL Mmdr_IsEnabled(MmdrHandle* handle, std::uint8_t* enabledOut) {
+  return Guarded([&]() -> MmdrResult {
+    if (!MmdrCheckHandle(handle)) {
+      return MMDR_INVALID_HANDLE;
+    }
+    if (enabledOut == nullptr) {
+      return MMDR_NO_DATA;
+    }
+    *enabledOut = UserPrefsUtil::IsFeatureEnabled() ? 1 : 0;
+    return MMDR_OK;
+  });
+}
+
+MmdrResult MMDR_CALL Mmdr_EnumDevices(MmdrHandle* handle, MmdrDeviceKind kind,
+                                      std::uint32_t bufferSize, void* buffer,
+                                      std::uint32_t* countOut) {
+  return Guarded([&]() -> MmdrResult {
+    if (!IsDeviceKind(kind)) {
+      return MMDR_INVALID_ARGUMENT;
+    }
+    if (!MmdrCheckHandle(handle)) {
+      return MMDR_INVALID_HANDLE;
+    }
+    if (countOut == nullptr) {
+      return MMDR_INVALID_ARGUMENT;
+    }
+    // A failed or partial enumeration simply yields the records the list holds.
+    DeviceInfoList devices;
+    if (kind == MMDR_DEVICE_VIDEO) {
+      VideoInputWin::EnumDevices(devices);
+    } else {
+      AudioCaptureWin::EnumCaptureDevices(devices);
+    }
+    const auto count = static_cast<std::uint32_t>(devices.size());
+    *countOut = count;
+    if (count == 0) {
+      return MMDR_OK;
+    }
+    const std::uint64_t needed = std::uint64_t{count} * MMDR_ENTRY_SIZE;
+    if (buffer == nullptr || needed > bufferSize) {
+      return MMDR_BUFFER_TOO_SMALL;
+    }
+    // Convert everything first, so that running out of memory leaves the buffer as it was.
+    std::vector<std::string> texts;
+    texts.reserve(std::size_t{count} * 2);
+    for (const DeviceInfo& device : devices) {
+      texts.push_back(ConvertWideToUtf8(device.id.c_str()));
+      texts.push_back(ConvertWideToUtf8(device.name.c_str()));
+    }
+    auto* entries = static_cast<MmdrDeviceEntry*>(buffer);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      CopyToTextField(texts[2 * i], entries[i].id);
+      CopyToTextField(texts[2 * i + 1], entries[i].name);
+    }
+    return MMDR_OK;
+  });
+}
+
+MmdrResult MMDR_CALL Mmdr_GetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind,
+                                     MmdrPrefField field, char* textOut) {
+  return Guarded([&]() -> MmdrResult {
+    if (!MmdrCheckHandle(handle)) {
+      return MMDR_INVALID_HANDLE;
+    }
+    if (textOut == nullptr) {
+      return MMDR_NO_DATA;
+    }
+    if (!IsDeviceKind(kind)) {
+      return MMDR_INVALID_DEVICE_KIND;
+    }
+    if (field != MMDR_PREF_NAME && field != MMDR_PREF_ID) {
+      return MMDR_INVALID_FIELD;
+    }
+    const std::wstring text = PreferredText(kind, field);
+    if (text.empty()) {
+      return MMDR_NO_DATA;
+    }
+    // Convert before touching textOut so that a failure leaves it as it was.
+    const std::string utf8 = ConvertWideToUtf8(text.c_str());
+    CopyToTextField(utf8, textOut);
+    return MMDR_OK;
+  });
+}
+
+MmdrResult MMDR_CALL Mmdr_SetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind,
+                                     const char* id, const char* name) {
+  return Guarded([&]() -> MmdrResult {
+    if (!MmdrCheckHandle(handle)) {
+      return MMDR_INVALID_HANDLE;
+    }
+    if (!IsDeviceKind(kind)) {
+      return MMDR_INVALID_DEVICE_KIND;
+    }
+    // A null text stands for the empty one.
+    std::wstring idText = ConvertUtf8ToWide(id);
+    if (kind == MMDR_DEVICE_VIDEO) {
+      if (!UserPrefsUtil::SetPreferredWCamId(std::move(idText))) {
+        return MMDR_FAILED;
+      }
+      return UserPrefsUtil::SetPreferredWCamName(ConvertUtf8ToWide(name)) ? MMDR_OK
+                                                                          : MMDR_FAILED;
+    }
+    // A microphone's name goes only with a non-empty id: without one, both clear.
+    const bool nameGoesWithId = id != nullptr && id[0] != '\0' && name != nullptr;
+    std::wstring nameText = nameGoesWithId ? ConvertUtf8ToWide(name) : std::wstring();
+    if (!UserPrefsUtil::SetPreferredAInId(std::move(idText))) {
+      return MMDR_FAILED;
+    }
+    return UserPrefsUtil::SetPreferredAInName(std::move(nameText)) ? MMDR_OK : MMDR_FAILED;
+  });
+}
+
+MmdrResult MMDR_CALL Mmdr_GetAudioInSelectOption(MmdrHandle* handle,
+                                                 std::uint32_t* optionOut) {
+  return Guarded([&]() -> MmdrResult {
+    if (!MmdrCheckHandle(handle)) {
+      return MMDR_INVALID_HANDLE;
+    }
+    if (optionOut == nullptr) {
+      return MMDR_NO_DATA;
+    }
+    // The number is delivered even when out of range, so the caller sees what is stored.
+    const std::uint32_t option = UserPrefsUtil::GetAudioInOption();
+    *optionOut = option;
+    return option <= 2 ? MMDR_OK : MMDR_FAILED;
+  });
+}
+
+MmdrResult MMDR_CALL Mmdr_SetAudioInSelectOption(MmdrHandle* handle, std::uint32_t option) {
+  return Guarded([&]() -> MmdrResult {
+    if (!MmdrCheckHandle(handle)) {
+      return MMDR_INVALID_HANDLE;
+    }
+    return UserPrefsUtil::SetAudioInOption(option) ? MMDR_OK : MMDR_FAILED;
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,16 @@
+#include "interface/mmdr_text_field.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "kestrelCliLib.h"
+
+namespace {
+constexpr std::size_t kWritableBytes = MMDR_TEXT_FIELD_SIZE - 1;
+}  // namespace
+
+void CopyToTextField(std::string_view utf8, char* field) noexcept {
+  const std::size_t copied = std::min(utf8.size(), kWritableBytes);
+  std::memcpy(field, utf8.data(), copied);
+  std::memset(field + copied, 0, kWritableBytes - copied);
+}
