@@ -1,1 +1,0 @@
-int kestrel_placeholder = 0;
