@@ -1,0 +1,74 @@
+// Audio capture devices through DirectSound, which is loaded at run time. One shared
+// DSoundLib instance holds dsound.dll and its private property object from the first
+// reference to the last. This header does not include dsound.h, so that it can sit next
+// to the DirectShow headers, whose IKsPropertySet differs from DirectSound's.
+#pragma once
+
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "core/data_buffer.h"
+#include "core/scoped_module.h"
+#include "devices/device_info.h"
+
+struct IKsPropertySet;  // DirectSound's flavour; complete only in dsound_lib.cpp
+
+// How DSoundLib reaches dsound.dll. The system loader loads it from the system
+// directory only; tests substitute their own to inject faults.
+struct DSoundModuleLoader {
+  HMODULE (*load)();  // a new reference on dsound.dll, or null with the last error set
+  FARPROC (*resolve)(HMODULE module, const char* exportName);
+};
+
+class DSoundLib {
+ public:
+  using CaptureEnumCallbackFn = BOOL(CALLBACK*)(GUID* deviceGuid, const wchar_t* description,
+                                                const wchar_t* module, void* context);
+  using CaptureEnumerateFn = HRESULT(WINAPI*)(CaptureEnumCallbackFn callback, void* context);
+
+  // Takes a reference; the first creates the instance and loads dsound.dll. A failed
+  // load leaves no instance and no reference. True when an instance exists afterwards.
+  static bool InitInstance();
+  // Drops a reference (none held: nothing); the last destroys the instance.
+  static void UninitInstance();
+  static DSoundLib* GetInstance();
+  static bool LoadDSoundLib(DSoundLib* instance);
+  static void UnloadDSoundLib(DSoundLib* instance);
+  // Runs DirectSound's capture enumeration, appending one record per described device.
+  static bool EnumCaptureDevices(DSoundLib* instance, DeviceInfoList& list);
+  // Per-device step of the enumeration; context is the instance. Always TRUE.
+  static BOOL CALLBACK CaptureEnumCallback(GUID* deviceGuid, const wchar_t* description,
+                                           const wchar_t* module, void* context);
+
+  static std::int32_t ReferenceCount();
+  // Test-only: replaces how dsound.dll is loaded and its exports resolved; null puts
+  // the system loader back. Call only while no instance exists.
+  static void SetModuleLoaderForTesting(const DSoundModuleLoader* loader);
+
+  DSoundLib(const DSoundLib&) = delete;
+  DSoundLib& operator=(const DSoundLib&) = delete;
+
+  bool loaded = false;
+  ScopedModule module;
+  Microsoft::WRL::ComPtr<IKsPropertySet> privateProps;
+  CaptureEnumerateFn captureEnumerate = nullptr;
+  DataBuffer propData;                     // scratch for descriptions; only grows
+  DeviceInfoList* targetList = nullptr;    // the list of the enumeration in progress
+
+ private:
+  DSoundLib();
+  ~DSoundLib();
+};
+
+class AudioCaptureWinDsound {
+ public:
+  // Clears list and fills it from the shared instance; false without one.
+  static bool EnumCaptureDevices(DeviceInfoList& list);
+};
+
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" in lower-case hexadecimal.
+std::wstring ConvertGuidToString(const GUID& guid);

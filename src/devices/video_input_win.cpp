@@ -1,0 +1,77 @@
+// DirectShow video input enumeration. This file includes the DirectShow headers and
+// therefore must not include dsound.h (see dsound_lib.cpp).
+#include "devices/video_input_win.h"
+
+#include <windows.h>
+#include <dshow.h>
+#include <wrl/client.h>
+
+#include "core/com_apartment.h"
+#include "core/scoped_variant.h"
+#include "log/log.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr char kEnumDevicesName[] = "VideoInputWin::EnumDevices";
+
+// A property counts as read only when it came back as a string; a BSTR may be null,
+// which is the empty string.
+bool ReadStringProperty(IPropertyBag* bag, const wchar_t* name, std::wstring& out) {
+  ScopedVariant value;
+  if (FAILED(bag->Read(name, value.Receive(), nullptr)) || value.type() != VT_BSTR) {
+    return false;
+  }
+  const BSTR text = value.get().bstrVal;
+  out.assign(text != nullptr ? text : L"", text != nullptr ? SysStringLen(text) : 0);
+  return true;
+}
+
+}  // namespace
+
+bool VideoInputWin::EnumDevices(DeviceInfoList& list) {
+  ComInit apartment;
+  std::uint32_t deviceNumber = 0;
+
+  ComPtr<ICreateDevEnum> systemEnumerator;
+  if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_ICreateDevEnum,
+                              reinterpret_cast<void**>(systemEnumerator.GetAddressOf())))) {
+    Log(kLogLevelError, "%s - Failed to create SystemEnumerator instance", kEnumDevicesName);
+    return true;
+  }
+
+  // S_FALSE means the category is empty; like any other result but S_OK it ends here.
+  ComPtr<IEnumMoniker> monikers;
+  if (systemEnumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory,
+                                              monikers.GetAddressOf(), 0) != S_OK ||
+      !monikers) {
+    return true;
+  }
+
+  ComPtr<IMoniker> moniker;
+  while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    ComPtr<IPropertyBag> bag;
+    if (!moniker ||
+        FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                      reinterpret_cast<void**>(bag.GetAddressOf()))) ||
+        !bag) {
+      continue;  // a device whose properties cannot be opened takes no number
+    }
+
+    DeviceInfo device;
+    if (!ReadStringProperty(bag.Get(), L"FriendlyName", device.name)) {
+      ++deviceNumber;  // counted, but not listed without a name
+      continue;
+    }
+    device.index = deviceNumber;
+    device.number = deviceNumber;
+    device.kind = 2;
+    // Without a readable "DevicePath" the device is listed with empty path and id.
+    if (ReadStringProperty(bag.Get(), L"DevicePath", device.path)) device.id = device.path;
+    list.push_back(device);
+    ++deviceNumber;
+  }
+  return true;
+}

@@ -1,0 +1,137 @@
+#include "devices/win_device_util.h"
+
+#include <functiondiscoverykeys_devpkey.h>
+#include <propsys.h>
+
+#include "core/com_apartment.h"
+#include "core/scoped_co_mem.h"
+#include "core/scoped_prop_variant.h"
+#include "core/text_utils.h"
+#include "log/log.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr char kEnumName[] = "WinDeviceUtil::EnumCaptureDevices";
+constexpr char kRetrieveName[] = "WinDeviceUtil::RetrievePropertyValue";
+constexpr char kGetIdName[] = "WinDeviceUtil::GetDeviceID";
+
+// Spelled out rather than taken from the SDK's libraries, which do not all define them.
+constexpr CLSID kMMDeviceEnumeratorClsid = {
+    0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
+constexpr IID kMMDeviceEnumeratorIid = {
+    0xA95664D2, 0x9614, 0x4F35, {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
+constexpr PROPERTYKEY kFriendlyNameKey = {
+    {0xA45C254E, 0xDF1C, 0x4EFD, {0x80, 0x20, 0x67, 0xD1, 0x46, 0xA8, 0x50, 0xE0}}, 14};
+constexpr PROPERTYKEY kEndpointGuidKey = {
+    {0x1DA5D803, 0xD492, 0x4EDD, {0x8C, 0x23, 0xE0, 0xC0, 0xFF, 0xEE, 0x7F, 0x0E}}, 4};
+
+}  // namespace
+
+bool WinDeviceUtil::EnumCaptureDevices(DeviceInfoList& list) {
+  list.clear();
+
+  CCoInitialize apartment;
+  if (FAILED(apartment.result())) {
+    Log(kLogLevelError, "%s - failed to call CCoInitialize, error: %x.", kEnumName,
+        static_cast<unsigned>(apartment.result()));
+    return false;
+  }
+
+  // Declared so that every return releases the collection, then the current endpoint,
+  // then the enumerator, and then leaves the apartment.
+  ComPtr<IMMDeviceEnumerator> enumerator;
+  ComPtr<IMMDevice> endpoint;
+  ComPtr<IMMDeviceCollection> collection;
+
+  HRESULT hr = CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL,
+                                kMMDeviceEnumeratorIid,
+                                reinterpret_cast<void**>(enumerator.GetAddressOf()));
+  if (FAILED(hr) || !enumerator) {
+    Log(kLogLevelError, "%s - failed to call CoCreateInstance, error: %x.", kEnumName,
+        static_cast<unsigned>(hr));
+    return false;
+  }
+  hr = enumerator->EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE, collection.GetAddressOf());
+  if (FAILED(hr) || !collection) {
+    Log(kLogLevelError, "%s - failed to call EnumAudioEndpoints, error: %x.", kEnumName,
+        static_cast<unsigned>(hr));
+    return false;
+  }
+  UINT count = 0;
+  hr = collection->GetCount(&count);
+  if (FAILED(hr)) {
+    Log(kLogLevelError, "%s - failed to call GetCount, error: %x.", kEnumName,
+        static_cast<unsigned>(hr));
+    return false;
+  }
+
+  for (UINT i = 0; i < count; ++i) {
+    const int position = static_cast<int>(i);
+    if (FAILED(collection->Item(i, endpoint.ReleaseAndGetAddressOf())) || !endpoint) {
+      Log(kLogLevelError, "%s - failed to get index: %d of device.", kEnumName, position);
+      return false;
+    }
+    std::wstring friendlyName;
+    if (!RetrievePropertyValue(endpoint, kFriendlyNameKey, friendlyName)) {
+      Log(kLogLevelError, "%s - failed to get friendly name: %d of device.", kEnumName,
+          position);
+      return false;
+    }
+    std::wstring guid;
+    if (!RetrievePropertyValue(endpoint, kEndpointGuidKey, guid)) {
+      Log(kLogLevelError, "%s - failed to get guid: %d of device.", kEnumName, position);
+      return false;
+    }
+
+    DeviceInfo device;
+    device.index = i;
+    device.number = i;
+    device.name = std::move(friendlyName);
+    device.guid = ConvertToLower(std::move(guid));
+    GetDeviceID(endpoint, device.path);  // without an id the endpoint is still listed
+    device.id = device.path;
+    list.push_back(device);
+    endpoint.Reset();
+  }
+
+  for (const DeviceInfo& device : list) {
+    LogWide(kLogLevelVerbose, L"%s - Enum Audio Capture Device: \"%s\" guid \"%s\" devId \"%s\"",
+            L"WinDeviceUtil::EnumCaptureDevices", device.name.c_str(), device.guid.c_str(),
+            device.id.c_str());
+  }
+  return true;
+}
+
+bool WinDeviceUtil::GetDeviceID(ComPtr<IMMDevice> device, std::wstring& id) {
+  ScopedCoMem<wchar_t> text;
+  if (!device || FAILED(device->GetId(text.Receive()))) {
+    Log(kLogLevelError, "%s - failed to get device ID.", kGetIdName);
+    return false;
+  }
+  id = text.get() != nullptr ? text.get() : L"";
+  return true;
+}
+
+bool WinDeviceUtil::RetrievePropertyValue(ComPtr<IMMDevice> device, const PROPERTYKEY& key,
+                                          std::wstring& value) {
+  if (!device) {
+    Log(kLogLevelError, "%s - pointer of device is NULL.", kRetrieveName);
+    return false;
+  }
+  ComPtr<IPropertyStore> store;
+  if (FAILED(device->OpenPropertyStore(STGM_READ, store.GetAddressOf())) || !store) {
+    Log(kLogLevelError, "%s - failed to open property store.", kRetrieveName);
+    return false;
+  }
+  ScopedPropVariant property;
+  if (FAILED(store->GetValue(key, property.Receive()))) {
+    Log(kLogLevelError, "%s - failed to get key value.", kRetrieveName);
+    return false;
+  }
+  // Only a wide string counts; a null one carries no text and counts as unreadable.
+  if (property.type() != VT_LPWSTR || property.get().pwszVal == nullptr) return false;
+  value = property.get().pwszVal;
+  return true;
+}
