@@ -1,0 +1,109 @@
+#include "core/text_utils.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+#include <string>
+
+#include "core/scoped_local_mem.h"
+#include "log/log.h"
+
+namespace {
+
+constexpr int kUtf8CodePage = 65001;
+// Longest message LogWide keeps, plus its terminating NUL.
+constexpr std::size_t kWideMessageCapacity = 4096;
+constexpr std::size_t kNumberTextCapacity = 260;
+
+}  // namespace
+
+std::wstring ConvertUtf8ToWide(const char* text) {
+  if (text == nullptr) return std::wstring();
+  const int length = MultiByteToWideChar(kUtf8CodePage, 0, text, -1, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring converted(static_cast<std::size_t>(length), L'\0');
+  if (MultiByteToWideChar(kUtf8CodePage, 0, text, -1, &converted[0], length) <= 0) {
+    return std::wstring();
+  }
+  converted.resize(std::wcslen(converted.c_str()));
+  return converted;
+}
+
+std::string ConvertWideToUtf8(const wchar_t* text) {
+  if (text == nullptr) return std::string();
+  const int length =
+      WideCharToMultiByte(kUtf8CodePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string converted(static_cast<std::size_t>(length), '\0');
+  if (WideCharToMultiByte(kUtf8CodePage, 0, text, -1, &converted[0], length, nullptr,
+                          nullptr) <= 0) {
+    return std::string();
+  }
+  converted.resize(std::strlen(converted.c_str()));
+  return converted;
+}
+
+std::wstring ConvertToLower(std::wstring text) {
+  for (wchar_t& unit : text) unit = static_cast<wchar_t>(towlower(unit));
+  return text;
+}
+
+bool ConvertDWORDToString(DWORD value, std::wstring& out) {
+  wchar_t digits[kNumberTextCapacity] = {};
+  // Taken as signed on purpose: callers expect 4294967295 to read "-1".
+  if (_itow_s(static_cast<int>(value), digits, kNumberTextCapacity, 10) != 0) return false;
+  out = digits;
+  return true;
+}
+
+bool ConvertStringToBool(std::wstring text) {
+  if (text.empty()) return false;
+  if (_wcsicmp(text.c_str(), L"true") == 0) return true;
+  return _wtoi(text.c_str()) != 0;
+}
+
+DWORD ConvertStringToDWORD(std::wstring text) {
+  return static_cast<DWORD>(_wtoi(text.c_str()));
+}
+
+void LogWide(std::uint32_t levelWord, const wchar_t* format, ...) {
+  const DWORD lastError = GetLastError();
+  wchar_t message[kWideMessageCapacity] = {};
+  if (format != nullptr) {
+    va_list args;
+    va_start(args, format);
+    // The runtime's own bounded formatter, not MinGW's C99 replacement: only it reads
+    // "%s" in a wide format as a wide string and "%S" as a narrow one. One unit less
+    // than the buffer is offered, so a cut message keeps the zero that ends it.
+#if defined(_MSC_VER)
+#pragma warning(suppress : 4996)
+#endif
+    _vsnwprintf(message, kWideMessageCapacity - 1, format, args);
+    va_end(args);
+  }
+  const std::string text = ConvertWideToUtf8(message);
+  // The finished message travels as an argument, so a "%" from a device name is
+  // never taken for a directive.
+  Log(levelWord, "%s", text.c_str());
+  SetLastError(lastError);
+}
+
+void LogLastError(const std::wstring& functionName, const std::wstring& description) {
+  const DWORD errorCode = GetLastError();
+  ScopedLocalMem<wchar_t> systemText;
+  // Inserts are left as they are: some system texts hold "%1" placeholders, and with
+  // no arguments to fill them FormatMessageW would read arguments that do not exist.
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, errorCode,
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(systemText.Receive()),
+      0, nullptr);
+  const wchar_t* text = length != 0 && systemText.get() != nullptr ? systemText.get() : L"";
+  LogWide(kLogLevelError, L"%s - %s: %s (0x%x)", functionName.c_str(), description.c_str(),
+          text, errorCode);
+  SetLastError(errorCode);
+}
