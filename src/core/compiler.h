@@ -5,6 +5,7 @@
 // Under MinGW the attribute names the formatter that the printf family really uses
 // there (MinGW's own C99 one unless the ANSI-stdio switch is off).
 #if defined(__MINGW32__)
+#include <stdio.h>  // defines __MINGW_PRINTF_FORMAT
 #define KESTREL_PRINTF_FORMAT(formatIndex, firstArg) \
   __attribute__((format(__MINGW_PRINTF_FORMAT, formatIndex, firstArg)))
 #elif defined(__GNUC__)

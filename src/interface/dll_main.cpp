@@ -3,6 +3,14 @@
 // initialisation before this runs and torn down after it, so DllMain itself does no work.
 #include <windows.h>
 
+#include "log/log_cleaner.h"
+
+namespace {
+// Destroyed at unload, which runs LogCleaner::Stop. The log state it logs to is
+// constant-initialised, so it is still intact then.
+LogCleaner g_logCleaner;
+}  // namespace
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD /*reason*/, LPVOID /*reserved*/) {
   return TRUE;
 }

@@ -1,0 +1,234 @@
+// The log facility: filtering, formatting, the newline rule, masking, the lock and the
+// sinks. Portable: the platform is reached only through log_base.h and log_platform.h.
+#include "log/log.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "log/log_base.h"
+#include "log/log_platform.h"
+#include "log/log_record.h"
+#include "log/log_ring.h"
+#include "log/log_state.h"
+
+const LogLevelInfo kLogLevelInfo[kLogLevelRowCount] = {
+    {0, "audit", "No"},     {1, "panic", "Cr"},     {2, "error", "Er"},
+    {3, "warning", "Wa"},   {4, "notice", "No"},    {5, "info", "In"},
+    {6, "verbose", "In"},   {7, "trivia", "In"},    {8, "debug", "Db"},
+    {9, "debug1", "Db"},    {10, "debug2", "Db"},   {11, "debug3", "Db"},
+    {12, "debug4", "Db"},   {13, "debug5", "Db"},   {14, "debug6", "Db"},
+    {15, "debug7", "Db"},   {16, "debug8", "Db"},   {17, "debug9", "Db"},
+    {18, "debug10", "Db"},  {19, "debug11", "Db"},  {20, "debug12", "Db"},
+    {21, "debug13", "Db"},  {22, "debug14", "Db"},  {23, "debug15", "Db"},
+};
+
+namespace {
+
+constexpr const char* kLibraryLockName = "logLock";
+constexpr std::uint32_t kLibraryLockRank = 0xFF000002;
+constexpr LogThresholds kLibraryDefaultThresholds = {5, -1};
+// Levels 24 to 31 have no row of their own and are recorded as "info".
+constexpr std::uint32_t kLevelRowForUnnamedLevels = 5;
+
+alignas(16) std::uint8_t g_libraryRingStorage[kLogRingCapacity];
+LogRing g_libraryRing = {g_libraryRingStorage, g_libraryRingStorage, g_libraryRingStorage, 0,
+                         kLogRingCapacity};
+
+// Constant-initialised, so it is complete before any code of the process runs and
+// other globals may log while they are built or torn down.
+LogState g_libraryState = {
+    kLibraryLockName,
+    nullptr,
+    kLibraryLockRank,
+    false,
+    0,
+    0,
+    kLibraryDefaultThresholds,
+    {},
+    g_libraryState.spareBuffer,
+    &g_libraryRing,
+    0,
+    {},
+    nullptr,
+    {},
+};
+
+struct Decision {
+  const LogThresholds* thresholds;
+  bool record;
+  bool console;
+};
+
+// Which sinks want a message; neither when the module or level is switched off.
+Decision Decide(const LogState* state, std::uint32_t levelWord) {
+  const auto level = static_cast<std::int32_t>(levelWord & kLogLevelMask);
+  if (level == 0) {
+    // Audit records always land, attributed to the default module, and never print.
+    return {&state->defaultThresholds, true, false};
+  }
+  const std::uint32_t module = levelWord >> kLogModuleShift;
+  const LogThresholds* thresholds = (module == 0 || module > kLogModuleCount)
+                                        ? &state->defaultThresholds
+                                        : &kLogModuleInfo[module - 1].thresholds;
+  return {thresholds, level <= thresholds->recordThreshold,
+          level <= thresholds->consoleThreshold};
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Replaces every "zqx", in any letter case, left to right and without overlap.
+void MaskSequence(char* text, std::size_t length) {
+  std::size_t position = 0;
+  std::size_t remaining = length;
+  while (remaining >= 3) {
+    if (LowerAscii(text[position]) == 'z' && LowerAscii(text[position + 1]) == 'q' &&
+        LowerAscii(text[position + 2]) == 'x') {
+      text[position] = text[position + 1] = text[position + 2] = '*';
+      position += 3;
+      remaining -= 3;
+    } else {
+      ++position;
+      --remaining;
+    }
+  }
+}
+
+// Formats into the first buffer, else into the spare buffer, else cuts the message.
+// Returns the text (NUL-terminated, newline not yet added) and its length; *spareTaken
+// is the spare buffer when the caller must give it back.
+char* FormatText(LogState* state, char* firstBuffer, const char* format, va_list args,
+                    std::size_t* length, char** spareTaken) {
+  *spareTaken = nullptr;
+  va_list attempt;
+  va_copy(attempt, args);
+  int result = Base_Vsnprintf(firstBuffer, kLogFirstBufferSize - 1, format, attempt);
+  va_end(attempt);
+  if (result != -1) {
+    *length = static_cast<std::size_t>(result);
+    return firstBuffer;
+  }
+  char* spare = state->spareSlot.exchange(nullptr, std::memory_order_acquire);
+  if (spare != nullptr) {
+    *spareTaken = spare;
+    va_copy(attempt, args);
+    result = Base_Vsnprintf(spare, kLogSpareBufferSize - 1, format, attempt);
+    va_end(attempt);
+    if (result != -1) {
+      *length = static_cast<std::size_t>(result);
+      return spare;
+    }
+  }
+  // The target already holds the message's first size - 1 bytes and a NUL (the
+  // formatter's overflow contract), so it is cut where it stands.
+  char* target = spare != nullptr ? spare : firstBuffer;
+  const std::size_t size = spare != nullptr ? kLogSpareBufferSize - 1 : kLogFirstBufferSize - 1;
+  *length = LogTrimUtf8(size, target);
+  return target;
+}
+
+void WriteToConsole(const char* text) {
+  if (LogPlatform_StandardErrorExists()) std::fputs(text, stderr);
+  Base_OutputDebugString(text);
+}
+
+}  // namespace
+
+LogState& LogLibraryState() { return g_libraryState; }
+
+void LogState_Init(LogState* state, LogRing* ring) {
+  state->lockName = kLibraryLockName;
+  state->lock.store(nullptr);
+  state->lockRank = kLibraryLockRank;
+  state->lockingDisabled = false;
+  state->lockCreating.store(0);
+  state->depth = 0;
+  state->defaultThresholds = kLibraryDefaultThresholds;
+  state->spareSlot.store(state->spareBuffer);
+  state->ring = ring;
+  state->writerCount = 0;
+  for (LogWriter*& writer : state->writers) writer = nullptr;
+  state->tagProvider = nullptr;
+}
+
+RecLock* LogState_ObtainLock(LogState* state) {
+  RecLock* lock = state->lock.load(std::memory_order_acquire);
+  if (lock != nullptr) return lock;
+  // Calls that arrive while this runs are dropped (LogV checks lockCreating first), which
+  // also stops a log call made from inside the lock's creation from recursing.
+  state->lockCreating.fetch_add(1, std::memory_order_acq_rel);
+  RecLock* created = RecLock_Create(state->lockName, state->lockRank);
+  RecLock* expected = nullptr;
+  if (state->lock.compare_exchange_strong(expected, created, std::memory_order_acq_rel)) {
+    lock = created;
+  } else {
+    RecLock_Destroy(created);
+    lock = expected;
+  }
+  state->lockCreating.fetch_sub(1, std::memory_order_acq_rel);
+  return lock;
+}
+
+void LogV(LogState* state, std::uint32_t levelWord, const char* format, va_list args) {
+  if (state->lockCreating.load(std::memory_order_acquire) != 0) return;
+  const Decision decision = Decide(state, levelWord);
+  if (!decision.record && !decision.console) return;
+  const std::uint32_t level = levelWord & kLogLevelMask;
+  const LogLevelInfo* levelRow =
+      &kLogLevelInfo[level < kLogLevelRowCount ? level : kLevelRowForUnnamedLevels];
+
+  char firstBuffer[kLogFirstBufferSize];
+  char* spareTaken = nullptr;
+  std::size_t length = 0;
+  char* text = FormatText(state, firstBuffer, format, args, &length, &spareTaken);
+  if (length == 0 || text[length - 1] != '\n') {
+    text[length++] = '\n';
+    text[length] = '\0';
+  }
+  if (length >= 3) MaskSequence(text, length);
+
+  const bool locking = !state->lockingDisabled;
+  RecLock* lock = nullptr;
+  bool sinksAllowed = true;
+  if (!locking) {
+    state->depth = 0;
+  } else {
+    lock = LogState_ObtainLock(state);
+    // Without a lock the sinks cannot run safely; the message is lost.
+    sinksAllowed = lock != nullptr;
+    if (sinksAllowed) {
+      RecLock_Acquire(lock);
+      ++state->depth;
+    }
+  }
+
+  if (sinksAllowed) {
+    if (decision.console) WriteToConsole(text);
+    if (decision.record) {
+      LogSink sink = LogBufferRecord;
+      // Writers are never re-entered: a nested call (from a writer or the tag
+      // provider) leaves its record in the ring for the next outermost call.
+      if (state->depth <= 1 && state->writerCount > 0) {
+        LogFlush(state, LogDispatch);
+        sink = LogDispatch;
+      }
+      LogBuildHeader(state, levelRow, decision.thresholds, length, text, sink);
+    }
+    if (locking) {
+      --state->depth;
+      RecLock_Release(lock);
+    } else {
+      state->depth = 0;
+    }
+  }
+
+  if (spareTaken != nullptr) state->spareSlot.store(spareTaken, std::memory_order_release);
+}
+
+void Log(std::uint32_t levelWord, const char* format, ...) {
+  const std::uint32_t lastError = LogPlatform_GetLastError();
+  va_list args;
+  va_start(args, format);
+  LogV(&g_libraryState, levelWord, format, args);
+  va_end(args);
+  LogPlatform_SetLastError(lastError);
+}

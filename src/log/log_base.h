@@ -1,0 +1,43 @@
+// The small base layer under the log facility: a recursive lock, a bounded formatter
+// with a fixed overflow contract, and the thread-name and debugger hooks. The Windows
+// implementation lives in log_base_win.cpp; a host build supplies log_base_posix.cpp.
+// No platform header is included here so that the log core stays portable.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+#include "core/compiler.h"
+
+struct RecLock;
+
+// A new recursive lock, or null when the system refuses one. The name and rank
+// identify the lock to diagnostics only.
+RecLock* RecLock_Create(const char* name, std::uint32_t rank);
+// Destroys a lock that no thread holds.
+void RecLock_Destroy(RecLock* lock);
+// Blocks until the calling thread holds the lock; the holder may acquire it again.
+void RecLock_Acquire(RecLock* lock);
+// Undoes one acquisition by the holding thread.
+void RecLock_Release(RecLock* lock);
+
+// Formats printf-style (C99 conversions) into buffer of size bytes. Returns the number
+// of bytes stored without the NUL when the whole message and its NUL fit; otherwise
+// returns -1 with the buffer holding the message's first size - 1 bytes and a NUL.
+// A size of 0 stores nothing and returns -1. A conversion the formatter refuses (an
+// unencodable wide character) leaves the empty text and returns 0.
+int Base_Vsnprintf(char* buffer, std::size_t size, const char* format, va_list args)
+    KESTREL_PRINTF_FORMAT(3, 0);
+// Base_Vsnprintf with variable arguments.
+int Base_Sprintf(char* buffer, std::size_t size, const char* format, ...)
+    KESTREL_PRINTF_FORMAT(3, 4);
+// Copies the NUL-terminated source into a buffer of size bytes, cutting it at size - 1
+// bytes; the result is always NUL-terminated when size is not 0.
+void Base_Strcpy(char* destination, const char* source, std::size_t size);
+// Stores the calling thread's name as UTF-8 in buffer: its first size - 1 bytes (a
+// multi-byte character may be cut) and a NUL. The empty text when the thread has no
+// name or the system cannot tell it.
+void Base_CurrentThreadName(char* buffer, std::size_t size);
+// Passes NUL-terminated UTF-8 text to an attached debugger.
+void Base_OutputDebugString(const char* text);

@@ -1,0 +1,184 @@
+// Windows implementation of the log facility's base layer.
+#include "log/log_base.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <new>
+
+struct RecLock {
+  CRITICAL_SECTION section;
+};
+
+RecLock* RecLock_Create(const char* /*name*/, std::uint32_t /*rank*/) {
+  RecLock* lock = new (std::nothrow) RecLock;
+  if (lock == nullptr) return nullptr;
+  // A critical section is recursive for its owning thread, which the log needs when a
+  // writer or tag provider logs.
+  InitializeCriticalSection(&lock->section);
+  return lock;
+}
+
+void RecLock_Destroy(RecLock* lock) {
+  if (lock == nullptr) return;
+  DeleteCriticalSection(&lock->section);
+  delete lock;
+}
+
+void RecLock_Acquire(RecLock* lock) { EnterCriticalSection(&lock->section); }
+
+void RecLock_Release(RecLock* lock) { LeaveCriticalSection(&lock->section); }
+
+int Base_Vsnprintf(char* buffer, std::size_t size, const char* format, va_list args) {
+  if (size == 0) return -1;
+  // MinGW's own C99 formatter on purpose: it agrees with the format checking that the
+  // compiler applies to our entry points (%zu, %lld) and always terminates; msvcrt's
+  // legacy one does neither. The UCRT's vsnprintf is C99 as well.
+#if defined(__MINGW32__)
+  const int needed = __mingw_vsnprintf(buffer, size, format, args);
+#else
+  const int needed = std::vsnprintf(buffer, size, format, args);
+#endif
+  if (needed < 0) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  if (static_cast<std::size_t>(needed) >= size) {
+    buffer[size - 1] = '\0';
+    return -1;
+  }
+  return needed;
+}
+
+int Base_Sprintf(char* buffer, std::size_t size, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = Base_Vsnprintf(buffer, size, format, args);
+  va_end(args);
+  return result;
+}
+
+void Base_Strcpy(char* destination, const char* source, std::size_t size) {
+  if (size == 0) return;
+  std::size_t i = 0;
+  for (; i + 1 < size && source[i] != '\0'; ++i) destination[i] = source[i];
+  destination[i] = '\0';
+}
+
+namespace {
+
+using GetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+
+// GetThreadDescription exists from Windows 10 1607 on, so it is looked up at run time.
+// The lookup is cached: it is idempotent, so racing threads store the same value.
+GetThreadDescriptionFn ThreadDescriptionFunction() {
+  static std::atomic<int> resolved{0};
+  static std::atomic<GetThreadDescriptionFn> function{nullptr};
+  if (resolved.load(std::memory_order_acquire) != 0) {
+    return function.load(std::memory_order_relaxed);
+  }
+  GetThreadDescriptionFn found = nullptr;
+  for (const wchar_t* moduleName : {L"kernel32.dll", L"kernelbase.dll"}) {
+    HMODULE module = GetModuleHandleW(moduleName);
+    if (module == nullptr) continue;
+    found = reinterpret_cast<GetThreadDescriptionFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "GetThreadDescription")));
+    if (found != nullptr) break;
+  }
+  function.store(found, std::memory_order_relaxed);
+  resolved.store(1, std::memory_order_release);
+  return found;
+}
+
+// Appends the UTF-8 bytes of one code point while room is left, cutting it if need be
+// (the caller asked for a byte-cut text). Returns false once the buffer is full.
+bool AppendUtf8(char* buffer, std::size_t capacity, std::size_t& length, std::uint32_t codePoint) {
+  char bytes[4];
+  std::size_t count;
+  if (codePoint < 0x80) {
+    bytes[0] = static_cast<char>(codePoint);
+    count = 1;
+  } else if (codePoint < 0x800) {
+    bytes[0] = static_cast<char>(0xC0 | (codePoint >> 6));
+    bytes[1] = static_cast<char>(0x80 | (codePoint & 0x3F));
+    count = 2;
+  } else if (codePoint < 0x10000) {
+    bytes[0] = static_cast<char>(0xE0 | (codePoint >> 12));
+    bytes[1] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | (codePoint & 0x3F));
+    count = 3;
+  } else {
+    bytes[0] = static_cast<char>(0xF0 | (codePoint >> 18));
+    bytes[1] = static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    bytes[3] = static_cast<char>(0x80 | (codePoint & 0x3F));
+    count = 4;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (length >= capacity) return false;
+    buffer[length++] = bytes[i];
+  }
+  return length < capacity;
+}
+
+}  // namespace
+
+void Base_CurrentThreadName(char* buffer, std::size_t size) {
+  if (size == 0) return;
+  buffer[0] = '\0';
+  GetThreadDescriptionFn getDescription = ThreadDescriptionFunction();
+  if (getDescription == nullptr) return;
+  PWSTR description = nullptr;
+  if (FAILED(getDescription(GetCurrentThread(), &description)) || description == nullptr) return;
+  // Encoded by hand rather than with WideCharToMultiByte, which refuses a buffer that is
+  // too small instead of filling it; an unpaired surrogate becomes U+FFFD.
+  const std::size_t capacity = size - 1;
+  std::size_t length = 0;
+  for (const wchar_t* p = description; *p != L'\0'; ++p) {
+    std::uint32_t unit = static_cast<std::uint16_t>(*p);
+    std::uint32_t codePoint = unit;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      const std::uint32_t next = static_cast<std::uint16_t>(p[1]);
+      if (next >= 0xDC00 && next <= 0xDFFF) {
+        codePoint = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+        ++p;
+      } else {
+        codePoint = 0xFFFD;
+      }
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      codePoint = 0xFFFD;
+    }
+    if (!AppendUtf8(buffer, capacity, length, codePoint)) break;
+  }
+  buffer[length] = '\0';
+  LocalFree(description);
+}
+
+void Base_OutputDebugString(const char* text) {
+  // The debugger takes UTF-16; convert in pieces on character boundaries so that a
+  // long message needs no heap and no large stack buffer.
+  constexpr int kChunkBytes = 255;
+  wchar_t wide[kChunkBytes + 1];
+  const char* rest = text;
+  std::size_t remaining = std::strlen(text);
+  while (remaining > 0) {
+    std::size_t take = remaining < static_cast<std::size_t>(kChunkBytes) ? remaining : kChunkBytes;
+    if (take < remaining) {
+      // Back up over continuation bytes so that no character is split between pieces.
+      std::size_t cut = take;
+      while (cut > 0 && (static_cast<unsigned char>(rest[cut]) & 0xC0) == 0x80) --cut;
+      if (cut > 0) take = cut;
+    }
+    const int converted =
+        MultiByteToWideChar(CP_UTF8, 0, rest, static_cast<int>(take), wide, kChunkBytes);
+    if (converted > 0) {
+      wide[converted] = L'\0';
+      OutputDebugStringW(wide);
+    }
+    rest += take;
+    remaining -= take;
+  }
+}

@@ -1,0 +1,150 @@
+// The record path: header building, the ring and writer sinks, and the ring's drain.
+#include "log/log_record.h"
+
+#include <cstring>
+
+#include "log/log_base.h"
+#include "log/log_ring.h"
+
+namespace {
+
+bool IsContinuationByte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+int LeadingOnes(unsigned char byte) {
+  int count = 0;
+  while (count < 8 && (byte & (0x80 >> count)) != 0) ++count;
+  return count;
+}
+
+// Index of the last byte below limit that is not a continuation byte, or 0.
+std::size_t LastCharacterStart(const char* buffer, std::size_t limit) {
+  std::size_t i = limit - 1;
+  while (i > 0 && IsContinuationByte(static_cast<unsigned char>(buffer[i]))) --i;
+  return i;
+}
+
+// True when the character starting at index start is a multi-byte one whose length
+// differs from the bytes present up to limit.
+bool IsCutCharacter(const char* buffer, std::size_t start, std::size_t limit) {
+  const auto lead = static_cast<unsigned char>(buffer[start]);
+  return (lead & 0x80) != 0 && static_cast<std::size_t>(LeadingOnes(lead)) != limit - start;
+}
+
+bool WriterTakes(const LogState* state, const LogWriter* writer, const LogRecordHeader* header) {
+  if (writer == nullptr || writer->write == nullptr || writer->maxLevel < 0) return false;
+  // Records of numbered modules passed their module's own threshold already.
+  return static_cast<std::int64_t>(header->level->level) <= writer->maxLevel ||
+         header->module != &state->defaultThresholds;
+}
+
+std::uint32_t WriterCount(const LogState* state) {
+  return state->writerCount < kLogMaxWriters ? state->writerCount
+                                             : static_cast<std::uint32_t>(kLogMaxWriters);
+}
+
+}  // namespace
+
+std::size_t LogTrimUtf8(std::size_t size, char* buffer) {
+  if (size < 2) {
+    // No room for a newline and a NUL; keep the buffer a valid empty text.
+    if (size == 1) buffer[0] = '\0';
+    return 0;
+  }
+  std::size_t end = size - 1;
+  const std::size_t lastStart = LastCharacterStart(buffer, end);
+  if (IsCutCharacter(buffer, lastStart, end)) {
+    if (lastStart == 0) {
+      buffer[0] = '\n';
+      buffer[1] = '\0';
+      return 1;
+    }
+    end = lastStart;
+  }
+  // The newline takes the place of the last whole character.
+  std::size_t newlineAt = 0;
+  if (end - 1 != 0) {
+    const std::size_t previousStart = LastCharacterStart(buffer, end - 1);
+    newlineAt = IsCutCharacter(buffer, previousStart, end - 1) ? previousStart : end - 1;
+  }
+  buffer[newlineAt] = '\n';
+  buffer[newlineAt + 1] = '\0';
+  return newlineAt + 1;
+}
+
+void LogFormatTimestampAt(LogRecordHeader* header, const LogSystemTime& time) {
+  Base_Sprintf(header->dateTime, sizeof header->dateTime, "%04d-%02d-%02dT%02d:%02d:%02d",
+               time.year, time.month, time.day, time.hour, time.minute, time.second);
+  Base_Sprintf(header->milliseconds, sizeof header->milliseconds, ".%03d", time.milliseconds);
+  header->zone[0] = 'Z';
+  header->zone[1] = '\0';
+}
+
+void LogFormatTimestamp(LogRecordHeader* header) {
+  LogSystemTime now;
+  LogPlatform_GetSystemTime(&now);
+  LogFormatTimestampAt(header, now);
+}
+
+void LogBuildHeader(LogState* state, const LogLevelInfo* level, const LogThresholds* module,
+                    std::size_t length, const char* text, LogSink sink) {
+  LogRecordHeader header;
+  std::memset(&header, 0, sizeof header);
+  header.module = module;
+  header.level = level;
+  header.continuation = 0;
+  LogFormatTimestamp(&header);
+  Base_CurrentThreadName(header.threadName, sizeof header.threadName);
+  header.threadName[sizeof header.threadName - 1] = '\0';
+  if (header.threadName[0] == '\0') {
+    Base_Strcpy(header.threadName, kLogUnknownThreadName, sizeof header.threadName);
+  }
+  if (state->tagProvider != nullptr && state->tagProvider->provide != nullptr) {
+    if (state->tagProvider->provide(state->tagProvider, sizeof header.tag, header.tag)) {
+      header.tag[sizeof header.tag - 1] = '\0';
+    }
+  }
+  sink(state, &header, length, text);
+}
+
+void LogBufferRecord(LogState* state, LogRecordHeader* header, std::size_t length,
+                     const char* text) {
+  LogRing_Push(state->ring, header, length, text);
+}
+
+void LogDispatch(LogState* state, LogRecordHeader* header, std::size_t length,
+                 const char* text) {
+  bool anyLineWriter = false;
+  for (std::uint32_t slot = 0; slot < WriterCount(state); ++slot) {
+    LogWriter* writer = state->writers[slot];
+    if (!WriterTakes(state, writer, header)) continue;
+    if (writer->wholeRecord) {
+      writer->write(writer, header, length, text);
+    } else {
+      anyLineWriter = true;
+    }
+  }
+  if (!anyLineWriter || length == 0) return;
+  std::size_t lineStart = 0;
+  while (lineStart < length) {
+    const void* newline = std::memchr(text + lineStart, '\n', length - lineStart);
+    const std::size_t lineEnd =
+        newline != nullptr ? static_cast<std::size_t>(static_cast<const char*>(newline) - text) + 1
+                           : length;
+    for (std::uint32_t slot = 0; slot < WriterCount(state); ++slot) {
+      LogWriter* writer = state->writers[slot];
+      if (!WriterTakes(state, writer, header) || writer->wholeRecord) continue;
+      writer->write(writer, header, lineEnd - lineStart, text + lineStart);
+    }
+    header->continuation = 1;
+    lineStart = lineEnd;
+  }
+}
+
+void LogFlush(LogState* state, LogSink sink) {
+  LogRecordHeader header;
+  std::size_t length = 0;
+  while (LogRing_Pop(state->ring, sizeof state->flushBuffer, &header, &length,
+                     state->flushBuffer)) {
+    sink(state, &header, length, state->flushBuffer);
+  }
+}

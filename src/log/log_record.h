@@ -1,0 +1,67 @@
+// The record path of the log facility: the fixed record header, and the two sinks that
+// take a header and its text (the ring, or the registered writers).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "log/log_platform.h"
+#include "log/log_state.h"
+
+constexpr std::size_t kLogThreadNameSize = 32;
+constexpr std::size_t kLogDateTimeSize = 40;
+constexpr std::size_t kLogMillisecondsSize = 8;
+constexpr std::size_t kLogZoneSize = 2;
+constexpr std::size_t kLogReservedSize = 12;
+constexpr const char* kLogUnknownThreadName = "*UNKNOWN*";
+
+// Copied into the ring byte for byte.
+struct LogRecordHeader {
+  const LogThresholds* module;  // the default module's pair for module 0, >314 and level 0
+  const LogLevelInfo* level;
+  std::uint8_t continuation;  // 1 on the second and later lines given to line writers
+  char threadName[kLogThreadNameSize];
+  char tag[kLogTagSize];
+  char dateTime[kLogDateTimeSize];  // "YYYY-MM-DDThh:mm:ss", UTC
+  char milliseconds[kLogMillisecondsSize];  // ".mmm"
+  char zone[kLogZoneSize];  // "Z"
+  std::uint8_t reserved[kLogReservedSize];
+};
+
+static_assert(sizeof(LogRecordHeader) == 144, "the ring stores 144-byte headers");
+static_assert(offsetof(LogRecordHeader, module) == 0, "header layout");
+static_assert(offsetof(LogRecordHeader, level) == 8, "header layout");
+static_assert(offsetof(LogRecordHeader, continuation) == 16, "header layout");
+static_assert(offsetof(LogRecordHeader, threadName) == 17, "header layout");
+static_assert(offsetof(LogRecordHeader, tag) == 49, "header layout");
+static_assert(offsetof(LogRecordHeader, dateTime) == 82, "header layout");
+static_assert(offsetof(LogRecordHeader, milliseconds) == 122, "header layout");
+static_assert(offsetof(LogRecordHeader, zone) == 130, "header layout");
+static_assert(offsetof(LogRecordHeader, reserved) == 132, "header layout");
+
+using LogSink = void (*)(LogState* state, LogRecordHeader* header, std::size_t length,
+                         const char* text);
+
+// Builds a header for the calling thread and the current time and hands it with the
+// text to sink.
+void LogBuildHeader(LogState* state, const LogLevelInfo* level, const LogThresholds* module,
+                    std::size_t length, const char* text, LogSink sink);
+// Writes the header's date-and-time, milliseconds and zone fields for the current UTC time.
+void LogFormatTimestamp(LogRecordHeader* header);
+// The same for a given time.
+void LogFormatTimestampAt(LogRecordHeader* header, const LogSystemTime& time);
+
+// Sink: appends the record to the state's ring.
+void LogBufferRecord(LogState* state, LogRecordHeader* header, std::size_t length,
+                     const char* text);
+// Sink: hands the record to the state's writers (whole-record writers once, line
+// writers line by line with continuation set after the first line).
+void LogDispatch(LogState* state, LogRecordHeader* header, std::size_t length,
+                 const char* text);
+// Drains the ring through sink, oldest record first.
+void LogFlush(LogState* state, LogSink sink);
+
+// Cuts an overflowed message (its first size - 1 bytes in buffer, buffer holding size
+// bytes) to whole UTF-8 characters and puts a newline in place of the last one kept.
+// Returns the new length, newline included; a NUL follows it.
+std::size_t LogTrimUtf8(std::size_t size, char* buffer);

@@ -1,0 +1,93 @@
+// The log facility's configuration and working state, its level and module tables, and
+// the record consumers it can hand records to. The library has one static instance
+// (LogLibraryState); tests build their own.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "log/log_base.h"
+
+struct LogRing;
+struct LogRecordHeader;
+
+constexpr std::size_t kLogFirstBufferSize = 320;
+constexpr std::size_t kLogSpareBufferSize = 32768;
+constexpr std::size_t kLogFlushBufferSize = 32768;
+constexpr std::size_t kLogMaxWriters = 10;
+constexpr std::uint32_t kLogLevelMask = 31;
+constexpr std::uint32_t kLogModuleShift = 5;
+constexpr std::uint32_t kLogLevelRowCount = 24;
+constexpr std::uint32_t kLogModuleCount = 314;
+constexpr std::size_t kLogTagSize = 33;
+
+// A message is wanted by a sink when its level is at most the sink's threshold
+// (compared signed, so -1 switches the sink off).
+struct LogThresholds {
+  std::int32_t recordThreshold;
+  std::int32_t consoleThreshold;
+};
+
+struct LogLevelInfo {
+  std::uint32_t level;
+  const char* name;
+  const char* tag;
+};
+
+struct LogModuleInfo {
+  const char* name;
+  LogThresholds thresholds;
+};
+
+// 24 rows in level order; levels 24 to 31 are recorded with row 5.
+extern const LogLevelInfo kLogLevelInfo[kLogLevelRowCount];
+// Module number n (1 to 314) is row n - 1.
+extern const LogModuleInfo kLogModuleInfo[kLogModuleCount];
+
+// A record consumer. write gets the record's text by length: a line handed to a line
+// writer (wholeRecord false) is not NUL-terminated. maxLevel limits the default
+// module's records; a negative value switches the writer off.
+struct LogWriter {
+  bool wholeRecord;
+  std::int32_t maxLevel;
+  void (*write)(LogWriter* writer, LogRecordHeader* header, std::size_t length, const char* text);
+  void* context;
+};
+
+// Fills the tag of each record header; returns true when it wrote a tag.
+struct LogTagProvider {
+  bool (*provide)(LogTagProvider* provider, std::size_t capacity, char* tag);
+  void* context;
+};
+
+struct LogState {
+  const char* lockName;
+  std::atomic<RecLock*> lock;
+  std::uint32_t lockRank;
+  bool lockingDisabled;
+  std::atomic<std::uint32_t> lockCreating;  // non-zero while some thread creates lock
+  std::uint32_t depth;                      // nesting inside the lock
+  LogThresholds defaultThresholds;
+  char spareBuffer[kLogSpareBufferSize];
+  std::atomic<char*> spareSlot;  // spareBuffer while free, null while a call holds it
+  LogRing* ring;
+  std::uint32_t writerCount;
+  LogWriter* writers[kLogMaxWriters];
+  LogTagProvider* tagProvider;
+  // Receives record texts taken out of the ring on their way to the writers; used
+  // under the lock only. Kept per state so that two states never share it.
+  char flushBuffer[kLogFlushBufferSize];
+};
+
+// The library's own state: module 0 records levels 0 to 5, nothing prints, no writer,
+// no tag provider, records go to the library's 65,536-byte ring.
+LogState& LogLibraryState();
+
+// Puts a state into its initial configuration over the given ring (for states that
+// tests build). The state must not be in use and must not own a lock.
+void LogState_Init(LogState* state, LogRing* ring);
+
+// The state's lock, created by the first caller that needs it; null when the system
+// refused to create one. Callers that hold it may read and change the ring.
+RecLock* LogState_ObtainLock(LogState* state);
