@@ -1,0 +1,170 @@
+#include "support/fake_mmdevice.h"
+
+#include <cstring>
+
+namespace kestrel_test {
+
+namespace {
+
+constexpr CLSID kMMDeviceEnumeratorClsid = {
+    0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
+constexpr PROPERTYKEY kFriendlyNameKey = {
+    {0xA45C254E, 0xDF1C, 0x4EFD, {0x80, 0x20, 0x67, 0xD1, 0x46, 0xA8, 0x50, 0xE0}}, 14};
+constexpr PROPERTYKEY kEndpointGuidKey = {
+    {0x1DA5D803, 0xD492, 0x4EDD, {0x8C, 0x23, 0xE0, 0xC0, 0xFF, 0xEE, 0x7F, 0x0E}}, 4};
+
+bool SameKey(const PROPERTYKEY& a, const PROPERTYKEY& b) {
+  return IsEqualGUID(a.fmtid, b.fmtid) && a.pid == b.pid;
+}
+
+wchar_t* CoTaskCopy(const std::wstring& text) {
+  const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  auto* copy = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
+  if (copy != nullptr) std::memcpy(copy, text.c_str(), bytes);
+  return copy;
+}
+
+}  // namespace
+
+class FakePropertyStore : public FakeComObject<IPropertyStore> {
+ public:
+  explicit FakePropertyStore(const FakeEndpointSpec& spec)
+      : FakeComObject<IPropertyStore>(IID_IPropertyStore), spec_(spec) {}
+
+  HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
+    if (value == nullptr) return E_POINTER;
+    PropVariantInit(value);
+    if (spec_.getValueFails) return E_FAIL;
+    if (SameKey(key, kFriendlyNameKey)) {
+      value->vt = VT_LPWSTR;
+      value->pwszVal = CoTaskCopy(spec_.friendlyName);
+    } else if (SameKey(key, kEndpointGuidKey)) {
+      if (spec_.guidKind == FakeEndpointSpec::Guid::String) {
+        value->vt = VT_LPWSTR;
+        value->pwszVal = CoTaskCopy(spec_.guid);
+      } else if (spec_.guidKind == FakeEndpointSpec::Guid::NotString) {
+        value->vt = VT_UI4;
+        value->ulVal = 7;
+      }  // Missing: S_OK with VT_EMPTY, as a store answers for a property it lacks
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Commit() override { return E_NOTIMPL; }
+
+ private:
+  const FakeEndpointSpec& spec_;
+};
+
+class FakeEndpoint : public FakeComObject<IMMDevice> {
+ public:
+  explicit FakeEndpoint(FakeEndpointSpec spec)
+      : FakeComObject<IMMDevice>(__uuidof(IMMDevice)), spec_(std::move(spec)), store_(spec_) {}
+
+  HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore** store) override {
+    if (store == nullptr) return E_POINTER;
+    *store = nullptr;
+    if (spec_.openStoreFails) return E_ACCESSDENIED;
+    *store = store_.HandOut();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override {
+    if (id == nullptr) return E_POINTER;
+    *id = nullptr;
+    if (!spec_.endpointId) return E_OUTOFMEMORY;
+    *id = CoTaskCopy(*spec_.endpointId);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override {
+    if (state == nullptr) return E_POINTER;
+    *state = DEVICE_STATE_ACTIVE;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Activate(REFIID, DWORD, PROPVARIANT*, void**) override {
+    return E_NOTIMPL;
+  }
+
+  bool AllReleased() const { return outstanding() == 0 && store_.outstanding() == 0; }
+
+ private:
+  FakeEndpointSpec spec_;
+  FakePropertyStore store_;
+};
+
+class FakeEndpointCollection : public FakeComObject<IMMDeviceCollection> {
+ public:
+  explicit FakeEndpointCollection(FakeMMDeviceEnumerator& owner)
+      : FakeComObject<IMMDeviceCollection>(__uuidof(IMMDeviceCollection)), owner_(owner) {}
+
+  HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override {
+    if (count == nullptr) return E_POINTER;
+    if (FAILED(owner_.countResult)) return owner_.countResult;
+    *count = static_cast<UINT>(owner_.endpoints_.size());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice** device) override {
+    if (device == nullptr) return E_POINTER;
+    *device = nullptr;
+    if (static_cast<int>(index) == owner_.failingItem) return E_FAIL;
+    if (index >= owner_.endpoints_.size()) return E_INVALIDARG;
+    *device = owner_.endpoints_[index]->HandOut();
+    return S_OK;
+  }
+
+ private:
+  FakeMMDeviceEnumerator& owner_;
+};
+
+FakeMMDeviceEnumerator::FakeMMDeviceEnumerator(std::vector<FakeEndpointSpec> endpoints)
+    : FakeComObject<IMMDeviceEnumerator>(__uuidof(IMMDeviceEnumerator)),
+      collection_(std::make_unique<FakeEndpointCollection>(*this)) {
+  for (FakeEndpointSpec& spec : endpoints) {
+    endpoints_.push_back(std::make_unique<FakeEndpoint>(std::move(spec)));
+  }
+}
+
+FakeMMDeviceEnumerator::~FakeMMDeviceEnumerator() = default;
+
+HRESULT FakeMMDeviceEnumerator::EnumAudioEndpoints(EDataFlow flow, DWORD stateMask,
+                                                   IMMDeviceCollection** devices) {
+  requestedFlow = flow;
+  requestedStateMask = stateMask;
+  if (devices == nullptr) return E_POINTER;
+  *devices = nullptr;
+  if (FAILED(enumResult)) return enumResult;
+  *devices = collection_->HandOut();
+  return S_OK;
+}
+
+bool FakeMMDeviceEnumerator::AllReleased() const {
+  if (outstanding() != 0 || collection_->outstanding() != 0) return false;
+  for (const auto& endpoint : endpoints_) {
+    if (!endpoint->AllReleased()) return false;
+  }
+  return true;
+}
+
+ScopedFakeMMDeviceEnumerator::ScopedFakeMMDeviceEnumerator(
+    std::vector<FakeEndpointSpec> endpoints)
+    : enumerator_(std::move(endpoints)), factory_(&enumerator_) {
+  registration_ = std::make_unique<ScopedClassRegistration>(kMMDeviceEnumeratorClsid, &factory_);
+}
+
+ScopedFakeMMDeviceEnumerator::~ScopedFakeMMDeviceEnumerator() = default;
+
+std::vector<FakeEndpointSpec> MakeFakeEndpoints(int count) {
+  std::vector<FakeEndpointSpec> endpoints(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    FakeEndpointSpec& spec = endpoints[static_cast<std::size_t>(i)];
+    spec.friendlyName = L"Fake Mic " + std::to_wstring(i);
+    spec.guid = L"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F" + std::to_wstring(i) + L"}";
+    spec.endpointId = L"fake-endpoint-" + std::to_wstring(i);
+  }
+  return endpoints;
+}
+
+}  // namespace kestrel_test
