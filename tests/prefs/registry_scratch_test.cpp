@@ -4,56 +4,32 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 namespace kestrel_test {
 namespace {
 
 constexpr wchar_t kScratchPath[] = L"Software\\Corvane\\Meridel\\Kestrel\\ScratchTest\\Deeper";
 constexpr wchar_t kScratchParent[] = L"Software\\Corvane\\Meridel\\Kestrel\\ScratchTest";
 
-TEST(RegistryScratch, RestoresAbsentValueAndRemovesTheKeysItCreated) {
+TEST(RegistryScratch, RestoresPreviousValuesAndRemovesTheKeysItCreated) {
   ScopedRegistryKeyAbsent clean(HKEY_CURRENT_USER, kScratchParent);
   {
-    ScopedRegistryValue value(HKEY_CURRENT_USER, L"v", kScratchPath);
-    value.SetDword(5);
-    std::optional<RegistryValueData> stored =
+    ScopedRegistryValue outer(HKEY_CURRENT_USER, L"v", kScratchPath);
+    const std::uint8_t odd[] = {1, 0, 2};
+    outer.SetRaw(REG_BINARY, odd, sizeof odd);
+    {
+      ScopedRegistryValue inner(HKEY_CURRENT_USER, L"v", kScratchPath);
+      inner.SetString(L"replaced");
+      ScopedRegistryValue other(HKEY_CURRENT_USER, L"w", kScratchPath);
+      other.SetQword(7);
+    }
+    std::optional<RegistryValueData> restored =
         ReadRegistryValue(HKEY_CURRENT_USER, kScratchPath, L"v");
-    ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->type, static_cast<DWORD>(REG_DWORD));
-    ASSERT_EQ(stored->bytes.size(), 4u);
-    EXPECT_EQ(stored->bytes[0], 5);
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(restored->type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(restored->bytes, std::vector<std::uint8_t>(odd, odd + sizeof odd));
+    EXPECT_FALSE(ReadRegistryValue(HKEY_CURRENT_USER, kScratchPath, L"w"));
   }
   EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, kScratchParent));
-}
-
-TEST(RegistryScratch, RestoresPreviousTypeAndBytes) {
-  ScopedRegistryKeyAbsent clean(HKEY_CURRENT_USER, kScratchParent);
-  ScopedRegistryValue outer(HKEY_CURRENT_USER, L"v", kScratchPath);
-  const std::uint8_t odd[] = {1, 0, 2};
-  outer.SetRaw(REG_BINARY, odd, sizeof odd);
-  {
-    ScopedRegistryValue inner(HKEY_CURRENT_USER, L"v", kScratchPath);
-    inner.SetString(L"replaced");
-    ScopedRegistryValue other(HKEY_CURRENT_USER, L"w", kScratchPath);
-    other.SetQword(7);
-  }
-  std::optional<RegistryValueData> restored =
-      ReadRegistryValue(HKEY_CURRENT_USER, kScratchPath, L"v");
-  ASSERT_TRUE(restored);
-  EXPECT_EQ(restored->type, static_cast<DWORD>(REG_BINARY));
-  EXPECT_EQ(restored->bytes, std::vector<std::uint8_t>(odd, odd + sizeof odd));
-  EXPECT_FALSE(ReadRegistryValue(HKEY_CURRENT_USER, kScratchPath, L"w"));
-}
-
-TEST(RegistryScratch, UnterminatedTextKeepsItsExactByteCount) {
-  ScopedRegistryKeyAbsent clean(HKEY_CURRENT_USER, kScratchParent);
-  ScopedRegistryValue value(HKEY_CURRENT_USER, L"v", kScratchPath);
-  value.SetUnterminated(L"abc");
-  std::optional<RegistryValueData> stored =
-      ReadRegistryValue(HKEY_CURRENT_USER, kScratchPath, L"v");
-  ASSERT_TRUE(stored);
-  EXPECT_EQ(stored->bytes.size(), 6u);
 }
 
 TEST(RegistryScratch, KeyAbsentScopeRestoresTheTree) {
