@@ -1,10 +1,6 @@
 // Compiler portability macros shared by the library's sources.
 #pragma once
 
-#if defined(__MINGW32__)
-#include <cstdio>  // defines __MINGW_PRINTF_FORMAT for the formatter in use
-#endif
-
 // Marks a printf-style entry point so that the compiler checks its callers' formats.
 // Under MinGW the attribute names the formatter that the printf family really uses
 // there (MinGW's own C99 one unless the ANSI-stdio switch is off).
