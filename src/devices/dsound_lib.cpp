@@ -10,6 +10,7 @@
 #include <strsafe.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <mutex>
 #include <new>

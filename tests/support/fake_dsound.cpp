@@ -72,9 +72,12 @@ class FakePrivateProperties : public FakeComObject<IKsPropertySet> {
   HRESULT STDMETHODCALLTYPE QuerySupport(REFGUID, ULONG, ULONG*) override { return E_NOTIMPL; }
 
  private:
+  // As DirectSound does, GUID_NULL describes the default-device entry.
   const FakeDsoundDevice* Find(const GUID& id) const {
     for (const FakeDsoundDevice& device : devices_) {
-      if (device.guid && IsEqualGUID(*device.guid, id)) return &device;
+      if (device.guid ? IsEqualGUID(*device.guid, id) : IsEqualGUID(GUID_NULL, id)) {
+        return &device;
+      }
     }
     return nullptr;
   }
