@@ -1,24 +1,28 @@
-# Usage: cmake -DWINE_RUN=<build>/wine-run.sh -DDEVLIST=<devlist.exe> -P check_devlist.cmake
+# Usage: cmake -DWINE_RUN=<build>/wine-run.sh -DDEVLIST=<devlist.exe> -DWORK_DIR=<dir>
+#              -P check_devlist.cmake
 # Registers one webcam in the video input category for the run, runs devlist, removes
 # the webcam, and checks that the webcam and the fixture microphones appear in their
 # lists.
-set(key "HKCR\\CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\{D5A1C0DE-7E57-4C0D-9E11-0DE7115C0A4D}")
+set(key "CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\{D5A1C0DE-7E57-4C0D-9E11-0DE7115C0A4D}")
 set(camera "Devlist Check Camera")
 
-foreach(value "FriendlyName=${camera}" "DevicePath=\\\\?\\devlist#check#0"
-              "CLSID={E436EBB6-524F-11CE-9F53-0020AF0BA770}")
-  string(REGEX REPLACE "=.*" "" name "${value}")
-  string(REGEX REPLACE "^[^=]*=" "" data "${value}")
-  execute_process(COMMAND ${WINE_RUN} reg add ${key} /v ${name} /t REG_SZ /d ${data} /f
-                  RESULT_VARIABLE result OUTPUT_QUIET ERROR_QUIET)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "could not register the check webcam (${name}): ${result}")
-  endif()
-endforeach()
+# One Wine start for the whole registration: a .reg file imported with reg.exe.
+set(reg_file "${WORK_DIR}/devlist_check_webcam.reg")
+file(WRITE "${reg_file}"
+  "Windows Registry Editor Version 5.00\r\n\r\n"
+  "[HKEY_CLASSES_ROOT\\${key}]\r\n"
+  "\"FriendlyName\"=\"${camera}\"\r\n"
+  "\"DevicePath\"=\"\\\\\\\\?\\\\devlist#check#0\"\r\n"
+  "\"CLSID\"=\"{E436EBB6-524F-11CE-9F53-0020AF0BA770}\"\r\n")
+execute_process(COMMAND ${WINE_RUN} reg import "Z:${reg_file}"
+                RESULT_VARIABLE result OUTPUT_QUIET ERROR_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "could not register the check webcam: ${result}")
+endif()
 
 execute_process(COMMAND ${WINE_RUN} ${DEVLIST}
                 RESULT_VARIABLE devlist_result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
-execute_process(COMMAND ${WINE_RUN} reg delete ${key} /f OUTPUT_QUIET ERROR_QUIET)
+execute_process(COMMAND ${WINE_RUN} reg delete "HKCR\\${key}" /f OUTPUT_QUIET ERROR_QUIET)
 message("${output}")
 
 if(NOT devlist_result EQUAL 0)
