@@ -225,6 +225,9 @@ void LogV(LogState* state, std::uint32_t levelWord, const char* format, va_list 
 }
 
 void Log(std::uint32_t levelWord, const char* format, ...) {
+  // Unwanted messages leave before anything else; nothing here touches the last error.
+  const Decision decision = Decide(&g_libraryState, levelWord);
+  if (!decision.record && !decision.console) return;
   const std::uint32_t lastError = LogPlatform_GetLastError();
   va_list args;
   va_start(args, format);

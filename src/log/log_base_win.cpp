@@ -126,7 +126,9 @@ bool AppendUtf8(char* buffer, std::size_t capacity, std::size_t& length, std::ui
 
 }  // namespace
 
-void Base_CurrentThreadName(char* buffer, std::size_t size) {
+namespace {
+
+void LookUpThreadName(char* buffer, std::size_t size) {
   if (size == 0) return;
   buffer[0] = '\0';
   GetThreadDescriptionFn getDescription = ThreadDescriptionFunction();
@@ -155,6 +157,85 @@ void Base_CurrentThreadName(char* buffer, std::size_t size) {
   }
   buffer[length] = '\0';
   LocalFree(description);
+}
+
+// Looking the name up is a system call on Windows and a server round trip under Wine,
+// which would make it by far the largest cost of a record. Each thread's name is
+// therefore kept for a short time: a thread that renames itself shows its new name in
+// records from at most kNameFreshMilliseconds later. Threads are told apart by a token
+// kept in a TLS slot (new threads read 0), not by their id, which Windows reuses; the
+// cache is a fixed table, so the log path allocates nothing.
+constexpr std::size_t kNameCacheSlots = 64;
+constexpr std::size_t kCachedNameSize = 32;
+constexpr ULONGLONG kNameFreshMilliseconds = 100;
+constexpr DWORD kTokenSlotNone = TLS_OUT_OF_INDEXES;
+constexpr DWORD kTokenSlotClosed = TLS_OUT_OF_INDEXES - 1;
+
+struct NameCacheSlot {
+  std::atomic<bool> busy;
+  std::uint64_t owner;  // token of the thread whose name this is; 0 when none
+  ULONGLONG refreshedAt;
+  char name[kCachedNameSize];
+};
+
+NameCacheSlot g_nameCache[kNameCacheSlots];
+std::atomic<DWORD> g_tokenSlot{kTokenSlotNone};
+std::atomic<std::uint64_t> g_lastToken{0};
+
+// Frees the TLS slot when the library unloads; later lookups go uncached.
+struct TokenSlotOwner {
+  ~TokenSlotOwner() {
+    const DWORD slot = g_tokenSlot.exchange(kTokenSlotClosed);
+    if (slot != kTokenSlotNone && slot != kTokenSlotClosed) TlsFree(slot);
+  }
+} g_tokenSlotOwner;
+
+DWORD TokenSlot() {
+  DWORD slot = g_tokenSlot.load(std::memory_order_acquire);
+  if (slot != kTokenSlotNone) return slot;
+  DWORD created = TlsAlloc();
+  if (created == TLS_OUT_OF_INDEXES) return kTokenSlotNone;
+  if (!g_tokenSlot.compare_exchange_strong(slot, created, std::memory_order_acq_rel)) {
+    TlsFree(created);  // another thread installed one first (or the library is unloading)
+    return slot;
+  }
+  return created;
+}
+
+// The calling thread's token, 0 when no TLS slot is available.
+std::uint64_t ThreadToken() {
+  const DWORD slot = TokenSlot();
+  if (slot == kTokenSlotNone || slot == kTokenSlotClosed) return 0;
+  auto token = reinterpret_cast<std::uintptr_t>(TlsGetValue(slot));
+  if (token == 0) {
+    token = static_cast<std::uintptr_t>(g_lastToken.fetch_add(1, std::memory_order_relaxed) + 1);
+    if (!TlsSetValue(slot, reinterpret_cast<void*>(token))) return 0;
+  }
+  return token;
+}
+
+}  // namespace
+
+void Base_CurrentThreadName(char* buffer, std::size_t size) {
+  if (size == 0) return;
+  const std::uint64_t token = size <= kCachedNameSize ? ThreadToken() : 0;
+  if (token == 0) {
+    LookUpThreadName(buffer, size);
+    return;
+  }
+  NameCacheSlot& slot = g_nameCache[token % kNameCacheSlots];
+  if (slot.busy.exchange(true, std::memory_order_acquire)) {
+    LookUpThreadName(buffer, size);  // another thread is using this slot right now
+    return;
+  }
+  const ULONGLONG now = GetTickCount64();
+  if (slot.owner != token || now - slot.refreshedAt >= kNameFreshMilliseconds) {
+    LookUpThreadName(slot.name, sizeof slot.name);
+    slot.owner = token;
+    slot.refreshedAt = now;
+  }
+  Base_Strcpy(buffer, slot.name, size);
+  slot.busy.store(false, std::memory_order_release);
 }
 
 void Base_OutputDebugString(const char* text) {

@@ -19,6 +19,9 @@ std::uint32_t LogPlatform_GetLastError();
 void LogPlatform_SetLastError(std::uint32_t code);
 // The current UTC date and time.
 void LogPlatform_GetSystemTime(LogSystemTime* time);
+// The date and time of a count of 100-nanosecond ticks since 1 January 1601 UTC (the
+// Windows file-time scale).
+void LogPlatform_TimeFromFileTime(std::uint64_t ticks, LogSystemTime* time);
 // True when the runtime's standard error stream exists and is connected to something
 // the process can write to (a console, a pipe or a file).
 bool LogPlatform_StandardErrorExists();

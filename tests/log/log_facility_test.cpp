@@ -437,6 +437,68 @@ TEST(LogRecordHeader, ThreadNameIsRecordedAndCut) {
   }
 }
 
+// The clock's own conversion against the system's, across leap days, century years and
+// the ends of the range the system converts.
+TEST(LogPlatformTime, FileTimeConversionMatchesTheSystem) {
+  std::vector<std::uint64_t> samples;
+  const std::uint64_t kTicksPerDay = 864000000000ULL;
+  const std::uint64_t kLastConvertible = 0x7FFFFFFFFFFFFFFFULL;  // FileTimeToSystemTime's limit
+  for (std::uint64_t day = 0; day * kTicksPerDay < kLastConvertible; day += 997) {
+    samples.push_back(day * kTicksPerDay + (day * 7919 % 86400) * 10000000ULL + day % 10000 * 1000);
+  }
+  for (WORD year : {1601, 1700, 1900, 2000, 2024, 2100, 2400, 9999, 30827}) {
+    for (WORD month : {1, 2, 3, 12}) {
+      SYSTEMTIME edge{};
+      edge.wYear = year;
+      edge.wMonth = month;
+      edge.wDay = month == 2 ? (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0) ? 29 : 28)
+                             : (month == 3 ? 1 : 31);
+      edge.wHour = 23;
+      edge.wMinute = 59;
+      edge.wSecond = 59;
+      edge.wMilliseconds = 999;
+      FILETIME fileTime;
+      if (SystemTimeToFileTime(&edge, &fileTime)) {
+        samples.push_back((static_cast<std::uint64_t>(fileTime.dwHighDateTime) << 32) |
+                          fileTime.dwLowDateTime);
+      }
+    }
+  }
+  ASSERT_GT(samples.size(), 10000u);
+  for (std::uint64_t ticks : samples) {
+    FILETIME fileTime{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME expected;
+    ASSERT_TRUE(FileTimeToSystemTime(&fileTime, &expected)) << ticks;
+    LogSystemTime actual{};
+    LogPlatform_TimeFromFileTime(ticks, &actual);
+    ASSERT_EQ(actual.year, expected.wYear) << ticks;
+    ASSERT_EQ(actual.month, expected.wMonth) << ticks;
+    ASSERT_EQ(actual.day, expected.wDay) << ticks;
+    ASSERT_EQ(actual.hour, expected.wHour) << ticks;
+    ASSERT_EQ(actual.minute, expected.wMinute) << ticks;
+    ASSERT_EQ(actual.second, expected.wSecond) << ticks;
+    ASSERT_EQ(actual.milliseconds, expected.wMilliseconds) << ticks;
+  }
+}
+
+// The name is looked up again at least every 100 ms, so a rename shows up soon after.
+TEST(LogRecordHeader, ThreadRenameShowsInLaterRecords) {
+  SetThreadDescriptionFn setDescription = SetThreadDescriptionFunction();
+  ASSERT_NE(setDescription, nullptr);
+  TestLogState log;
+  std::thread([&] {
+    setDescription(GetCurrentThread(), L"before");
+    log.Log(kLogLevelError, "one");
+    setDescription(GetCurrentThread(), L"after");
+    Sleep(250);
+    log.Log(kLogLevelError, "two");
+  }).join();
+  auto records = log.Drain();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_STREQ(records[0].header.threadName, "before");
+  EXPECT_STREQ(records[1].header.threadName, "after");
+}
+
 TEST(LogRecordHeader, FieldsAndTimestamp) {
   LogRecordHeader header;
   std::memset(&header, 0x5A, sizeof header);
@@ -446,6 +508,9 @@ TEST(LogRecordHeader, FieldsAndTimestamp) {
   EXPECT_STREQ(header.zone, "Z");
   LogFormatTimestampAt(&header, LogSystemTime{1999, 12, 31, 23, 59, 58, 999});
   EXPECT_STREQ(header.dateTime, "1999-12-31T23:59:58");
+  EXPECT_STREQ(header.milliseconds, ".999");
+  LogFormatTimestampAt(&header, LogSystemTime{30827, 12, 31, 23, 59, 59, 999});  // widens
+  EXPECT_STREQ(header.dateTime, "30827-12-31T23:59:59");
   EXPECT_STREQ(header.milliseconds, ".999");
 
   // A live record carries the UTC time of the call, and zeros where nothing was written.
