@@ -74,15 +74,17 @@ Decision Decide(const LogState* state, std::uint32_t levelWord) {
           level <= thresholds->consoleThreshold};
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+// Setting bit 5 folds exactly 'Z', 'Q' and 'X' onto their small letters and maps no
+// other byte onto 'z', 'q' or 'x', so this is a case-insensitive comparison.
+bool IsLetter(char c, char smallLetter) { return (static_cast<unsigned char>(c) | 0x20) == smallLetter; }
 
 // Replaces every "zqx", in any letter case, left to right and without overlap.
 void MaskSequence(char* text, std::size_t length) {
   std::size_t position = 0;
   std::size_t remaining = length;
   while (remaining >= 3) {
-    if (LowerAscii(text[position]) == 'z' && LowerAscii(text[position + 1]) == 'q' &&
-        LowerAscii(text[position + 2]) == 'x') {
+    if (IsLetter(text[position], 'z') && IsLetter(text[position + 1], 'q') &&
+        IsLetter(text[position + 2], 'x')) {
       text[position] = text[position + 1] = text[position + 2] = '*';
       position += 3;
       remaining -= 3;
