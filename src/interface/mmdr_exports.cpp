@@ -1,7 +1,9 @@
 // The ten exported functions. They check their arguments in a fixed order, turn the
 // outcome of the library's operations into result codes, and never log: the operations
 // they call log their own failures. No exception leaves this file.
-#define MMDR_BUILDING_LIBRARY
+#ifndef MMDR_BUILDING_LIBRARY
+#define MMDR_BUILDING_LIBRARY  // the .def file exports; no dllimport here
+#endif
 #include "kestrelCliLib.h"
 
 #include <windows.h>
