@@ -116,6 +116,7 @@ void DSoundLib::SetModuleLoaderForTesting(const DSoundModuleLoader* loader) {
 
 bool DSoundLib::LoadDSoundLib(DSoundLib* instance) {
   static const wchar_t kName[] = L"DSoundLib::LoadDSoundLib";
+  if (instance == nullptr) return false;
   std::lock_guard<std::recursive_mutex> hold(DSoundLock());
   const DSoundModuleLoader& loader = *g_loader;
   UnloadDSoundLib(instance);  // a second load on one instance starts from nothing
