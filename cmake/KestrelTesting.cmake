@@ -28,7 +28,10 @@ function(kestrel_add_gtest)
     set(ARG_TIMEOUT 300)
   endif()
   add_test(NAME ${ARG_NAME} COMMAND ${ARG_NAME})
-  set_tests_properties(${ARG_NAME} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  # Every test program shares the build's Wine prefix (registry, devices, switches), so
+  # none runs beside another even under ctest -j.
+  set_tests_properties(${ARG_NAME} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+                       RESOURCE_LOCK kestrel_wine_registry)
   if(CMAKE_CROSSCOMPILING)
     set_tests_properties(${ARG_NAME} PROPERTIES FIXTURES_REQUIRED wine_prefix)
   endif()
