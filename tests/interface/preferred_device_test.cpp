@@ -111,32 +111,5 @@ TEST_F(PreferredDevice, PickedDeviceIsAFullCopyAndEachRuleLogsItsDecision) {
   EXPECT_TRUE(HasLine(lines, F + " - Cannot find preferred name: 'Missing " + tu + "' in device list."));
 }
 
-TEST_F(PreferredDevice, WritersStoreTextsUnchangedInTheUsersKey) {
-  ScopedRegistryValue micId(HKEY_CURRENT_USER, L"srcAudioInId");
-  ScopedRegistryValue micName(HKEY_CURRENT_USER, L"srcAudioInName");
-  EXPECT_TRUE(UserPrefsUtil::SetPreferredWCamId(L"  cam id \u00e9 "));
-  EXPECT_TRUE(UserPrefsUtil::SetPreferredWCamName(L""));
-  EXPECT_TRUE(UserPrefsUtil::SetPreferredAInId(L"mic"));
-  EXPECT_TRUE(UserPrefsUtil::SetPreferredAInName(L"Mic name"));
-  const auto bytesOf = [](const std::wstring& text) {
-    const auto* begin = reinterpret_cast<const std::uint8_t*>(text.c_str());
-    return std::vector<std::uint8_t>(begin, begin + (text.size() + 1) * sizeof(wchar_t));
-  };
-  const struct {
-    const wchar_t* value;
-    std::wstring text;
-  } expected[] = {{L"srcWCamId", L"  cam id \u00e9 "},
-                  {L"srcWCamName", L""},
-                  {L"srcAudioInId", L"mic"},
-                  {L"srcAudioInName", L"Mic name"}};
-  for (const auto& e : expected) {
-    const auto raw = ReadRegistryValue(HKEY_CURRENT_USER, kKestrelKeyPath, e.value);
-    ASSERT_TRUE(raw);
-    EXPECT_EQ(raw->type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(raw->bytes, bytesOf(e.text));
-    EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kKestrelKeyPath, e.value));
-  }
-}
-
 }  // namespace
 }  // namespace kestrel_test
