@@ -69,7 +69,8 @@ enum MmdrResultCode {
   MMDR_INVALID_DEVICE_KIND = 4,
   /* Mmdr_GetPrefDev: field selector not 0 or 1. */
   MMDR_INVALID_FIELD = 5,
-  /* Memory ran out inside the call; nothing was delivered. */
+  /* Memory ran out inside the call. Output buffers are left as they were (the count of
+   * Mmdr_EnumDevices may have been delivered). */
   MMDR_OUT_OF_MEMORY = 6,
   /* A registry write failed (Mmdr_SetPrefDev, Mmdr_SetAudioInSelectOption), the
    * stored audio-in option is above 2 (Mmdr_GetAudioInSelectOption), or the call
