@@ -1,0 +1,447 @@
+// platform_bench: what each exported call costs next to the same platform work done
+// directly in this process (the same COM calls, the same apartment handling), and how
+// enumeration and the preferred-device lookup scale with the number of webcams.
+//
+// Library and direct runs alternate, so drift of the machine (caches, Wine's server)
+// hits both sides alike; every figure is a median. The program prints and asserts
+// nothing about speed; it exits non-zero only when the two sides disagree about the
+// devices, since the figures would then compare different work.
+//
+// Usage: platform_bench [repetitions]   (default 21)
+// Columns: median library time, median direct time, their ratio (the figure the 1.10
+// target applies to), and the median of the per-pair ratios as a check on drift.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "direct_platform.h"
+#include "kestrelCliLib.h"
+
+namespace {
+
+using kestrel_direct::DirectDevice;
+using kestrel_direct::DirectEndpointEnum;
+using kestrel_direct::DirectList;
+using kestrel_direct::DirectSoundSession;
+using kestrel_direct::DirectVideoEnum;
+
+constexpr wchar_t kKeyPath[] = L"Software\\Corvane\\Meridel\\Kestrel";
+constexpr wchar_t kVideoInstancePath[] =
+    L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance";
+// Instance keys of the benchmark's webcams share this start, so a run that was
+// interrupted is cleaned up by the next one.
+constexpr wchar_t kBenchKeyStart[] = L"{B3C7C0DE-5EB0-4000-8000-";
+
+// One text of the current user's key, read the way the library reads it.
+std::wstring ReadUserString(const wchar_t* valueName) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) !=
+      ERROR_SUCCESS) {
+    return {};
+  }
+  wchar_t buffer[260] = {};
+  DWORD bytes = sizeof buffer;
+  std::wstring text;
+  if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
+                       &bytes) == ERROR_SUCCESS) {
+    text.assign(buffer, wcsnlen(buffer, bytes / sizeof(wchar_t)));
+  }
+  RegCloseKey(key);
+  return text;
+}
+
+// Two registry reads, the enumeration, then the first device whose id equals the
+// stored one.
+template <typename Enumerate>
+std::wstring DirectLookupId(const wchar_t* idValue, const wchar_t* nameValue,
+                            Enumerate&& enumerate, DirectList& scratch) {
+  const std::wstring id = ReadUserString(idValue);
+  const std::wstring name = ReadUserString(nameValue);
+  enumerate(scratch);
+  for (const DirectDevice& device : scratch) {
+    if (!id.empty() && device.id == id) return device.id;
+  }
+  for (const DirectDevice& device : scratch) {
+    if (!name.empty() && device.name == name) return device.id;
+  }
+  return {};
+}
+
+// ---- Environment ---------------------------------------------------------------
+
+bool SetUserString(const wchar_t* valueName, const std::wstring& text) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const LONG status =
+      RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+// A value of the key path under one root, put back as it was when the scope ends.
+class SavedValue {
+ public:
+  SavedValue(HKEY root, const wchar_t* valueName) : root_(root), name_(valueName) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root_, kKeyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) ==
+        ERROR_SUCCESS) {
+      DWORD type = 0;
+      DWORD bytes = 0;
+      if (RegQueryValueExW(key, name_, nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS) {
+        std::vector<BYTE> data(bytes);
+        if (RegQueryValueExW(key, name_, nullptr, &type, data.data(), &bytes) ==
+            ERROR_SUCCESS) {
+          data.resize(bytes);
+          saved_ = std::make_pair(type, std::move(data));
+        }
+      }
+      RegCloseKey(key);
+    }
+  }
+  ~SavedValue() {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root_, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+      return;
+    }
+    if (saved_) {
+      RegSetValueExW(key, name_, 0, saved_->first, saved_->second.data(),
+                     static_cast<DWORD>(saved_->second.size()));
+    } else {
+      RegDeleteValueW(key, name_);
+    }
+    RegCloseKey(key);
+  }
+  SavedValue(const SavedValue&) = delete;
+  SavedValue& operator=(const SavedValue&) = delete;
+
+  bool SetDword(DWORD value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root_, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+      return false;
+    }
+    const LONG status =
+        RegSetValueExW(key, name_, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+  }
+  void Remove() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root_, kKeyPath, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) ==
+        ERROR_SUCCESS) {
+      RegDeleteValueW(key, name_);
+      RegCloseKey(key);
+    }
+  }
+
+ private:
+  HKEY root_;
+  const wchar_t* name_;
+  std::optional<std::pair<DWORD, std::vector<BYTE>>> saved_;
+};
+
+// The benchmark's webcams in DirectShow's video input category; any left over by an
+// interrupted run are removed first.
+class BenchWebcams {
+ public:
+  BenchWebcams() { RemoveAll(); }
+  ~BenchWebcams() { RemoveAll(); }
+  void Clear() { RemoveAll(); }
+  BenchWebcams(const BenchWebcams&) = delete;
+  BenchWebcams& operator=(const BenchWebcams&) = delete;
+
+  // Registers webcams until there are count of them.
+  bool GrowTo(unsigned count) {
+    for (; count_ < count; ++count_) {
+      wchar_t keyName[64];
+      swprintf(keyName, 64, L"%ls%012X}", kBenchKeyStart, count_);
+      const std::wstring path = std::wstring(kVideoInstancePath) + L"\\" + keyName;
+      HKEY key = nullptr;
+      if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+      }
+      wchar_t name[64];
+      wchar_t devicePath[160];
+      swprintf(name, 64, L"Bench Camera %u", count_);
+      swprintf(devicePath, 160,
+               L"\\\\?\\usb#vid_5eb0&pid_%04x&mi_00#7&bench&0&%04u#"
+               L"{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global",
+               count_, count_);
+      const bool ok = SetString(key, L"FriendlyName", name) &&
+                      SetString(key, L"DevicePath", devicePath) &&
+                      SetString(key, L"CLSID", L"{E436EBB6-524F-11CE-9F53-0020AF0BA770}");
+      RegCloseKey(key);
+      if (!ok) return false;
+    }
+    return true;
+  }
+
+ private:
+  static bool SetString(HKEY key, const wchar_t* valueName, const wchar_t* text) {
+    return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t))) ==
+           ERROR_SUCCESS;
+  }
+  void RemoveAll() {
+    HKEY instances = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kVideoInstancePath, 0,
+                      KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &instances) !=
+        ERROR_SUCCESS) {
+      return;
+    }
+    std::vector<std::wstring> ours;
+    wchar_t keyName[256];
+    for (DWORD i = 0;; ++i) {
+      DWORD length = 256;
+      if (RegEnumKeyExW(instances, i, keyName, &length, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS) {
+        break;
+      }
+      if (wcsncmp(keyName, kBenchKeyStart, wcslen(kBenchKeyStart)) == 0) ours.push_back(keyName);
+    }
+    for (const std::wstring& name : ours) RegDeleteTreeW(instances, name.c_str());
+    RegCloseKey(instances);
+    count_ = 0;
+  }
+
+  unsigned count_ = 0;
+};
+
+// ---- Measuring -------------------------------------------------------------------
+
+double NowMicroseconds() {
+  static const double ticksPerMicrosecond = [] {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1e6;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / ticksPerMicrosecond;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Comparison {
+  double library = 0;      // median, microseconds
+  double direct = 0;       // median, microseconds
+  double pairedRatio = 0;  // median of library / direct over runs made back to back
+  double ratio() const { return direct > 0 ? library / direct : 0; }
+};
+
+// Runs both sides once to warm up, then repetitions times each, alternating which
+// goes first.
+template <typename Library, typename Direct>
+Comparison Compare(int repetitions, Library&& library, Direct&& direct) {
+  library();
+  direct();
+  std::vector<double> libraryTimes;
+  std::vector<double> directTimes;
+  auto timeOne = [](auto& body, std::vector<double>& into) {
+    const double start = NowMicroseconds();
+    body();
+    into.push_back(NowMicroseconds() - start);
+  };
+  for (int i = 0; i < repetitions; ++i) {
+    if (i % 2 == 0) {
+      timeOne(library, libraryTimes);
+      timeOne(direct, directTimes);
+    } else {
+      timeOne(direct, directTimes);
+      timeOne(library, libraryTimes);
+    }
+  }
+  std::vector<double> ratios;
+  for (std::size_t i = 0; i < libraryTimes.size(); ++i) {
+    ratios.push_back(libraryTimes[i] / directTimes[i]);
+  }
+  return {Median(libraryTimes), Median(directTimes), Median(ratios)};
+}
+
+void PrintComparison(const char* what, const Comparison& c) {
+  std::printf("  %-44s %10.1f %10.1f %7.3f %7.3f %s\n", what, c.library, c.direct, c.ratio(),
+              c.pairedRatio, c.ratio() <= 1.10 ? "ok" : "OVER 1.10");
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
+  out.resize(std::strlen(out.c_str()));
+  return out;
+}
+
+// The library's entries for one kind (a single call with room for every device).
+struct LibraryEnumeration {
+  MmdrHandle* handle = nullptr;
+  MmdrDeviceKind kind = MMDR_DEVICE_VIDEO;
+  std::vector<MmdrDeviceEntry> entries = std::vector<MmdrDeviceEntry>(256);
+  uint32_t count = 0;
+  MmdrResult operator()() {
+    return Mmdr_EnumDevices(handle, kind,
+                            static_cast<uint32_t>(entries.size() * sizeof(MmdrDeviceEntry)),
+                            entries.data(), &count);
+  }
+};
+
+// True when the library's entries name the same devices, in the same order, as the
+// direct enumeration (texts cut to the field's 259 bytes).
+bool SameDevices(const LibraryEnumeration& library, const DirectList& direct, const char* what) {
+  bool same = library.count == direct.size();
+  for (std::size_t i = 0; same && i < direct.size(); ++i) {
+    same = Narrow(direct[i].id).substr(0, 259) ==
+               std::string(library.entries[i].id, strnlen(library.entries[i].id, 259)) &&
+           Narrow(direct[i].name).substr(0, 259) ==
+               std::string(library.entries[i].name, strnlen(library.entries[i].name, 259));
+  }
+  if (!same) {
+    std::printf("MISMATCH in %s: the library lists %u devices, the direct enumeration %zu\n",
+                what, library.count, direct.size());
+  }
+  return same;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int repetitions = argc > 1 ? std::max(3, std::atoi(argv[1])) : 21;
+  bool consistent = true;
+
+  SavedValue wasapi(HKEY_LOCAL_MACHINE, L"EnableAInWasapi");
+  SavedValue camId(HKEY_CURRENT_USER, L"srcWCamId");
+  SavedValue camName(HKEY_CURRENT_USER, L"srcWCamName");
+  SavedValue micId(HKEY_CURRENT_USER, L"srcAudioInId");
+  SavedValue micName(HKEY_CURRENT_USER, L"srcAudioInName");
+  wasapi.Remove();
+  BenchWebcams webcams;
+  DirectList direct;
+
+  std::printf("platform_bench: medians of %d alternating runs, microseconds per call\n",
+              repetitions);
+  std::printf("  %-44s %10s %10s %7s %7s\n", "call", "library", "direct", "ratio", "paired");
+
+  // Endpoint back end (the default): one handle open, as a caller keeps it.
+  {
+    MmdrHandle* handle = nullptr;
+    if (Mmdr_Init(1, &handle) != MMDR_OK) {
+      std::printf("Mmdr_Init failed\n");
+      return 1;
+    }
+    webcams.GrowTo(8);
+    LibraryEnumeration video{handle, MMDR_DEVICE_VIDEO};
+    video();
+    DirectVideoEnum(direct);
+    consistent = SameDevices(video, direct, "video") && consistent;
+    PrintComparison("Mmdr_EnumDevices video (8 webcams)",
+                    Compare(repetitions, video, [&] { DirectVideoEnum(direct); }));
+
+    LibraryEnumeration audio{handle, MMDR_DEVICE_AUDIO};
+    audio();
+    DirectEndpointEnum(direct);
+    consistent = SameDevices(audio, direct, "audio endpoints") && consistent;
+    PrintComparison("Mmdr_EnumDevices audio, endpoints",
+                    Compare(repetitions, audio, [&] { DirectEndpointEnum(direct); }));
+
+    // Preferred devices stored as the last one listed, so the lookup walks them all.
+    DirectVideoEnum(direct);
+    SetUserString(L"srcWCamId", direct.back().id);
+    SetUserString(L"srcWCamName", direct.back().name);
+    char text[MMDR_TEXT_FIELD_SIZE];
+    auto libraryCamLookup = [&] { return Mmdr_GetPrefDev(handle, 1, MMDR_PREF_ID, text); };
+    auto directCamLookup = [&] {
+      return DirectLookupId(L"srcWCamId", L"srcWCamName", DirectVideoEnum, direct);
+    };
+    if (libraryCamLookup() != MMDR_OK || Narrow(directCamLookup()) != text) {
+      std::printf("MISMATCH in the preferred webcam lookup\n");
+      consistent = false;
+    }
+    PrintComparison("Mmdr_GetPrefDev webcam id (8 webcams)",
+                    Compare(repetitions, libraryCamLookup, directCamLookup));
+
+    DirectEndpointEnum(direct);
+    SetUserString(L"srcAudioInId", direct.back().id);
+    SetUserString(L"srcAudioInName", direct.back().name);
+    auto libraryMicLookup = [&] { return Mmdr_GetPrefDev(handle, 2, MMDR_PREF_ID, text); };
+    auto directMicLookup = [&] {
+      return DirectLookupId(L"srcAudioInId", L"srcAudioInName", DirectEndpointEnum, direct);
+    };
+    if (libraryMicLookup() != MMDR_OK || Narrow(directMicLookup()) != text) {
+      std::printf("MISMATCH in the preferred microphone lookup\n");
+      consistent = false;
+    }
+    PrintComparison("Mmdr_GetPrefDev microphone id, endpoints",
+                    Compare(repetitions, libraryMicLookup, directMicLookup));
+    Mmdr_Uninit(handle);
+  }
+
+  // DirectSound back end: the handle holds dsound.dll, as the direct session does.
+  {
+    wasapi.SetDword(0);
+    MmdrHandle* handle = nullptr;
+    DirectSoundSession session;
+    if (Mmdr_Init(1, &handle) != MMDR_OK || !session.Open()) {
+      std::printf("DirectSound set-up failed\n");
+      return 1;
+    }
+    LibraryEnumeration audio{handle, MMDR_DEVICE_AUDIO};
+    audio();
+    session.Enumerate(direct);
+    consistent = SameDevices(audio, direct, "audio DirectSound") && consistent;
+    PrintComparison("Mmdr_EnumDevices audio, DirectSound",
+                    Compare(repetitions, audio, [&] { session.Enumerate(direct); }));
+    Mmdr_Uninit(handle);
+    wasapi.Remove();
+  }
+
+  // Scaling with the number of webcams; the preferred webcam is the last one listed.
+  std::printf("\nscaling (video): medians in microseconds; per device = median / webcams\n");
+  std::printf("  %8s %12s %12s %12s %12s %12s %12s\n", "webcams", "lib enum", "direct enum",
+              "lib/device", "dir/device", "lib lookup", "lookup/dev");
+  {
+    MmdrHandle* handle = nullptr;
+    Mmdr_Init(1, &handle);
+    LibraryEnumeration video{handle, MMDR_DEVICE_VIDEO};
+    char text[MMDR_TEXT_FIELD_SIZE];
+    for (unsigned count : {1u, 8u, 64u}) {
+      webcams.Clear();
+      webcams.GrowTo(count);
+      video();
+      DirectVideoEnum(direct);
+      consistent = SameDevices(video, direct, "video scaling") && consistent;
+      const Comparison enumeration =
+          Compare(repetitions, video, [&] { DirectVideoEnum(direct); });
+      SetUserString(L"srcWCamId", direct.back().id);
+      SetUserString(L"srcWCamName", direct.back().name);
+      const Comparison lookup = Compare(
+          repetitions, [&] { return Mmdr_GetPrefDev(handle, 1, MMDR_PREF_ID, text); },
+          [&] { return DirectLookupId(L"srcWCamId", L"srcWCamName", DirectVideoEnum, direct); });
+      const double n = static_cast<double>(video.count);
+      std::printf("  %8u %12.1f %12.1f %12.1f %12.1f %12.1f %12.1f\n", video.count,
+                  enumeration.library, enumeration.direct, enumeration.library / n,
+                  enumeration.direct / n, lookup.library, lookup.library / n);
+    }
+    Mmdr_Uninit(handle);
+  }
+  return consistent ? 0 : 1;
+}
