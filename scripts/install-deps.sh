@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 libasound2 libasound2-plugins
   googletest python3
+  g++ clang libclang-rt-14-dev libgtest-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -32,42 +32,6 @@ void RecLock_Acquire(RecLock* lock) { EnterCriticalSection(&lock->section); }
 
 void RecLock_Release(RecLock* lock) { LeaveCriticalSection(&lock->section); }
 
-int Base_Vsnprintf(char* buffer, std::size_t size, const char* format, va_list args) {
-  if (size == 0) return -1;
-  // MinGW's own C99 formatter on purpose: it agrees with the format checking that the
-  // compiler applies to our entry points (%zu, %lld) and always terminates; msvcrt's
-  // legacy one does neither. The UCRT's vsnprintf is C99 as well.
-#if defined(__MINGW32__)
-  const int needed = __mingw_vsnprintf(buffer, size, format, args);
-#else
-  const int needed = std::vsnprintf(buffer, size, format, args);
-#endif
-  if (needed < 0) {
-    buffer[0] = '\0';
-    return 0;
-  }
-  if (static_cast<std::size_t>(needed) >= size) {
-    buffer[size - 1] = '\0';
-    return -1;
-  }
-  return needed;
-}
-
-int Base_Sprintf(char* buffer, std::size_t size, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int result = Base_Vsnprintf(buffer, size, format, args);
-  va_end(args);
-  return result;
-}
-
-void Base_Strcpy(char* destination, const char* source, std::size_t size) {
-  if (size == 0) return;
-  std::size_t i = 0;
-  for (; i + 1 < size && source[i] != '\0'; ++i) destination[i] = source[i];
-  destination[i] = '\0';
-}
-
 namespace {
 
 using GetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PWSTR*);
