@@ -19,6 +19,7 @@
 #include "devices/video_input_win.h"
 #include "interface/mmdr_handle.h"
 #include "interface/mmdr_text_field.h"
+#include "prefs/preferred_device.h"
 #include "prefs/user_prefs_util.h"
 
 namespace {
@@ -191,22 +192,20 @@ MmdrResult MMDR_CALL Mmdr_SetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind,
     if (!IsDeviceKind(kind)) {
       return MMDR_INVALID_DEVICE_KIND;
     }
-    // A null text stands for the empty one.
+    // A null text stands for the empty one. The id is stored first; a failed id write
+    // leaves the name alone. Concurrent callers leave one caller's pair, not a mix.
     std::wstring idText = ConvertUtf8ToWide(id);
     if (kind == MMDR_DEVICE_VIDEO) {
-      if (!UserPrefsUtil::SetPreferredWCamId(std::move(idText))) {
-        return MMDR_FAILED;
-      }
-      return UserPrefsUtil::SetPreferredWCamName(ConvertUtf8ToWide(name)) ? MMDR_OK
-                                                                          : MMDR_FAILED;
+      return UserPrefsUtil::SetPreferredWCamPair(std::move(idText), ConvertUtf8ToWide(name))
+                 ? MMDR_OK
+                 : MMDR_FAILED;
     }
     // A microphone's name goes only with a non-empty id: without one, both clear.
     const bool nameGoesWithId = id != nullptr && id[0] != '\0' && name != nullptr;
     std::wstring nameText = nameGoesWithId ? ConvertUtf8ToWide(name) : std::wstring();
-    if (!UserPrefsUtil::SetPreferredAInId(std::move(idText))) {
-      return MMDR_FAILED;
-    }
-    return UserPrefsUtil::SetPreferredAInName(std::move(nameText)) ? MMDR_OK : MMDR_FAILED;
+    return UserPrefsUtil::SetPreferredAInPair(std::move(idText), std::move(nameText))
+               ? MMDR_OK
+               : MMDR_FAILED;
   });
 }
 

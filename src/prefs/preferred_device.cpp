@@ -1,4 +1,6 @@
 // The stored preferred webcam and microphone, matched against the devices present now.
+#include "prefs/preferred_device.h"
+
 #include <windows.h>
 
 #include <string>
@@ -14,6 +16,12 @@
 
 namespace {
 
+// Keeps a kind's id and name together within this process: pair writes take it
+// exclusively, lookups share it while they read the two texts. Statically initialised,
+// so it needs no construction or teardown when the library loads or unloads.
+SRWLOCK webcamPairLock = SRWLOCK_INIT;
+SRWLOCK microphonePairLock = SRWLOCK_INIT;
+
 // What differs between the two kinds of preferred device.
 struct PreferenceKind {
   const char* functionName;
@@ -21,14 +29,38 @@ struct PreferenceKind {
   const wchar_t* idValueName;
   const wchar_t* nameValueName;
   bool (*enumerate)(DeviceInfoList& list);
+  SRWLOCK* pairLock;
 };
 
 const PreferenceKind kWebcam = {
     "UserPrefsUtil::PreferredWCamDeviceInfo", L"UserPrefsUtil::PreferredWCamDeviceInfo",
-    L"srcWCamId", L"srcWCamName", &VideoInputWin::EnumDevices};
+    L"srcWCamId", L"srcWCamName", &VideoInputWin::EnumDevices, &webcamPairLock};
 const PreferenceKind kMicrophone = {
     "UserPrefsUtil::PreferredAInDeviceInfo", L"UserPrefsUtil::PreferredAInDeviceInfo",
-    L"srcAudioInId", L"srcAudioInName", &AudioCaptureWin::EnumCaptureDevices};
+    L"srcAudioInId", L"srcAudioInName", &AudioCaptureWin::EnumCaptureDevices,
+    &microphonePairLock};
+
+class SharedPairLock {
+ public:
+  explicit SharedPairLock(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockShared(lock_); }
+  ~SharedPairLock() { ReleaseSRWLockShared(lock_); }
+  SharedPairLock(const SharedPairLock&) = delete;
+  SharedPairLock& operator=(const SharedPairLock&) = delete;
+
+ private:
+  SRWLOCK* lock_;
+};
+
+class ExclusivePairLock {
+ public:
+  explicit ExclusivePairLock(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockExclusive(lock_); }
+  ~ExclusivePairLock() { ReleaseSRWLockExclusive(lock_); }
+  ExclusivePairLock(const ExclusivePairLock&) = delete;
+  ExclusivePairLock& operator=(const ExclusivePairLock&) = delete;
+
+ private:
+  SRWLOCK* lock_;
+};
 
 // The user's own text, or the machine-wide one when the user has none (decided per
 // value, so id and name may come from different roots).
@@ -41,9 +73,22 @@ std::wstring ReadPreferenceText(const wchar_t* valueName) {
   return text;
 }
 
+bool StorePair(const PreferenceKind& kind, std::wstring id, std::wstring name) {
+  ExclusivePairLock pairLock(kind.pairLock);
+  return RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, kind.idValueName, std::move(id)) &&
+         RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, kind.nameValueName,
+                             std::move(name));
+}
+
 DeviceInfo FindPreferredDevice(const PreferenceKind& kind) {
-  const std::wstring storedId = ReadPreferenceText(kind.idValueName);
-  const std::wstring storedName = ReadPreferenceText(kind.nameValueName);
+  std::wstring storedId;
+  std::wstring storedName;
+  {
+    // Only the reads: the enumeration below runs without the lock.
+    SharedPairLock pairLock(kind.pairLock);
+    storedId = ReadPreferenceText(kind.idValueName);
+    storedName = ReadPreferenceText(kind.nameValueName);
+  }
   if (storedId.empty() && storedName.empty()) {
     Log(kLogLevelTrivia, "%s - Config preferred device is NULL.", kind.functionName);
     return DeviceInfo();
@@ -140,6 +185,14 @@ bool SetPreferredAInId(std::wstring text) {
 bool SetPreferredAInName(std::wstring text) {
   return RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, L"srcAudioInName",
                              std::move(text));
+}
+
+bool SetPreferredWCamPair(std::wstring id, std::wstring name) {
+  return StorePair(kWebcam, std::move(id), std::move(name));
+}
+
+bool SetPreferredAInPair(std::wstring id, std::wstring name) {
+  return StorePair(kMicrophone, std::move(id), std::move(name));
 }
 
 }  // namespace UserPrefsUtil
