@@ -416,8 +416,14 @@ int main(int argc, char** argv) {
 
   // Scaling with the number of webcams; the preferred webcam is the last one listed.
   std::printf("\nscaling (video): medians in microseconds; per device = median / webcams\n");
-  std::printf("  %8s %12s %12s %12s %12s %12s %12s\n", "webcams", "lib enum", "direct enum",
-              "lib/device", "dir/device", "lib lookup", "lookup/dev");
+  std::printf("  %8s %10s %10s %10s %10s %10s %10s %10s\n", "webcams", "lib enum", "dir enum",
+              "lib/dev", "dir/dev", "lib look", "dir look", "look/dev");
+  struct Row {
+    double webcams;
+    Comparison enumeration;
+    Comparison lookup;
+  };
+  std::vector<Row> rows;
   {
     MmdrHandle* handle = nullptr;
     Mmdr_Init(1, &handle);
@@ -437,11 +443,23 @@ int main(int argc, char** argv) {
           repetitions, [&] { return Mmdr_GetPrefDev(handle, 1, MMDR_PREF_ID, text); },
           [&] { return DirectLookupId(L"srcWCamId", L"srcWCamName", DirectVideoEnum, direct); });
       const double n = static_cast<double>(video.count);
-      std::printf("  %8u %12.1f %12.1f %12.1f %12.1f %12.1f %12.1f\n", video.count,
+      rows.push_back({n, enumeration, lookup});
+      std::printf("  %8u %10.1f %10.1f %10.1f %10.1f %10.1f %10.1f %10.1f\n", video.count,
                   enumeration.library, enumeration.direct, enumeration.library / n,
-                  enumeration.direct / n, lookup.library, lookup.library / n);
+                  enumeration.direct / n, lookup.library, lookup.direct, lookup.library / n);
     }
     Mmdr_Uninit(handle);
+  }
+  // What one more webcam costs between the sizes: flat when nothing is quadratic.
+  std::printf("  marginal cost per added webcam (microseconds):\n");
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    const double added = rows[i].webcams - rows[i - 1].webcams;
+    std::printf("    %3.0f -> %3.0f: lib enum %7.1f  dir enum %7.1f  lib look %7.1f  dir look %7.1f\n",
+                rows[i - 1].webcams, rows[i].webcams,
+                (rows[i].enumeration.library - rows[i - 1].enumeration.library) / added,
+                (rows[i].enumeration.direct - rows[i - 1].enumeration.direct) / added,
+                (rows[i].lookup.library - rows[i - 1].lookup.library) / added,
+                (rows[i].lookup.direct - rows[i - 1].lookup.direct) / added);
   }
   return consistent ? 0 : 1;
 }
