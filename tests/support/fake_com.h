@@ -57,6 +57,9 @@ class FakeClassFactory : public FakeComObject<IClassFactory> {
   void set_product(IUnknown* product) { product_ = product; }
   // A failure code returned by CreateInstance instead of the product.
   void set_create_result(HRESULT result) { createResult_ = result; }
+  // With a failure code set: hand out the product all the same, as a misbehaving
+  // server may (the caller must still release it).
+  void set_hand_out_on_failure(bool handOut) { handOutOnFailure_ = handOut; }
   int creations() const { return creations_; }
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
@@ -64,7 +67,10 @@ class FakeClassFactory : public FakeComObject<IClassFactory> {
     *object = nullptr;
     ++creations_;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    if (FAILED(createResult_)) return createResult_;
+    if (FAILED(createResult_)) {
+      if (handOutOnFailure_ && product_ != nullptr) product_->QueryInterface(iid, object);
+      return createResult_;
+    }
     if (product_ == nullptr) return E_NOINTERFACE;
     return product_->QueryInterface(iid, object);
   }
@@ -73,6 +79,7 @@ class FakeClassFactory : public FakeComObject<IClassFactory> {
  private:
   IUnknown* product_;
   HRESULT createResult_ = S_OK;
+  bool handOutOnFailure_ = false;
   int creations_ = 0;
 };
 

@@ -43,6 +43,10 @@ class FakePrivateProperties : public FakeComObject<IKsPropertySet> {
         sizeof(wchar_t);
     const ULONG needed = static_cast<ULONG>(sizeof(DescriptionData) + textsBytes);
     const bool firstCall = dataLength == sizeof(DescriptionData);
+    if (firstCall && device->reportsNoLength) {
+      *returned = 0;
+      return E_INVALIDARG;
+    }
     if (firstCall && device->reportedLength != 0) {
       *returned = device->reportedLength;
       return E_INVALIDARG;
@@ -134,6 +138,8 @@ HRESULT WINAPI FakeGetClassObject(REFCLSID, REFIID iid, void** object) {
     case FakeDsoundFault::ClassObjectNotOk:
       g_current->factory.QueryInterface(iid, object);
       return S_FALSE;
+    case FakeDsoundFault::ClassObjectOkNoFactory:
+      return S_OK;
     default:
       return g_current->factory.QueryInterface(iid, object);
   }
@@ -162,8 +168,10 @@ constexpr DSoundModuleLoader kFakeLoader = {&FakeLoad, &FakeResolve};
 FakeDirectSound::FakeDirectSound(std::vector<FakeDsoundDevice> devices, FakeDsoundFault fault)
     : state_(std::make_unique<State>(std::move(devices), fault)) {
   state_->enumerateResult = &enumerateResult;
-  if (fault == FakeDsoundFault::PropertyObjectRefused) {
+  if (fault == FakeDsoundFault::PropertyObjectRefused ||
+      fault == FakeDsoundFault::PropertyObjectRefusedWithObject) {
     state_->factory.set_create_result(E_OUTOFMEMORY);
+    state_->factory.set_hand_out_on_failure(fault == FakeDsoundFault::PropertyObjectRefusedWithObject);
   }
   g_current = state_.get();
   DSoundLib::SetModuleLoaderForTesting(&kFakeLoader);

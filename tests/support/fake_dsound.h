@@ -22,6 +22,7 @@ struct FakeDsoundDevice {
   std::wstring module = L"fake.vxd";
   DWORD waveDeviceId = 0;
   ULONG reportedLength = 0;     // length the first Get reports; 0: the real need
+  bool reportsNoLength = false; // the first Get reports a length of 0
   bool describeFails = false;   // the second Get fails
   bool nullDescription = false; // the second Get succeeds with a null Description
   bool throwOnDescribe = false; // the property object throws (a misbehaving driver)
@@ -34,7 +35,9 @@ enum class FakeDsoundFault {
   NoGetClassObject,        // DllGetClassObject missing
   ClassObjectRefused,      // DllGetClassObject returns CLASS_E_CLASSNOTAVAILABLE
   ClassObjectNotOk,        // DllGetClassObject returns S_FALSE with a factory
+  ClassObjectOkNoFactory,  // DllGetClassObject returns S_OK but no factory
   PropertyObjectRefused,   // the factory's CreateInstance fails
+  PropertyObjectRefusedWithObject,  // CreateInstance fails, yet hands out the object
 };
 
 // Installs itself as DSoundLib's loader for its lifetime (one at a time) and puts the

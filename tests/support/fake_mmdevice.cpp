@@ -29,24 +29,14 @@ wchar_t* CoTaskCopy(const std::wstring& text) {
 class FakePropertyStore : public FakeComObject<IPropertyStore> {
  public:
   explicit FakePropertyStore(const FakeEndpointSpec& spec)
-      : FakeComObject<IPropertyStore>(IID_IPropertyStore), spec_(spec) {}
+      : FakeComObject<IPropertyStore>(IID_IPropertyStore), spec_(spec), value_(IID_IUnknown) {}
 
   HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
     if (value == nullptr) return E_POINTER;
     PropVariantInit(value);
     if (spec_.getValueFails) return E_FAIL;
-    if (SameKey(key, kFriendlyNameKey)) {
-      value->vt = VT_LPWSTR;
-      value->pwszVal = CoTaskCopy(spec_.friendlyName);
-    } else if (SameKey(key, kEndpointGuidKey)) {
-      if (spec_.guidKind == FakeEndpointSpec::Guid::String) {
-        value->vt = VT_LPWSTR;
-        value->pwszVal = CoTaskCopy(spec_.guid);
-      } else if (spec_.guidKind == FakeEndpointSpec::Guid::NotString) {
-        value->vt = VT_UI4;
-        value->ulVal = 7;
-      }  // Missing: S_OK with VT_EMPTY, as a store answers for a property it lacks
-    }
+    if (SameKey(key, kFriendlyNameKey)) return Answer(spec_.nameKind, spec_.friendlyName, value);
+    if (SameKey(key, kEndpointGuidKey)) return Answer(spec_.guidKind, spec_.guid, value);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
@@ -56,8 +46,33 @@ class FakePropertyStore : public FakeComObject<IPropertyStore> {
   }
   HRESULT STDMETHODCALLTYPE Commit() override { return E_NOTIMPL; }
 
+  bool AllReleased() const { return outstanding() == 0 && value_.outstanding() == 0; }
+
  private:
+  HRESULT Answer(FakeEndpointSpec::Value kind, const std::wstring& text, PROPVARIANT* value) {
+    switch (kind) {
+      case FakeEndpointSpec::Value::String:
+        value->vt = VT_LPWSTR;
+        value->pwszVal = CoTaskCopy(text);
+        break;
+      case FakeEndpointSpec::Value::NotString:
+        value->vt = VT_UI4;
+        value->ulVal = 7;
+        break;
+      case FakeEndpointSpec::Value::Interface:
+        value->vt = VT_UNKNOWN;
+        value->punkVal = value_.HandOut();
+        break;
+      case FakeEndpointSpec::Value::GetValueFails:
+        return E_FAIL;
+      case FakeEndpointSpec::Value::Missing:
+        break;
+    }
+    return S_OK;
+  }
+
   const FakeEndpointSpec& spec_;
+  FakeComObject<IUnknown> value_;  // what a non-text value holds
 };
 
 class FakeEndpoint : public FakeComObject<IMMDevice> {
@@ -88,7 +103,7 @@ class FakeEndpoint : public FakeComObject<IMMDevice> {
     return E_NOTIMPL;
   }
 
-  bool AllReleased() const { return outstanding() == 0 && store_.outstanding() == 0; }
+  bool AllReleased() const { return outstanding() == 0 && store_.AllReleased(); }
 
  private:
   FakeEndpointSpec spec_;

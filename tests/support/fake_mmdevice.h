@@ -18,14 +18,23 @@ namespace kestrel_test {
 
 // What one fake endpoint answers.
 struct FakeEndpointSpec {
-  enum class Guid { String, Missing, NotString };
+  // How one property answers GetValue.
+  enum class Value {
+    String,         // VT_LPWSTR with the text
+    Missing,        // S_OK with VT_EMPTY, as a store answers for a property it lacks
+    NotString,      // VT_UI4
+    Interface,      // VT_UNKNOWN holding a counted object: not text, and must be freed
+    GetValueFails,  // GetValue for this key fails
+  };
+  using Guid = Value;
 
   std::wstring friendlyName = L"Fake Mic";
+  Value nameKind = Value::String;
   Guid guidKind = Guid::String;
   std::wstring guid = L"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
   std::optional<std::wstring> endpointId = L"{0.0.1.00000000}.{fake}";  // nullopt: GetId fails
   bool openStoreFails = false;
-  bool getValueFails = false;
+  bool getValueFails = false;  // for every key
 };
 
 class FakeEndpoint;
