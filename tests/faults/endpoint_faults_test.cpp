@@ -7,6 +7,7 @@
 
 #include "devices/audio_capture_win.h"
 #include "devices/win_device_util.h"
+#include "faults/co_task_mem_spy.h"
 #include "faults/fault_harness.h"
 #include "interface/mmdr_library.h"
 #include "prefs/user_prefs_util.h"
@@ -143,6 +144,7 @@ void CheckConsumers(const EndpointFaultRow& row) {
 
 void RunRow(const EndpointFaultRow& row, ThreadApartment start) {
   RunOnThreadIn(start, [&] {
+    ASSERT_TRUE(WatchCoTaskMemFrees());
     std::vector<FakeEndpointSpec> specs = MakeFakeEndpoints(kEndpoints);
     if (row.breakEndpoints) row.breakEndpoints(specs);
     FakeMMDeviceEnumerator enumerator(std::move(specs));
@@ -181,6 +183,8 @@ void RunRow(const EndpointFaultRow& row, ThreadApartment start) {
     }
     EXPECT_TRUE(enumerator.AllReleased());
     EXPECT_EQ(factory.outstanding(), 0);
+    // Every id and string value handed out was freed.
+    EXPECT_EQ(NotFreedCoTaskMem(enumerator.HandedOutTexts()).size(), 0u);
   });
 }
 

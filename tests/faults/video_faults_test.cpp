@@ -179,9 +179,14 @@ TEST_P(VideoFaultTest, EachFaultKeepsItsRecordsLogsAsDocumentedAndReleasesEveryt
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, VideoFaultTest,
-                         ::testing::Values(ThreadApartment::None, ThreadApartment::Sta),
+                         ::testing::Values(ThreadApartment::None, ThreadApartment::Sta,
+                                           ThreadApartment::Mta),
                          [](const ::testing::TestParamInfo<ThreadApartment>& info) {
-                           return info.param == ThreadApartment::None ? "OutsideCom" : "Sta";
+                           switch (info.param) {
+                             case ThreadApartment::None: return "OutsideCom";
+                             case ThreadApartment::Sta: return "Sta";
+                             default: return "Mta";
+                           }
                          });
 
 }  // namespace

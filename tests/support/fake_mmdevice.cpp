@@ -48,12 +48,15 @@ class FakePropertyStore : public FakeComObject<IPropertyStore> {
 
   bool AllReleased() const { return outstanding() == 0 && value_.outstanding() == 0; }
 
+  std::vector<void*> texts;  // handed out, owned by the caller
+
  private:
   HRESULT Answer(FakeEndpointSpec::Value kind, const std::wstring& text, PROPVARIANT* value) {
     switch (kind) {
       case FakeEndpointSpec::Value::String:
         value->vt = VT_LPWSTR;
         value->pwszVal = CoTaskCopy(text);
+        texts.push_back(value->pwszVal);
         break;
       case FakeEndpointSpec::Value::NotString:
         value->vt = VT_UI4;
@@ -92,6 +95,7 @@ class FakeEndpoint : public FakeComObject<IMMDevice> {
     *id = nullptr;
     if (!spec_.endpointId) return E_OUTOFMEMORY;
     *id = CoTaskCopy(*spec_.endpointId);
+    texts_.push_back(*id);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override {
@@ -104,10 +108,15 @@ class FakeEndpoint : public FakeComObject<IMMDevice> {
   }
 
   bool AllReleased() const { return outstanding() == 0 && store_.AllReleased(); }
+  void AppendTexts(std::vector<void*>& texts) const {
+    texts.insert(texts.end(), texts_.begin(), texts_.end());
+    texts.insert(texts.end(), store_.texts.begin(), store_.texts.end());
+  }
 
  private:
   FakeEndpointSpec spec_;
   FakePropertyStore store_;
+  std::vector<void*> texts_;  // ids handed out, owned by the caller
 };
 
 class FakeEndpointCollection : public FakeComObject<IMMDeviceCollection> {
@@ -170,6 +179,12 @@ ScopedFakeMMDeviceEnumerator::ScopedFakeMMDeviceEnumerator(
 }
 
 ScopedFakeMMDeviceEnumerator::~ScopedFakeMMDeviceEnumerator() = default;
+
+std::vector<void*> FakeMMDeviceEnumerator::HandedOutTexts() const {
+  std::vector<void*> texts;
+  for (const auto& endpoint : endpoints_) endpoint->AppendTexts(texts);
+  return texts;
+}
 
 std::vector<FakeEndpointSpec> MakeFakeEndpoints(int count) {
   std::vector<FakeEndpointSpec> endpoints(static_cast<std::size_t>(count));

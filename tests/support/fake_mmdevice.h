@@ -56,6 +56,9 @@ class FakeMMDeviceEnumerator : public FakeComObject<IMMDeviceEnumerator> {
 
   // True when every fake object of this graph has had all its references released.
   bool AllReleased() const;
+  // Every CoTaskMem text handed out so far (endpoint ids, string property values),
+  // which the caller owns and must free.
+  std::vector<void*> HandedOutTexts() const;
 
   HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD stateMask,
                                                IMMDeviceCollection** devices) override;
