@@ -15,16 +15,17 @@ constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_WOW64_64KEY;
 // Texts are read through a fixed buffer of this many code units (520 bytes).
 constexpr DWORD kTextCapacity = 260;
 
-// The value as a REG_DWORD; false for a missing value, another type, or larger data.
-bool QueryDwordValue(HKEY key, const std::wstring& valueName, DWORD* number) {
+// Queries the value as a 4-byte number. The result is the query's status; number is
+// set only for a REG_DWORD (a shorter one leaves the upper bytes zero).
+LONG QueryDwordValue(HKEY key, const std::wstring& valueName, bool* isDword, DWORD* number) {
   DWORD type = REG_NONE;
-  DWORD data = 0;  // a shorter REG_DWORD leaves the upper bytes zero
+  DWORD data = 0;
   DWORD size = sizeof data;
   const LONG status = RegQueryValueExW(key, valueName.c_str(), nullptr, &type,
                                        reinterpret_cast<BYTE*>(&data), &size);
-  if (status != ERROR_SUCCESS || type != REG_DWORD) return false;
-  *number = data;
-  return true;
+  *isDword = status == ERROR_SUCCESS && type == REG_DWORD;
+  if (*isDword) *number = data;
+  return status;
 }
 
 }  // namespace
@@ -46,7 +47,12 @@ bool GetBOOL(HKEY root, std::wstring subKey, std::wstring valueName, bool defaul
   }
 
   DWORD number = 0;
-  if (QueryDwordValue(key.get(), valueName, &number)) return number != 0;
+  bool isDword = false;
+  const LONG numberStatus = QueryDwordValue(key.get(), valueName, &isDword, &number);
+  if (isDword) return number != 0;
+  // A value missing for the number query is missing for the text query too; skipping
+  // it saves a registry round trip on the common path of an absent switch.
+  if (numberStatus == ERROR_FILE_NOT_FOUND) return defaultValue;
 
   std::wstring text;
   if (QueryString(key.get(), valueName, text, defaultValue ? L"true" : L"false") !=
@@ -63,7 +69,10 @@ DWORD GetDWORD(HKEY root, std::wstring subKey, std::wstring valueName, DWORD def
   }
 
   DWORD number = 0;
-  if (QueryDwordValue(key.get(), valueName, &number)) return number;
+  bool isDword = false;
+  const LONG numberStatus = QueryDwordValue(key.get(), valueName, &isDword, &number);
+  if (isDword) return number;
+  if (numberStatus == ERROR_FILE_NOT_FOUND) return defaultValue;
 
   // "Default" (exactly so) marks a value that stands for the caller's default.
   static constexpr wchar_t kDefaultMarker[] = L"Default";
