@@ -8,22 +8,34 @@
 // call; a stop that finds no DirectSound reference held does nothing.
 namespace AudioCaptureWin {
 
-bool Init() {
-  if (UserPrefsUtil::IsAInWasapiEnabled()) return true;
-  return DSoundLib::InitInstance();
+namespace {
+
+// The endpoint enumerator needs no preparation; DirectSound needs a reference on the
+// shared instance.
+bool StartBackEnd(bool endpointsSelected) {
+  return endpointsSelected || DSoundLib::InitInstance();
 }
 
-void Uninit() {
-  if (UserPrefsUtil::IsAInWasapiEnabled()) return;
-  DSoundLib::UninitInstance();
+void StopBackEnd(bool endpointsSelected) {
+  if (!endpointsSelected) DSoundLib::UninitInstance();
 }
+
+}  // namespace
+
+bool Init() { return StartBackEnd(UserPrefsUtil::IsAInWasapiEnabled()); }
+
+void Uninit() { StopBackEnd(UserPrefsUtil::IsAInWasapiEnabled()); }
 
 bool EnumCaptureDevices(DeviceInfoList& list) {
-  Init();  // a failed start shows up in the enumeration's own result
-  const bool listed = UserPrefsUtil::IsAInWasapiEnabled()
-                          ? WinDeviceUtil::EnumCaptureDevices(list)
-                          : AudioCaptureWinDsound::EnumCaptureDevices(list);
-  Uninit();
+  // One reading of the switch serves the whole enumeration: the back end started is the
+  // one listed and the one stopped, so a switch changed during the call can neither
+  // strand a DirectSound reference nor list from a back end that was never started.
+  // It also saves two registry round trips per enumeration.
+  const bool endpointsSelected = UserPrefsUtil::IsAInWasapiEnabled();
+  StartBackEnd(endpointsSelected);  // a failed start shows up in the enumeration's result
+  const bool listed = endpointsSelected ? WinDeviceUtil::EnumCaptureDevices(list)
+                                        : AudioCaptureWinDsound::EnumCaptureDevices(list);
+  StopBackEnd(endpointsSelected);
   return listed;
 }
 

@@ -6,10 +6,12 @@
 #include <iterator>
 
 #include "devices/device_test_util.h"
+#include "devices/audio_capture_win.h"
 #include "devices/dsound_lib.h"
 #include "log/log.h"
 #include "support/fake_dsound.h"
 #include "support/log_capture.h"
+#include "support/registry_scratch.h"
 
 namespace kestrel_test {
 namespace {
@@ -230,6 +232,25 @@ TEST_F(DSoundFakeTest, OneLoadPerRunOfReferences) {
   DSoundLib::UninitInstance();  // no reference left: nothing happens
   EXPECT_EQ(fake.loads(), 1);
   EXPECT_EQ(fake.enumerations(), 2);
+  EXPECT_TRUE(fake.AllReleased());
+}
+
+// The back end an enumeration starts is the one it stops: a switch turned on while
+// DirectSound is listing must not strand the enumeration's own reference.
+TEST_F(DSoundFakeTest, SwitchChangedDuringAnEnumerationLeavesNoReference) {
+  std::vector<FakeDsoundDevice> devices(1);
+  devices[0].guid = MakeGuid(0x12345678, 0x01);
+  FakeDirectSound fake(devices);
+  ScopedRegistryValue endpointsSwitch(HKEY_LOCAL_MACHINE, L"EnableAInWasapi");
+  endpointsSwitch.SetDword(0);
+  fake.duringEnumeration = [&endpointsSwitch] { endpointsSwitch.SetDword(1); };
+
+  DeviceInfoList list;
+  EXPECT_TRUE(AudioCaptureWin::EnumCaptureDevices(list));
+  EXPECT_EQ(list.size(), 1u);
+  EXPECT_EQ(fake.enumerations(), 1);
+  EXPECT_EQ(DSoundLib::ReferenceCount(), 0);
+  EXPECT_EQ(DSoundLib::GetInstance(), nullptr);
   EXPECT_TRUE(fake.AllReleased());
 }
 

@@ -98,6 +98,7 @@ struct FakeDirectSound::State {
   std::vector<FakeDsoundDevice> devices;
   FakeDsoundFault fault;
   HRESULT* enumerateResult = nullptr;
+  std::function<void()>* duringEnumeration = nullptr;
   FakePrivateProperties properties;
   FakeClassFactory factory;
   int loads = 0;
@@ -123,6 +124,7 @@ HMODULE FakeLoad() {
 
 HRESULT WINAPI FakeCaptureEnumerate(DSoundLib::CaptureEnumCallbackFn callback, void* context) {
   ++g_current->enumerations;
+  if (*g_current->duringEnumeration) (*g_current->duringEnumeration)();
   for (FakeDsoundDevice& device : g_current->devices) {
     GUID* guid = device.guid ? &*device.guid : nullptr;
     if (!callback(guid, device.description.c_str(), device.module.c_str(), context)) break;
@@ -168,6 +170,7 @@ constexpr DSoundModuleLoader kFakeLoader = {&FakeLoad, &FakeResolve};
 FakeDirectSound::FakeDirectSound(std::vector<FakeDsoundDevice> devices, FakeDsoundFault fault)
     : state_(std::make_unique<State>(std::move(devices), fault)) {
   state_->enumerateResult = &enumerateResult;
+  state_->duringEnumeration = &duringEnumeration;
   if (fault == FakeDsoundFault::PropertyObjectRefused ||
       fault == FakeDsoundFault::PropertyObjectRefusedWithObject) {
     state_->factory.set_create_result(E_OUTOFMEMORY);

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +52,8 @@ class FakeDirectSound {
   FakeDirectSound& operator=(const FakeDirectSound&) = delete;
 
   HRESULT enumerateResult = 0;  // what the fake DirectSoundCaptureEnumerateW returns
+  // Runs inside the fake DirectSoundCaptureEnumerateW, before the devices are reported.
+  std::function<void()> duringEnumeration;
 
   // Whether the stand-in module is loaded now.
   static bool StandInLoaded();
