@@ -71,15 +71,7 @@ TEST_P(ApartmentTest, ComInitEnumeratesAndLeavesTheApartmentAsItFound) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllStarts, ApartmentTest,
-                         ::testing::Values(ThreadApartment::None, ThreadApartment::Sta,
-                                           ThreadApartment::Mta),
-                         [](const ::testing::TestParamInfo<ThreadApartment>& info) {
-                           switch (info.param) {
-                             case ThreadApartment::None: return "OutsideCom";
-                             case ThreadApartment::Sta: return "Sta";
-                             default: return "Mta";
-                           }
-                         });
+                         kAllThreadApartments, ThreadApartmentTestName);
 
 TEST(ComInitTest, NestedEntryInitialisesOnceAndTheOuterExitUninitialises) {
   RunOnThreadIn(ThreadApartment::None, [] {

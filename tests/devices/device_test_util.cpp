@@ -25,6 +25,15 @@ const char* ToString(ThreadApartment apartment) {
   return "?";
 }
 
+std::string ThreadApartmentTestName(const ::testing::TestParamInfo<ThreadApartment>& info) {
+  switch (info.param) {
+    case ThreadApartment::None: return "OutsideCom";
+    case ThreadApartment::Sta: return "Sta";
+    case ThreadApartment::Mta: return "Mta";
+  }
+  return "Unknown";
+}
+
 void RunOnThreadIn(ThreadApartment apartment, const std::function<void()>& body) {
   std::thread thread([&] {
     HRESULT entered = S_FALSE;

@@ -2,6 +2,8 @@
 // invariants every enumerated record keeps.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 #include <objbase.h>
 
@@ -27,6 +29,11 @@ ApartmentState CurrentApartment();
 
 enum class ThreadApartment { None, Sta, Mta };
 const char* ToString(ThreadApartment apartment);
+// Every starting apartment, and their names for parameterised tests:
+// INSTANTIATE_TEST_SUITE_P(X, Suite, kAllThreadApartments, ThreadApartmentTestName).
+inline const auto kAllThreadApartments =
+    ::testing::Values(ThreadApartment::None, ThreadApartment::Sta, ThreadApartment::Mta);
+std::string ThreadApartmentTestName(const ::testing::TestParamInfo<ThreadApartment>& info);
 
 // Runs body on a new thread that first enters the given apartment (and leaves it after
 // body); gtest assertions inside body are reported as usual.

@@ -192,15 +192,7 @@ TEST_P(DsoundFaultTest, EachFaultGivesItsResultListAndLinesAndReleasesEverything
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, DsoundFaultTest,
-                         ::testing::Values(ThreadApartment::None, ThreadApartment::Sta,
-                                           ThreadApartment::Mta),
-                         [](const ::testing::TestParamInfo<ThreadApartment>& info) {
-                           switch (info.param) {
-                             case ThreadApartment::None: return "OutsideCom";
-                             case ThreadApartment::Sta: return "Sta";
-                             default: return "Mta";
-                           }
-                         });
+                         kAllThreadApartments, ThreadApartmentTestName);
 
 }  // namespace
 }  // namespace kestrel_test
