@@ -8,8 +8,8 @@ namespace kestrel_test {
 
 class FakePropertyBag : public FakeComObject<IPropertyBag> {
  public:
-  explicit FakePropertyBag(const FakeVideoDeviceSpec& spec)
-      : FakeComObject<IPropertyBag>(IID_IPropertyBag), spec_(spec), value_(IID_IUnknown) {}
+  explicit FakePropertyBag(const FakeVideoDeviceSpec& setup)
+      : FakeComObject<IPropertyBag>(IID_IPropertyBag), spec_(setup), value_(IID_IUnknown) {}
 
   HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
     if (name == nullptr || value == nullptr) return E_POINTER;
@@ -87,7 +87,7 @@ class NotImplementedMoniker : public FakeComObject<IMoniker> {
 // One device: its moniker, which binds to its property bag.
 class FakeVideoDevice : public NotImplementedMoniker {
  public:
-  explicit FakeVideoDevice(FakeVideoDeviceSpec spec) : spec_(std::move(spec)), bag_(spec_) {}
+  explicit FakeVideoDevice(FakeVideoDeviceSpec setup) : spec_(std::move(setup)), bag_(spec_) {}
 
   HRESULT STDMETHODCALLTYPE BindToStorage(IBindCtx* context, IMoniker* left, REFIID iid,
                                           void** object) override {
@@ -150,8 +150,8 @@ class FakeMonikerEnum : public FakeComObject<IEnumMoniker> {
 FakeSystemDeviceEnum::FakeSystemDeviceEnum(std::vector<FakeVideoDeviceSpec> devices)
     : FakeComObject<ICreateDevEnum>(IID_ICreateDevEnum),
       monikers_(std::make_unique<FakeMonikerEnum>(*this)) {
-  for (FakeVideoDeviceSpec& spec : devices) {
-    devices_.push_back(std::make_unique<FakeVideoDevice>(std::move(spec)));
+  for (FakeVideoDeviceSpec& setup : devices) {
+    devices_.push_back(std::make_unique<FakeVideoDevice>(std::move(setup)));
   }
 }
 

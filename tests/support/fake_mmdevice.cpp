@@ -28,8 +28,8 @@ wchar_t* CoTaskCopy(const std::wstring& text) {
 
 class FakePropertyStore : public FakeComObject<IPropertyStore> {
  public:
-  explicit FakePropertyStore(const FakeEndpointSpec& spec)
-      : FakeComObject<IPropertyStore>(IID_IPropertyStore), spec_(spec), value_(IID_IUnknown) {}
+  explicit FakePropertyStore(const FakeEndpointSpec& setup)
+      : FakeComObject<IPropertyStore>(IID_IPropertyStore), spec_(setup), value_(IID_IUnknown) {}
 
   HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
     if (value == nullptr) return E_POINTER;
@@ -80,8 +80,8 @@ class FakePropertyStore : public FakeComObject<IPropertyStore> {
 
 class FakeEndpoint : public FakeComObject<IMMDevice> {
  public:
-  explicit FakeEndpoint(FakeEndpointSpec spec)
-      : FakeComObject<IMMDevice>(__uuidof(IMMDevice)), spec_(std::move(spec)), store_(spec_) {}
+  explicit FakeEndpoint(FakeEndpointSpec setup)
+      : FakeComObject<IMMDevice>(__uuidof(IMMDevice)), spec_(std::move(setup)), store_(spec_) {}
 
   HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore** store) override {
     if (store == nullptr) return E_POINTER;
@@ -146,8 +146,8 @@ class FakeEndpointCollection : public FakeComObject<IMMDeviceCollection> {
 FakeMMDeviceEnumerator::FakeMMDeviceEnumerator(std::vector<FakeEndpointSpec> endpoints)
     : FakeComObject<IMMDeviceEnumerator>(__uuidof(IMMDeviceEnumerator)),
       collection_(std::make_unique<FakeEndpointCollection>(*this)) {
-  for (FakeEndpointSpec& spec : endpoints) {
-    endpoints_.push_back(std::make_unique<FakeEndpoint>(std::move(spec)));
+  for (FakeEndpointSpec& setup : endpoints) {
+    endpoints_.push_back(std::make_unique<FakeEndpoint>(std::move(setup)));
   }
 }
 
@@ -189,10 +189,10 @@ std::vector<void*> FakeMMDeviceEnumerator::HandedOutTexts() const {
 std::vector<FakeEndpointSpec> MakeFakeEndpoints(int count) {
   std::vector<FakeEndpointSpec> endpoints(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
-    FakeEndpointSpec& spec = endpoints[static_cast<std::size_t>(i)];
-    spec.friendlyName = L"Fake Mic " + std::to_wstring(i);
-    spec.guid = L"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F" + std::to_wstring(i) + L"}";
-    spec.endpointId = L"fake-endpoint-" + std::to_wstring(i);
+    FakeEndpointSpec& setup = endpoints[static_cast<std::size_t>(i)];
+    setup.friendlyName = L"Fake Mic " + std::to_wstring(i);
+    setup.guid = L"{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F" + std::to_wstring(i) + L"}";
+    setup.endpointId = L"fake-endpoint-" + std::to_wstring(i);
   }
   return endpoints;
 }

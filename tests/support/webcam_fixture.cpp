@@ -24,11 +24,11 @@ bool SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
 }  // namespace
 
 WebcamSpec WebcamSpec::Complete(std::wstring name, std::wstring path) {
-  WebcamSpec spec;
-  spec.friendlyName = std::move(name);
-  spec.devicePath = std::move(path);
-  spec.clsid = kFixtureFilterClsid;
-  return spec;
+  WebcamSpec setup;
+  setup.friendlyName = std::move(name);
+  setup.devicePath = std::move(path);
+  setup.clsid = kFixtureFilterClsid;
+  return setup;
 }
 
 WebcamFixture::WebcamFixture() {
@@ -46,7 +46,7 @@ WebcamFixture::WebcamFixture() {
 
 WebcamFixture::~WebcamFixture() { RemoveAll(); }
 
-std::wstring WebcamFixture::Add(const WebcamSpec& spec) {
+std::wstring WebcamFixture::Add(const WebcamSpec& setup) {
   wchar_t suffix[16] = {};
   swprintf(suffix, 16, L"%04X}", next_++);
   const std::wstring keyName = keyPrefix_ + suffix;
@@ -59,9 +59,9 @@ std::wstring WebcamFixture::Add(const WebcamSpec& spec) {
   }
   keys_.push_back(path);
   bool ok = true;
-  if (spec.friendlyName) ok = SetString(key, L"FriendlyName", *spec.friendlyName) && ok;
-  if (spec.devicePath) ok = SetString(key, L"DevicePath", *spec.devicePath) && ok;
-  if (spec.clsid) ok = SetString(key, L"CLSID", *spec.clsid) && ok;
+  if (setup.friendlyName) ok = SetString(key, L"FriendlyName", *setup.friendlyName) && ok;
+  if (setup.devicePath) ok = SetString(key, L"DevicePath", *setup.devicePath) && ok;
+  if (setup.clsid) ok = SetString(key, L"CLSID", *setup.clsid) && ok;
   RegCloseKey(key);
   return ok ? keyName : std::wstring();
 }

@@ -34,7 +34,7 @@ class WebcamFixture {
 
   // Registers one device after those added before; returns its instance key name
   // ("{...}"), or the empty text when the registry refused (the test should fail then).
-  std::wstring Add(const WebcamSpec& spec);
+  std::wstring Add(const WebcamSpec& setup);
   // Removes every device of this batch now (the destructor does it otherwise).
   void RemoveAll();
 
