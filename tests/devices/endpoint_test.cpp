@@ -96,78 +96,29 @@ class WinDeviceUtilFakeTest : public ::testing::Test {
   void TearDown() override { CoUninitialize(); }
 };
 
-struct FaultCase {
-  const char* what;
-  int endpointCount;
-  std::function<void(std::vector<FakeEndpointSpec>&)> breakEndpoints;
-  std::function<void(FakeMMDeviceEnumerator&)> breakEnumerator;
-  bool expectedResult;
-  std::vector<std::wstring> expectedNames;
-  std::vector<std::string> expectedErrors;  // level 2 lines, in order
-};
+// Each fault in turn is swept in tests/faults; here, what every enumeration asks for and
+// that device lines follow only a complete enumeration.
+TEST_F(WinDeviceUtilFakeTest, AsksForActiveCaptureEndpointsAndLogsDevicesOnlyWhenComplete) {
+  for (const bool guidMissingAtTwo : {false, true}) {
+    SCOPED_TRACE(guidMissingAtTwo ? "guid missing at position 2 of 4" : "no fault");
+    std::vector<FakeEndpointSpec> endpoints = MakeFakeEndpoints(4);
+    if (guidMissingAtTwo) endpoints[2].guidKind = FakeEndpointSpec::Guid::Missing;
+    ScopedFakeMMDeviceEnumerator fake(std::move(endpoints));
+    ASSERT_EQ(fake.registration(), S_OK);
+    ScopedLibraryLogThreshold tracing(7);
+    DeviceInfoList list;
 
-TEST_F(WinDeviceUtilFakeTest, FaultsStopWhereTheyHappenAndReleaseEverything) {
-  const std::vector<FaultCase> cases = {
-      {"guid missing at position 2 of 4", 4,
-       [](auto& endpoints) { endpoints[2].guidKind = FakeEndpointSpec::Guid::Missing; }, nullptr, false, {L"Fake Mic 0", L"Fake Mic 1"},
-       {std::string(kEnum) + "failed to get guid: 2 of device."}},
-      {"guid not a string at position 2 of 4", 4,
-       [](auto& endpoints) { endpoints[2].guidKind = FakeEndpointSpec::Guid::NotString; }, nullptr, false, {L"Fake Mic 0", L"Fake Mic 1"},
-       {std::string(kEnum) + "failed to get guid: 2 of device."}},
-      {"endpoint id unreadable at position 1 of 3", 3,
-       [](auto& endpoints) { endpoints[1].endpointId.reset(); }, nullptr, true, {L"Fake Mic 0", L"Fake Mic 1", L"Fake Mic 2"},
-       {"WinDeviceUtil::GetDeviceID - failed to get device ID."}},
-      {"property store refused at position 0", 2,
-       [](auto& endpoints) { endpoints[0].openStoreFails = true; }, nullptr, false, {},
-       {"WinDeviceUtil::RetrievePropertyValue - failed to open property store.",
-        std::string(kEnum) + "failed to get friendly name: 0 of device."}},
-      {"property unreadable at position 1", 2,
-       [](auto& endpoints) { endpoints[1].getValueFails = true; }, nullptr, false, {L"Fake Mic 0"},
-       {"WinDeviceUtil::RetrievePropertyValue - failed to get key value.",
-        std::string(kEnum) + "failed to get friendly name: 1 of device."}},
-      {"EnumAudioEndpoints fails", 2,
-       nullptr, [](auto& enumerator) { enumerator.enumResult = E_OUTOFMEMORY; }, false, {},
-       {std::string(kEnum) + "failed to call EnumAudioEndpoints, error: 8007000e."}},
-      {"GetCount fails", 2,
-       nullptr, [](auto& enumerator) { enumerator.countResult = E_FAIL; }, false, {},
-       {std::string(kEnum) + "failed to call GetCount, error: 80004005."}},
-      {"Item fails at position 1", 3,
-       nullptr, [](auto& enumerator) { enumerator.failingItem = 1; }, false, {L"Fake Mic 0"},
-       {std::string(kEnum) + "failed to get index: 1 of device."}},
-      {"no endpoint", 0, nullptr, nullptr, true, {}, {}},
-  };
-
-  for (const FaultCase& fault : cases) {
-    SCOPED_TRACE(fault.what);
-    std::vector<FakeEndpointSpec> endpoints = MakeFakeEndpoints(fault.endpointCount);
-    if (fault.breakEndpoints) fault.breakEndpoints(endpoints);
-    {
-      ScopedFakeMMDeviceEnumerator fake(std::move(endpoints));
-      ASSERT_EQ(fake.registration(), S_OK);
-      if (fault.breakEnumerator) fault.breakEnumerator(fake.enumerator());
-      ScopedLibraryLogThreshold tracing(7);
-      DeviceInfo stale;
-      stale.name = L"stale";
-      DeviceInfoList list{stale};
-
-      EXPECT_EQ(WinDeviceUtil::EnumCaptureDevices(list), fault.expectedResult);
-      EXPECT_EQ(NamesOf(list), fault.expectedNames);
-      EXPECT_EQ(fake.enumerator().requestedFlow, eCapture);
-      EXPECT_EQ(fake.enumerator().requestedStateMask, static_cast<DWORD>(DEVICE_STATE_ACTIVE));
-      const auto records = DrainLibraryLog();
-      const std::vector<std::string> errors = LogLinesAtLevel(records, kLogLevelError);
-      ASSERT_EQ(errors.size(), fault.expectedErrors.size());
-      for (std::size_t i = 0; i < errors.size(); ++i) {
-        EXPECT_NE(errors[i].find(fault.expectedErrors[i]), std::string::npos) << errors[i];
-      }
-      // Device lines only after a complete enumeration, one per record.
-      const std::size_t deviceLines = static_cast<std::size_t>(std::count_if(
-          records.begin(), records.end(), [](const CapturedLogRecord& record) {
-            return record.text.find("Enum Audio Capture Device") != std::string::npos;
-          }));
-      EXPECT_EQ(deviceLines, fault.expectedResult ? list.size() : 0u);
-      EXPECT_TRUE(fake.enumerator().AllReleased());
-    }
+    EXPECT_EQ(WinDeviceUtil::EnumCaptureDevices(list), !guidMissingAtTwo);
+    EXPECT_EQ(list.size(), guidMissingAtTwo ? 2u : 4u);
+    EXPECT_EQ(fake.enumerator().requestedFlow, eCapture);
+    EXPECT_EQ(fake.enumerator().requestedStateMask, static_cast<DWORD>(DEVICE_STATE_ACTIVE));
+    const auto records = DrainLibraryLog();
+    const std::size_t deviceLines = static_cast<std::size_t>(std::count_if(
+        records.begin(), records.end(), [](const CapturedLogRecord& record) {
+          return record.text.find("Enum Audio Capture Device") != std::string::npos;
+        }));
+    EXPECT_EQ(deviceLines, guidMissingAtTwo ? 0u : list.size());
+    EXPECT_TRUE(fake.enumerator().AllReleased());
   }
 }
 
