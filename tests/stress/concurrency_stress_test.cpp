@@ -31,6 +31,8 @@
 
 namespace {
 
+using kestrel_stress::WasapiSwitch;
+
 using kestrel_stress::DeviceEntry;
 
 constexpr int kThreads = 8;
@@ -321,34 +323,12 @@ class Worker {
   unsigned serial_ = 0;
 };
 
-enum class WasapiSwitch { kAbsent, kOff };
-
 class ConcurrencyStress : public ::testing::TestWithParam<WasapiSwitch> {};
 
 TEST_P(ConcurrencyStress, EightThreadsOfMixedCallsLeaveNothingBehind) {
-  using kestrel_test::ScopedRegistryValue;
-  ScopedRegistryValue wasapi(HKEY_LOCAL_MACHINE, L"EnableAInWasapi");
-  ScopedRegistryValue disabled(HKEY_LOCAL_MACHINE, L"IsDisabled");
-  ScopedRegistryValue camId(HKEY_CURRENT_USER, L"srcWCamId");
-  ScopedRegistryValue camName(HKEY_CURRENT_USER, L"srcWCamName");
-  ScopedRegistryValue micId(HKEY_CURRENT_USER, L"srcAudioInId");
-  ScopedRegistryValue micName(HKEY_CURRENT_USER, L"srcAudioInName");
-  ScopedRegistryValue option(HKEY_CURRENT_USER, L"srcAudioInOption");
-  disabled.Remove();
-  if (GetParam() == WasapiSwitch::kOff) {
-    wasapi.SetDword(0);
-  } else {
-    wasapi.Remove();
-  }
+  kestrel_stress::ScopedLibraryValues libraryValues(GetParam());
   kestrel_test::WebcamFixture webcams;
-  for (int i = 0; i < 3; ++i) {
-    const std::wstring n = std::to_wstring(i);
-    ASSERT_FALSE(webcams
-                     .Add(kestrel_test::WebcamSpec::Complete(
-                         L"Stress Cam " + n + L" " + webcams.token(),
-                         L"\\\\?\\stress#cam" + n + L"#" + webcams.token()))
-                     .empty());
-  }
+  ASSERT_TRUE(kestrel_stress::AddThreeWebcams(webcams, L"Stress"));
 
   Shared shared;
   shared.expectDirectSound = GetParam() == WasapiSwitch::kOff;
@@ -454,10 +434,6 @@ TEST_P(ConcurrencyStress, EightThreadsOfMixedCallsLeaveNothingBehind) {
 
 INSTANTIATE_TEST_SUITE_P(Switch, ConcurrencyStress,
                          ::testing::Values(WasapiSwitch::kAbsent, WasapiSwitch::kOff),
-                         [](const ::testing::TestParamInfo<WasapiSwitch>& info) {
-                           return info.param == WasapiSwitch::kAbsent
-                                      ? std::string("EnableAInWasapiAbsent")
-                                      : std::string("EnableAInWasapiZero");
-                         });
+                         kestrel_stress::WasapiSwitchTestName);
 
 }  // namespace

@@ -23,6 +23,8 @@
 
 namespace {
 
+using kestrel_stress::WasapiSwitch;
+
 using kestrel_stress::DeviceEntry;
 
 constexpr int kWarmUpCycles = 10;
@@ -149,33 +151,12 @@ Trend MeasureLoop(const char* title, int cycles, Cycle&& cycle) {
   return trend;
 }
 
-enum class WasapiSwitch { kAbsent, kOff };
-
 class LeakCheck : public ::testing::TestWithParam<WasapiSwitch> {};
 
 TEST_P(LeakCheck, RepeatedSessionsKeepHandlesAndMemoryFlat) {
-  using kestrel_test::ScopedRegistryValue;
-  ScopedRegistryValue wasapi(HKEY_LOCAL_MACHINE, L"EnableAInWasapi");
-  ScopedRegistryValue camId(HKEY_CURRENT_USER, L"srcWCamId");
-  ScopedRegistryValue camName(HKEY_CURRENT_USER, L"srcWCamName");
-  ScopedRegistryValue micId(HKEY_CURRENT_USER, L"srcAudioInId");
-  ScopedRegistryValue micName(HKEY_CURRENT_USER, L"srcAudioInName");
-  ScopedRegistryValue option(HKEY_CURRENT_USER, L"srcAudioInOption");
-  if (GetParam() == WasapiSwitch::kOff) {
-    // Each session then loads and frees dsound.dll: a classic place to leak.
-    wasapi.SetDword(0);
-  } else {
-    wasapi.Remove();
-  }
+  kestrel_stress::ScopedLibraryValues libraryValues(GetParam());
   kestrel_test::WebcamFixture webcams;
-  for (int i = 0; i < 3; ++i) {
-    const std::wstring n = std::to_wstring(i);
-    ASSERT_FALSE(webcams
-                     .Add(kestrel_test::WebcamSpec::Complete(
-                         L"Leak Cam " + n + L" " + webcams.token(),
-                         L"\\\\?\\leak#cam" + n + L"#" + webcams.token()))
-                     .empty());
-  }
+  ASSERT_TRUE(kestrel_stress::AddThreeWebcams(webcams, L"Leak"));
 
   const bool directSound = GetParam() == WasapiSwitch::kOff;
   for (int i = 0; i < kWarmUpCycles; ++i) ASSERT_EQ(OneCycle(), "") << "warm-up cycle " << i;
@@ -200,10 +181,6 @@ TEST_P(LeakCheck, RepeatedSessionsKeepHandlesAndMemoryFlat) {
 
 INSTANTIATE_TEST_SUITE_P(Switch, LeakCheck,
                          ::testing::Values(WasapiSwitch::kAbsent, WasapiSwitch::kOff),
-                         [](const ::testing::TestParamInfo<WasapiSwitch>& info) {
-                           return info.param == WasapiSwitch::kAbsent
-                                      ? std::string("EnableAInWasapiAbsent")
-                                      : std::string("EnableAInWasapiZero");
-                         });
+                         kestrel_stress::WasapiSwitchTestName);
 
 }  // namespace

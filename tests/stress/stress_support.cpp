@@ -335,4 +335,28 @@ RingWalk WalkLibraryLogRing() {
   return walk;
 }
 
+std::string WasapiSwitchTestName(const ::testing::TestParamInfo<WasapiSwitch>& info) {
+  return info.param == WasapiSwitch::kAbsent ? "EnableAInWasapiAbsent" : "EnableAInWasapiZero";
+}
+
+ScopedLibraryValues::ScopedLibraryValues(WasapiSwitch wasapiSwitch) {
+  disabled_.Remove();
+  if (wasapiSwitch == WasapiSwitch::kOff) {
+    wasapi_.SetDword(0);
+  } else {
+    wasapi_.Remove();
+  }
+}
+
+bool AddThreeWebcams(kestrel_test::WebcamFixture& webcams, const std::wstring& label) {
+  for (int i = 0; i < 3; ++i) {
+    const std::wstring n = std::to_wstring(i);
+    const std::wstring added = webcams.Add(kestrel_test::WebcamSpec::Complete(
+        label + L" Cam " + n + L" " + webcams.token(),
+        L"\\\\?\\" + label + L"#cam" + n + L"#" + webcams.token()));
+    if (added.empty()) return false;
+  }
+  return true;
+}
+
 }  // namespace kestrel_stress

@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "kestrelCliLib.h"
+#include "support/registry_scratch.h"
+#include "support/webcam_fixture.h"
 
 namespace kestrel_stress {
 
@@ -65,5 +69,28 @@ struct RingWalk {
 // than the previous record's; the text ends in its newline and holds no NUL; the
 // entries add up exactly to the ring's used byte count.
 RingWalk WalkLibraryLogRing();
+
+// The two states of the audio back-end switch the stress programs run in.
+enum class WasapiSwitch { kAbsent, kOff };
+std::string WasapiSwitchTestName(const ::testing::TestParamInfo<WasapiSwitch>& info);
+
+// The library's registry values for one test: "EnableAInWasapi" as asked, "IsDisabled"
+// absent, the user's preferences and option free to change; all put back afterwards.
+class ScopedLibraryValues {
+ public:
+  explicit ScopedLibraryValues(WasapiSwitch wasapiSwitch);
+
+ private:
+  kestrel_test::ScopedRegistryValue wasapi_{HKEY_LOCAL_MACHINE, L"EnableAInWasapi"};
+  kestrel_test::ScopedRegistryValue disabled_{HKEY_LOCAL_MACHINE, L"IsDisabled"};
+  kestrel_test::ScopedRegistryValue camId_{HKEY_CURRENT_USER, L"srcWCamId"};
+  kestrel_test::ScopedRegistryValue camName_{HKEY_CURRENT_USER, L"srcWCamName"};
+  kestrel_test::ScopedRegistryValue micId_{HKEY_CURRENT_USER, L"srcAudioInId"};
+  kestrel_test::ScopedRegistryValue micName_{HKEY_CURRENT_USER, L"srcAudioInName"};
+  kestrel_test::ScopedRegistryValue option_{HKEY_CURRENT_USER, L"srcAudioInOption"};
+};
+
+// Registers three complete webcams named "<label> Cam N <token>"; false if one failed.
+bool AddThreeWebcams(kestrel_test::WebcamFixture& webcams, const std::wstring& label);
 
 }  // namespace kestrel_stress
