@@ -16,19 +16,13 @@
 #include <new>
 
 #include "core/text_utils.h"
+#include "devices/platform_ids.h"
 #include "log/log.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-constexpr CLSID kDirectSoundPrivateClsid = {
-    0x11AB3EC0, 0x25EC, 0x11D1, {0xA4, 0xD8, 0x00, 0xC0, 0x4F, 0xC2, 0x8A, 0xCA}};
-constexpr IID kKsPropertySetIid = {
-    0x31EFAC30, 0x515C, 0x11D0, {0xA9, 0xAA, 0x00, 0xAA, 0x00, 0x61, 0xBE, 0x93}};
-constexpr GUID kDirectSoundDevicePropSet = {
-    0x84624F82, 0x25EC, 0x11D1, {0xA4, 0xD8, 0x00, 0xC0, 0x4F, 0xC2, 0x8A, 0xCA}};
-constexpr ULONG kDescriptionPropertyId = 6;  // DSPROPERTY_DIRECTSOUNDDEVICE_DESCRIPTION_W
 
 using DescriptionData = DSPROPERTY_DIRECTSOUNDDEVICE_DESCRIPTION_W_DATA;
 #if defined(_WIN64)

@@ -7,6 +7,7 @@
 #include "core/scoped_co_mem.h"
 #include "core/scoped_prop_variant.h"
 #include "core/text_utils.h"
+#include "devices/platform_ids.h"
 #include "log/log.h"
 
 using Microsoft::WRL::ComPtr;
@@ -17,15 +18,6 @@ constexpr char kEnumName[] = "WinDeviceUtil::EnumCaptureDevices";
 constexpr char kRetrieveName[] = "WinDeviceUtil::RetrievePropertyValue";
 constexpr char kGetIdName[] = "WinDeviceUtil::GetDeviceID";
 
-// Spelled out rather than taken from the SDK's libraries, which do not all define them.
-constexpr CLSID kMMDeviceEnumeratorClsid = {
-    0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
-constexpr IID kMMDeviceEnumeratorIid = {
-    0xA95664D2, 0x9614, 0x4F35, {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
-constexpr PROPERTYKEY kFriendlyNameKey = {
-    {0xA45C254E, 0xDF1C, 0x4EFD, {0x80, 0x20, 0x67, 0xD1, 0x46, 0xA8, 0x50, 0xE0}}, 14};
-constexpr PROPERTYKEY kEndpointGuidKey = {
-    {0x1DA5D803, 0xD492, 0x4EDD, {0x8C, 0x23, 0xE0, 0xC0, 0xFF, 0xEE, 0x7F, 0x0E}}, 4};
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 
 #include "core/text_utils.h"
 #include "devices/device_test_util.h"
+#include "devices/platform_ids.h"
 #include "devices/win_device_util.h"
 #include "log/log.h"
 #include "support/fake_mmdevice.h"
@@ -145,7 +146,7 @@ TEST_F(WinDeviceUtilFakeTest, EnumeratorThatCannotBeCreatedReportsItsCode) {
   factory.set_create_result(REGDB_E_CLASSNOTREG);
   {
     ScopedClassRegistration registration(
-        {0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}}, &factory);
+        kMMDeviceEnumeratorClsid, &factory);
     ASSERT_EQ(registration.result(), S_OK);
     DeviceInfoList list(1);
     EXPECT_FALSE(WinDeviceUtil::EnumCaptureDevices(list));

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "devices/audio_capture_win.h"
+#include "devices/platform_ids.h"
 #include "devices/win_device_util.h"
 #include "faults/co_task_mem_spy.h"
 #include "faults/fault_harness.h"
@@ -17,8 +18,6 @@
 namespace kestrel_test {
 namespace {
 
-constexpr CLSID kMMDeviceEnumeratorClsid = {
-    0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
 constexpr int kEndpoints = 4;
 
 using Value = FakeEndpointSpec::Value;

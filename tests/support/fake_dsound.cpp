@@ -9,14 +9,13 @@
 #include <stdexcept>
 
 #include "devices/dsound_lib.h"
+#include "devices/platform_ids.h"
 #include "support/fake_com.h"
 
 namespace kestrel_test {
 
 namespace {
 
-constexpr IID kKsPropertySetIid = {
-    0x31EFAC30, 0x515C, 0x11D0, {0xA9, 0xAA, 0x00, 0xAA, 0x00, 0x61, 0xBE, 0x93}};
 
 using DescriptionData = DSPROPERTY_DIRECTSOUNDDEVICE_DESCRIPTION_W_DATA;
 

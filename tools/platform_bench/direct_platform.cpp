@@ -1,5 +1,7 @@
 #include "direct_platform.h"
 
+#include "devices/platform_ids.h"
+
 #include <dshow.h>
 #include <mmdeviceapi.h>
 #include <propidl.h>
@@ -29,32 +31,6 @@ struct DirectSoundPropertySet : IUnknown {
 namespace {
 
 
-// Identifiers, spelled out here so the program needs no GUID import libraries.
-constexpr GUID kClsidSystemDeviceEnum = {
-    0x62BE5D10, 0x60EB, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
-constexpr GUID kIidCreateDevEnum = {
-    0x29840822, 0x5B84, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
-constexpr GUID kClsidVideoInputCategory = {
-    0x860BB310, 0x5D01, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
-constexpr GUID kIidPropertyBag = {
-    0x55272A00, 0x42CB, 0x11CE, {0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}};
-constexpr GUID kClsidMMDeviceEnumerator = {
-    0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
-constexpr GUID kIidMMDeviceEnumerator = {
-    0xA95664D2, 0x9614, 0x4F35, {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
-constexpr PROPERTYKEY kKeyFriendlyName = {
-    {0xA45C254E, 0xDF1C, 0x4EFD, {0x80, 0x20, 0x67, 0xD1, 0x46, 0xA8, 0x50, 0xE0}}, 14};
-constexpr PROPERTYKEY kKeyEndpointGuid = {
-    {0x1DA5D803, 0xD492, 0x4EDD, {0x8C, 0x23, 0xE0, 0xC0, 0xFF, 0xEE, 0x7F, 0x0E}}, 4};
-constexpr GUID kClsidDirectSoundPrivate = {
-    0x11AB3EC0, 0x25EC, 0x11D1, {0xA4, 0xD8, 0x00, 0xC0, 0x4F, 0xC2, 0x8A, 0xCA}};
-constexpr GUID kIidClassFactory = {
-    0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr GUID kIidKsPropertySet = {
-    0x31EFAC30, 0x515C, 0x11D0, {0xA9, 0xAA, 0x00, 0xAA, 0x00, 0x61, 0xBE, 0x93}};
-constexpr GUID kPropSetDirectSoundDevice = {
-    0x84624F82, 0x25EC, 0x11D1, {0xA4, 0xD8, 0x00, 0xC0, 0x4F, 0xC2, 0x8A, 0xCA}};
-constexpr DWORD kDescriptionPropertyId = 6;
 
 // The description block of DirectSound's private device property.
 struct DescriptionData {
@@ -75,16 +51,16 @@ void DirectVideoEnum(DirectList& out) {
   const HRESULT apartment = CoInitialize(nullptr);
   {
     ComPtr<ICreateDevEnum> devices;
-    if (SUCCEEDED(CoCreateInstance(kClsidSystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                   kIidCreateDevEnum,
+    if (SUCCEEDED(CoCreateInstance(kSystemDeviceEnumClsid, nullptr, CLSCTX_INPROC_SERVER,
+                                   kCreateDevEnumIid,
                                    reinterpret_cast<void**>(devices.GetAddressOf())))) {
       ComPtr<IEnumMoniker> monikers;
-      if (devices->CreateClassEnumerator(kClsidVideoInputCategory, monikers.GetAddressOf(),
+      if (devices->CreateClassEnumerator(kVideoInputCategoryClsid, monikers.GetAddressOf(),
                                          0) == S_OK) {
         ComPtr<IMoniker> moniker;
         while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
           ComPtr<IPropertyBag> bag;
-          if (FAILED(moniker->BindToStorage(nullptr, nullptr, kIidPropertyBag,
+          if (FAILED(moniker->BindToStorage(nullptr, nullptr, kPropertyBagIid,
                                             reinterpret_cast<void**>(bag.GetAddressOf())))) {
             continue;
           }
@@ -133,8 +109,8 @@ void DirectEndpointEnum(DirectList& out) {
     ComPtr<IMMDeviceEnumerator> enumerator;
     ComPtr<IMMDeviceCollection> collection;
     UINT count = 0;
-    if (SUCCEEDED(CoCreateInstance(kClsidMMDeviceEnumerator, nullptr, CLSCTX_ALL,
-                                   kIidMMDeviceEnumerator,
+    if (SUCCEEDED(CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL,
+                                   kMMDeviceEnumeratorIid,
                                    reinterpret_cast<void**>(enumerator.GetAddressOf()))) &&
         SUCCEEDED(enumerator->EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE,
                                                  collection.GetAddressOf())) &&
@@ -144,8 +120,8 @@ void DirectEndpointEnum(DirectList& out) {
         if (FAILED(collection->Item(i, endpoint.GetAddressOf()))) break;
         DirectDevice device;
         std::wstring guid;
-        if (!ReadEndpointString(endpoint.Get(), kKeyFriendlyName, device.name) ||
-            !ReadEndpointString(endpoint.Get(), kKeyEndpointGuid, guid)) {
+        if (!ReadEndpointString(endpoint.Get(), kFriendlyNameKey, device.name) ||
+            !ReadEndpointString(endpoint.Get(), kEndpointGuidKey, guid)) {
           break;
         }
         LPWSTR id = nullptr;
@@ -173,13 +149,13 @@ bool DirectSoundSession::Open() {
       reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
   if (enumerate_ == nullptr || getClassObject == nullptr) return false;
   ComPtr<IClassFactory> factory;
-  if (getClassObject(kClsidDirectSoundPrivate, kIidClassFactory,
+  if (getClassObject(kDirectSoundPrivateClsid, IID_IClassFactory,
                      reinterpret_cast<void**>(factory.GetAddressOf())) != S_OK ||
       !factory) {
     return false;
   }
   return SUCCEEDED(
-      factory->CreateInstance(nullptr, kIidKsPropertySet, reinterpret_cast<void**>(&props_)));
+      factory->CreateInstance(nullptr, kKsPropertySetIid, reinterpret_cast<void**>(&props_)));
 }
 
 void DirectSoundSession::Enumerate(DirectList& out) {
@@ -196,12 +172,12 @@ BOOL CALLBACK DirectSoundSession::OnDevice(GUID* guid, LPCWSTR, LPCWSTR, void* c
   DescriptionData block{};
   block.deviceId = *guid;
   ULONG returned = 0;
-  self->props_->Get(kPropSetDirectSoundDevice, kDescriptionPropertyId, nullptr, 0, &block,
+  self->props_->Get(kDirectSoundDevicePropSet, kDescriptionPropertyId, nullptr, 0, &block,
                     sizeof block, &returned);
   if (returned == 0) return TRUE;
   self->scratch_.resize(std::max<std::size_t>(returned, sizeof block));
   std::memcpy(self->scratch_.data(), &block, sizeof block);
-  if (FAILED(self->props_->Get(kPropSetDirectSoundDevice, kDescriptionPropertyId, nullptr, 0,
+  if (FAILED(self->props_->Get(kDirectSoundDevicePropSet, kDescriptionPropertyId, nullptr, 0,
                                self->scratch_.data(), returned, &returned))) {
     return TRUE;
   }
