@@ -104,14 +104,8 @@ const std::vector<DsoundFaultRow>& Rows() {
 // The preference lookup treats a false result as a failed enumeration.
 void CheckPreferenceLookup(const DsoundFaultRow& row) {
   SCOPED_TRACE("preferred microphone");
-  ScopedRegistryValue storedId(HKEY_CURRENT_USER, L"srcAudioInId");
-  ScopedRegistryValue storedName(HKEY_CURRENT_USER, L"srcAudioInName");
-  ScopedRegistryValue machineId(HKEY_LOCAL_MACHINE, L"srcAudioInId");
-  ScopedRegistryValue machineName(HKEY_LOCAL_MACHINE, L"srcAudioInName");
-  storedId.Remove();
-  machineId.Remove();
-  machineName.Remove();
-  storedName.SetString(row.records.empty() ? L"DS Mic 0" : row.records.front().name);
+  ScopedPreferredName preferredName(L"srcAudioInId", L"srcAudioInName",
+                                    row.records.empty() ? L"DS Mic 0" : row.records.front().name);
   DrainLibraryLog();
   const DeviceInfo preferred = UserPrefsUtil::PreferredAInDeviceInfo();
   std::vector<std::string> log = row.log;

@@ -117,14 +117,8 @@ void CheckConsumers(const EndpointFaultRow& row) {
   }
   {
     SCOPED_TRACE("preferred microphone");
-    ScopedRegistryValue storedId(HKEY_CURRENT_USER, L"srcAudioInId");
-    ScopedRegistryValue storedName(HKEY_CURRENT_USER, L"srcAudioInName");
-    ScopedRegistryValue machineId(HKEY_LOCAL_MACHINE, L"srcAudioInId");
-    ScopedRegistryValue machineName(HKEY_LOCAL_MACHINE, L"srcAudioInName");
-    storedId.Remove();
-    machineId.Remove();
-    machineName.Remove();
-    storedName.SetString(L"Fake Mic 0");  // present in every partial list that has a record
+    // A name present in every partial list that has a record.
+    ScopedPreferredName preferredName(L"srcAudioInId", L"srcAudioInName", L"Fake Mic 0");
     DrainLibraryLog();
     const DeviceInfo preferred = UserPrefsUtil::PreferredAInDeviceInfo();
     std::vector<std::string> log = row.log;

@@ -65,4 +65,16 @@ bool ScopedFakeClass::CreatedInSta() const {
                                     redirect_->lastCallApartment() == APTTYPE_MAINSTA);
 }
 
+ScopedPreferredName::ScopedPreferredName(const wchar_t* idValue, const wchar_t* nameValue,
+                                         const std::wstring& name)
+    : storedId_(HKEY_CURRENT_USER, idValue),
+      storedName_(HKEY_CURRENT_USER, nameValue),
+      machineId_(HKEY_LOCAL_MACHINE, idValue),
+      machineName_(HKEY_LOCAL_MACHINE, nameValue) {
+  storedId_.Remove();
+  machineId_.Remove();
+  machineName_.Remove();
+  storedName_.SetString(name);
+}
+
 }  // namespace kestrel_test

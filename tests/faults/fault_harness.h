@@ -16,6 +16,7 @@
 #include "faults/co_create_redirect.h"
 #include "support/fake_com.h"
 #include "support/log_capture.h"
+#include "support/registry_scratch.h"
 
 namespace kestrel_test {
 
@@ -58,6 +59,20 @@ class ScopedFakeClass {
  private:
   std::unique_ptr<ScopedClassRegistration> registration_;
   std::unique_ptr<ScopedCoCreateRedirect> redirect_;
+};
+
+// For one scope, the user's preferred device of a kind is the given name alone: no id
+// stored, no machine-wide id or name (idValue/nameValue: "srcWCamId"/"srcWCamName" or
+// "srcAudioInId"/"srcAudioInName"). Everything is put back afterwards.
+class ScopedPreferredName {
+ public:
+  ScopedPreferredName(const wchar_t* idValue, const wchar_t* nameValue, const std::wstring& name);
+
+ private:
+  ScopedRegistryValue storedId_;
+  ScopedRegistryValue storedName_;
+  ScopedRegistryValue machineId_;
+  ScopedRegistryValue machineName_;
 };
 
 }  // namespace kestrel_test

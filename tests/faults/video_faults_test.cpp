@@ -105,15 +105,9 @@ void CheckConsumers(const VideoFaultRow& row) {
   }
   {
     SCOPED_TRACE("preferred webcam");
-    ScopedRegistryValue storedId(HKEY_CURRENT_USER, L"srcWCamId");
-    ScopedRegistryValue storedName(HKEY_CURRENT_USER, L"srcWCamName");
-    ScopedRegistryValue machineId(HKEY_LOCAL_MACHINE, L"srcWCamId");
-    ScopedRegistryValue machineName(HKEY_LOCAL_MACHINE, L"srcWCamName");
-    storedId.Remove();
-    machineId.Remove();
-    machineName.Remove();
     // The last device the list can hold: found only if the list is used as it came.
-    storedName.SetString(row.records.empty() ? L"Fake Cam 2" : row.records.back().name);
+    ScopedPreferredName preferredName(L"srcWCamId", L"srcWCamName",
+                                      row.records.empty() ? L"Fake Cam 2" : row.records.back().name);
     DrainLibraryLog();
     const DeviceInfo preferred = UserPrefsUtil::PreferredWCamDeviceInfo();
     if (row.records.empty()) {
