@@ -1,12 +1,11 @@
 // The log facility: filtering, formatting, the newline rule, masking, the lock and the
-// sinks. Portable: the platform is reached only through log_base.h and log_platform.h.
+// sinks. Portable: the platform is reached only through log_base.h.
 #include "log/log.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "log/log_base.h"
-#include "log/log_platform.h"
 #include "log/log_record.h"
 #include "log/log_ring.h"
 #include "log/log_state.h"

@@ -1,7 +1,9 @@
 // The small base layer under the log facility: a recursive lock, a bounded formatter
-// with a fixed overflow contract, and the thread-name and debugger hooks. The Windows
-// implementation lives in log_base_win.cpp; a host build supplies log_base_posix.cpp.
-// No platform header is included here so that the log core stays portable.
+// with a fixed overflow contract, the thread-name and debugger hooks, and the few system
+// services the facility needs (last-error code, UTC clock, standard error). Portable
+// parts live in log_base.cpp; log_base_win.cpp implements the rest for Windows and
+// log_base_posix.cpp for host builds of the log core. No platform header is included
+// here so that the log core stays portable.
 #pragma once
 
 #include <cstdarg>
@@ -41,3 +43,21 @@ void Base_Strcpy(char* destination, const char* source, std::size_t size);
 void Base_CurrentThreadName(char* buffer, std::size_t size);
 // Passes NUL-terminated UTF-8 text to an attached debugger.
 void Base_OutputDebugString(const char* text);
+
+struct LogSystemTime {
+  int year;
+  int month;
+  int day;
+  int hour;
+  int minute;
+  int second;
+  int milliseconds;
+};
+
+std::uint32_t LogPlatform_GetLastError();
+void LogPlatform_SetLastError(std::uint32_t code);
+// The current UTC date and time.
+void LogPlatform_GetSystemTime(LogSystemTime* time);
+// True when the runtime's standard error stream exists and is connected to something
+// the process can write to (a console, a pipe or a file).
+bool LogPlatform_StandardErrorExists();

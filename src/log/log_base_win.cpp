@@ -2,10 +2,11 @@
 #include "log/log_base.h"
 
 #include <windows.h>
+#include <io.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <initializer_list>
 #include <new>
 
@@ -37,169 +38,47 @@ namespace {
 using GetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PWSTR*);
 
 // GetThreadDescription exists from Windows 10 1607 on, so it is looked up at run time.
-// The lookup is cached: it is idempotent, so racing threads store the same value.
 GetThreadDescriptionFn ThreadDescriptionFunction() {
-  static std::atomic<int> resolved{0};
-  static std::atomic<GetThreadDescriptionFn> function{nullptr};
-  if (resolved.load(std::memory_order_acquire) != 0) {
-    return function.load(std::memory_order_relaxed);
-  }
-  GetThreadDescriptionFn found = nullptr;
   for (const wchar_t* moduleName : {L"kernel32.dll", L"kernelbase.dll"}) {
     HMODULE module = GetModuleHandleW(moduleName);
     if (module == nullptr) continue;
-    found = reinterpret_cast<GetThreadDescriptionFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "GetThreadDescription")));
-    if (found != nullptr) break;
-  }
-  function.store(found, std::memory_order_relaxed);
-  resolved.store(1, std::memory_order_release);
-  return found;
-}
-
-// Appends the UTF-8 bytes of one code point while room is left, cutting it if need be
-// (the caller asked for a byte-cut text). Returns false once the buffer is full.
-bool AppendUtf8(char* buffer, std::size_t capacity, std::size_t& length, std::uint32_t codePoint) {
-  char bytes[4];
-  std::size_t count;
-  if (codePoint < 0x80) {
-    bytes[0] = static_cast<char>(codePoint);
-    count = 1;
-  } else if (codePoint < 0x800) {
-    bytes[0] = static_cast<char>(0xC0 | (codePoint >> 6));
-    bytes[1] = static_cast<char>(0x80 | (codePoint & 0x3F));
-    count = 2;
-  } else if (codePoint < 0x10000) {
-    bytes[0] = static_cast<char>(0xE0 | (codePoint >> 12));
-    bytes[1] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    bytes[2] = static_cast<char>(0x80 | (codePoint & 0x3F));
-    count = 3;
-  } else {
-    bytes[0] = static_cast<char>(0xF0 | (codePoint >> 18));
-    bytes[1] = static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-    bytes[2] = static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-    bytes[3] = static_cast<char>(0x80 | (codePoint & 0x3F));
-    count = 4;
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    if (length >= capacity) return false;
-    buffer[length++] = bytes[i];
-  }
-  return length < capacity;
-}
-
-}  // namespace
-
-namespace {
-
-void LookUpThreadName(char* buffer, std::size_t size) {
-  if (size == 0) return;
-  buffer[0] = '\0';
-  GetThreadDescriptionFn getDescription = ThreadDescriptionFunction();
-  if (getDescription == nullptr) return;
-  PWSTR description = nullptr;
-  if (FAILED(getDescription(GetCurrentThread(), &description)) || description == nullptr) return;
-  // Encoded by hand rather than with WideCharToMultiByte, which refuses a buffer that is
-  // too small instead of filling it; an unpaired surrogate becomes U+FFFD.
-  const std::size_t capacity = size - 1;
-  std::size_t length = 0;
-  for (const wchar_t* p = description; *p != L'\0'; ++p) {
-    std::uint32_t unit = static_cast<std::uint16_t>(*p);
-    std::uint32_t codePoint = unit;
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      const std::uint32_t next = static_cast<std::uint16_t>(p[1]);
-      if (next >= 0xDC00 && next <= 0xDFFF) {
-        codePoint = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
-        ++p;
-      } else {
-        codePoint = 0xFFFD;
-      }
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      codePoint = 0xFFFD;
+    FARPROC found = GetProcAddress(module, "GetThreadDescription");
+    if (found != nullptr) {
+      return reinterpret_cast<GetThreadDescriptionFn>(reinterpret_cast<void (*)()>(found));
     }
-    if (!AppendUtf8(buffer, capacity, length, codePoint)) break;
   }
-  buffer[length] = '\0';
-  LocalFree(description);
+  return nullptr;
 }
 
-// Looking the name up is a system call on Windows and a server round trip under Wine,
-// which would make it by far the largest cost of a record. Each thread's name is
-// therefore kept for a short time: a thread that renames itself shows its new name in
-// records from at most kNameFreshMilliseconds later. Threads are told apart by a token
-// kept in a TLS slot (new threads read 0), not by their id, which Windows reuses; the
-// cache is a fixed table, so the log path allocates nothing.
-constexpr std::size_t kNameCacheSlots = 64;
-constexpr std::size_t kCachedNameSize = 32;
-constexpr ULONGLONG kNameFreshMilliseconds = 100;
-constexpr DWORD kTokenSlotNone = TLS_OUT_OF_INDEXES;
-constexpr DWORD kTokenSlotClosed = TLS_OUT_OF_INDEXES - 1;
-
-struct NameCacheSlot {
-  std::atomic<bool> busy;
-  std::uint64_t owner;  // token of the thread whose name this is; 0 when none
-  ULONGLONG refreshedAt;
-  char name[kCachedNameSize];
-};
-
-NameCacheSlot g_nameCache[kNameCacheSlots];
-std::atomic<DWORD> g_tokenSlot{kTokenSlotNone};
-std::atomic<std::uint64_t> g_lastToken{0};
-
-// Frees the TLS slot when the library unloads; later lookups go uncached.
-struct TokenSlotOwner {
-  ~TokenSlotOwner() {
-    const DWORD slot = g_tokenSlot.exchange(kTokenSlotClosed);
-    if (slot != kTokenSlotNone && slot != kTokenSlotClosed) TlsFree(slot);
-  }
-} g_tokenSlotOwner;
-
-DWORD TokenSlot() {
-  DWORD slot = g_tokenSlot.load(std::memory_order_acquire);
-  if (slot != kTokenSlotNone) return slot;
-  DWORD created = TlsAlloc();
-  if (created == TLS_OUT_OF_INDEXES) return kTokenSlotNone;
-  if (!g_tokenSlot.compare_exchange_strong(slot, created, std::memory_order_acq_rel)) {
-    TlsFree(created);  // another thread installed one first (or the library is unloading)
-    return slot;
-  }
-  return created;
-}
-
-// The calling thread's token, 0 when no TLS slot is available.
-std::uint64_t ThreadToken() {
-  const DWORD slot = TokenSlot();
-  if (slot == kTokenSlotNone || slot == kTokenSlotClosed) return 0;
-  auto token = reinterpret_cast<std::uintptr_t>(TlsGetValue(slot));
-  if (token == 0) {
-    token = static_cast<std::uintptr_t>(g_lastToken.fetch_add(1, std::memory_order_relaxed) + 1);
-    if (!TlsSetValue(slot, reinterpret_cast<void*>(token))) return 0;
-  }
-  return token;
-}
+// Names longer than this many bytes are cut here already; the record keeps 31.
+constexpr std::size_t kLongestName = 63;
 
 }  // namespace
 
 void Base_CurrentThreadName(char* buffer, std::size_t size) {
   if (size == 0) return;
-  const std::uint64_t token = size <= kCachedNameSize ? ThreadToken() : 0;
-  if (token == 0) {
-    LookUpThreadName(buffer, size);
+  buffer[0] = '\0';
+  const GetThreadDescriptionFn getDescription = ThreadDescriptionFunction();
+  PWSTR description = nullptr;
+  if (getDescription == nullptr || FAILED(getDescription(GetCurrentThread(), &description)) ||
+      description == nullptr) {
     return;
   }
-  NameCacheSlot& slot = g_nameCache[token % kNameCacheSlots];
-  if (slot.busy.exchange(true, std::memory_order_acquire)) {
-    LookUpThreadName(buffer, size);  // another thread is using this slot right now
-    return;
-  }
-  const ULONGLONG now = GetTickCount64();
-  if (slot.owner != token || now - slot.refreshedAt >= kNameFreshMilliseconds) {
-    LookUpThreadName(slot.name, sizeof slot.name);
-    slot.owner = token;
-    slot.refreshedAt = now;
-  }
-  Base_Strcpy(buffer, slot.name, size);
-  slot.busy.store(false, std::memory_order_release);
+  // Every code unit makes at least one byte, so converting one unit more than the bytes
+  // kept is enough; a pair cut there only touches bytes past the cut.
+  const std::size_t keep = size - 1 < kLongestName ? size - 1 : kLongestName;
+  const std::size_t length = std::wcslen(description);
+  const int units = static_cast<int>(length < keep + 1 ? length : keep + 1);
+  char utf8[(kLongestName + 1) * 3];
+  const int bytes = units == 0 ? 0
+                               : WideCharToMultiByte(CP_UTF8, 0, description, units, utf8,
+                                                     static_cast<int>(sizeof utf8), nullptr,
+                                                     nullptr);
+  LocalFree(description);
+  std::size_t kept = bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
+  if (kept > keep) kept = keep;
+  std::memcpy(buffer, utf8, kept);
+  buffer[kept] = '\0';
 }
 
 void Base_OutputDebugString(const char* text) {
@@ -226,4 +105,25 @@ void Base_OutputDebugString(const char* text) {
     rest += take;
     remaining -= take;
   }
+}
+
+std::uint32_t LogPlatform_GetLastError() { return GetLastError(); }
+
+void LogPlatform_SetLastError(std::uint32_t code) { SetLastError(code); }
+
+void LogPlatform_GetSystemTime(LogSystemTime* time) {
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  *time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+           now.wMilliseconds};
+}
+
+bool LogPlatform_StandardErrorExists() {
+  // In a GUI host without a console the runtime's stderr has no descriptor (negative)
+  // or one that maps to no system handle; writing there would go nowhere at best.
+  if (stderr == nullptr) return false;
+  const int descriptor = _fileno(stderr);
+  if (descriptor < 0) return false;
+  const intptr_t handle = _get_osfhandle(descriptor);
+  return handle != reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE) && handle != -2 && handle != 0;
 }

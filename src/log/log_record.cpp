@@ -37,16 +37,6 @@ bool WriterTakes(const LogState* state, const LogWriter* writer, const LogRecord
          header->module != &state->defaultThresholds;
 }
 
-bool InRange(int value, int maximum) { return value >= 0 && value <= maximum; }
-
-// Writes value as exactly count decimal digits, with leading zeros.
-void PutDigits(char* out, int value, int count) {
-  for (int i = count - 1; i >= 0; --i) {
-    out[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  }
-}
-
 std::uint32_t WriterCount(const LogState* state) {
   return state->writerCount < kLogMaxWriters ? state->writerCount
                                              : static_cast<std::uint32_t>(kLogMaxWriters);
@@ -81,44 +71,14 @@ std::size_t LogTrimUtf8(std::size_t size, char* buffer) {
   return newlineAt + 1;
 }
 
-void LogFormatTimestampAt(LogRecordHeader* header, const LogSystemTime& time) {
-  // The digits are written directly: the two formatter calls cost more than the rest of
-  // a recorded call. Values that do not fit their fixed width (a year past 9999) go
-  // through the formatter, which widens the field as "%04d" does.
-  const bool fixedWidth = time.year >= 0 && time.year <= 9999 && InRange(time.month, 99) &&
-                          InRange(time.day, 99) && InRange(time.hour, 99) &&
-                          InRange(time.minute, 99) && InRange(time.second, 99) &&
-                          InRange(time.milliseconds, 999);
-  if (fixedWidth) {
-    char* text = header->dateTime;
-    PutDigits(text, time.year, 4);
-    text[4] = '-';
-    PutDigits(text + 5, time.month, 2);
-    text[7] = '-';
-    PutDigits(text + 8, time.day, 2);
-    text[10] = 'T';
-    PutDigits(text + 11, time.hour, 2);
-    text[13] = ':';
-    PutDigits(text + 14, time.minute, 2);
-    text[16] = ':';
-    PutDigits(text + 17, time.second, 2);
-    text[19] = '\0';
-    header->milliseconds[0] = '.';
-    PutDigits(header->milliseconds + 1, time.milliseconds, 3);
-    header->milliseconds[4] = '\0';
-  } else {
-    Base_Sprintf(header->dateTime, sizeof header->dateTime, "%04d-%02d-%02dT%02d:%02d:%02d",
-                 time.year, time.month, time.day, time.hour, time.minute, time.second);
-    Base_Sprintf(header->milliseconds, sizeof header->milliseconds, ".%03d", time.milliseconds);
-  }
-  header->zone[0] = 'Z';
-  header->zone[1] = '\0';
-}
-
 void LogFormatTimestamp(LogRecordHeader* header) {
   LogSystemTime now;
   LogPlatform_GetSystemTime(&now);
-  LogFormatTimestampAt(header, now);
+  Base_Sprintf(header->dateTime, sizeof header->dateTime, "%04d-%02d-%02dT%02d:%02d:%02d",
+               now.year, now.month, now.day, now.hour, now.minute, now.second);
+  Base_Sprintf(header->milliseconds, sizeof header->milliseconds, ".%03d", now.milliseconds);
+  header->zone[0] = 'Z';
+  header->zone[1] = '\0';
 }
 
 void LogBuildHeader(LogState* state, const LogLevelInfo* level, const LogThresholds* module,

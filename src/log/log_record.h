@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "log/log_platform.h"
+#include "log/log_base.h"
 #include "log/log_state.h"
 
 constexpr std::size_t kLogThreadNameSize = 32;
@@ -48,8 +48,6 @@ void LogBuildHeader(LogState* state, const LogLevelInfo* level, const LogThresho
                     std::size_t length, const char* text, LogSink sink);
 // Writes the header's date-and-time, milliseconds and zone fields for the current UTC time.
 void LogFormatTimestamp(LogRecordHeader* header);
-// The same for a given time.
-void LogFormatTimestampAt(LogRecordHeader* header, const LogSystemTime& time);
 
 // Sink: appends the record to the state's ring.
 void LogBufferRecord(LogState* state, LogRecordHeader* header, std::size_t length,
