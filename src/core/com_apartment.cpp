@@ -33,5 +33,3 @@ ComInit::~ComInit() {
     }
   }
 }
-
-int ComInit::ActiveCountOnThisThread() { return t_comInitCount; }

@@ -35,7 +35,4 @@ class ComInit {
   ~ComInit();
   ComInit(const ComInit&) = delete;
   ComInit& operator=(const ComInit&) = delete;
-
-  // Entries on the calling thread that have not exited yet.
-  static int ActiveCountOnThisThread();
 };

@@ -22,22 +22,14 @@ class DataBuffer {
   std::uint8_t* data() { return data_; }
   const std::uint8_t* data() const { return data_; }
   std::int32_t capacity() const { return capacity_; }
-  // Bytes allocated beyond the capacity by the next allocation (for a terminator, say).
-  std::int32_t extra() const { return extra_; }
-  void set_extra(std::int32_t extra) { extra_ = extra < 0 ? 0 : extra; }
-  std::int32_t length() const { return length_; }
-  void set_length(std::int32_t length) { length_ = length; }
-  std::int32_t count() const { return count_; }
-  void set_count(std::int32_t count) { count_ = count; }
-  bool owns_data() const { return ownsData_; }
 
  private:
   void Release();
 
   std::uint8_t* data_ = nullptr;
   std::int32_t capacity_ = 0;
-  std::int32_t extra_ = 0;
-  std::int32_t length_ = 0;
-  std::int32_t count_ = 0;
+  std::int32_t extra_ = 0;   // allocated beyond the capacity; none in this library
+  std::int32_t length_ = 0;  // used length, reset by reserve()
+  std::int32_t count_ = 0;   // reset with the length
   bool ownsData_ = false;
 };

@@ -168,25 +168,6 @@ std::wstring PreferredAInName() {
   return PreferredAInDeviceInfo().name;
 }
 
-bool SetPreferredWCamId(std::wstring text) {
-  return RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, L"srcWCamId", std::move(text));
-}
-
-bool SetPreferredWCamName(std::wstring text) {
-  return RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, L"srcWCamName",
-                             std::move(text));
-}
-
-bool SetPreferredAInId(std::wstring text) {
-  return RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, L"srcAudioInId",
-                             std::move(text));
-}
-
-bool SetPreferredAInName(std::wstring text) {
-  return RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, L"srcAudioInName",
-                             std::move(text));
-}
-
 bool SetPreferredWCamPair(std::wstring id, std::wstring name) {
   return StorePair(kWebcam, std::move(id), std::move(name));
 }

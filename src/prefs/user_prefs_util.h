@@ -24,10 +24,4 @@ std::wstring PreferredWCamName();
 std::wstring PreferredAInId();
 std::wstring PreferredAInName();
 
-// Store the text unchanged (an empty text included) in the current user's key.
-bool SetPreferredWCamId(std::wstring text);
-bool SetPreferredWCamName(std::wstring text);
-bool SetPreferredAInId(std::wstring text);
-bool SetPreferredAInName(std::wstring text);
-
 }  // namespace UserPrefsUtil
