@@ -18,7 +18,7 @@
 #include "devices/device_info.h"
 #include "devices/video_input_win.h"
 #include "interface/mmdr_handle.h"
-#include "interface/mmdr_text_field.h"
+#include "interface/mmdr_output.h"
 #include "prefs/preferred_device.h"
 #include "prefs/user_prefs_util.h"
 
@@ -137,8 +137,7 @@ MmdrResult MMDR_CALL Mmdr_EnumDevices(MmdrHandle* handle, MmdrDeviceKind kind,
     if (count == 0) {
       return MMDR_OK;
     }
-    const std::uint64_t needed = std::uint64_t{count} * MMDR_ENTRY_SIZE;
-    if (buffer == nullptr || needed > bufferSize) {
+    if (buffer == nullptr || !MmdrEntriesFit(count, bufferSize)) {
       return MMDR_BUFFER_TOO_SMALL;
     }
     // Convert everything first, so that running out of memory leaves the buffer as it was.

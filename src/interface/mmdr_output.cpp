@@ -1,4 +1,4 @@
-#include "interface/mmdr_text_field.h"
+#include "interface/mmdr_output.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,4 +13,8 @@ void CopyToTextField(std::string_view utf8, char* field) noexcept {
   const std::size_t copied = std::min(utf8.size(), kWritableBytes);
   std::memcpy(field, utf8.data(), copied);
   std::memset(field + copied, 0, kWritableBytes - copied);
+}
+
+bool MmdrEntriesFit(std::uint32_t count, std::uint32_t bufferSize) noexcept {
+  return std::uint64_t{count} * MMDR_ENTRY_SIZE <= bufferSize;
 }
