@@ -6,6 +6,7 @@
 #include <dsconf.h>
 
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 #include "devices/dsound_lib.h"
@@ -13,59 +14,44 @@
 #include "support/fake_com.h"
 
 namespace kestrel_test {
-
 namespace {
-
 
 using DescriptionData = DSPROPERTY_DIRECTSOUNDDEVICE_DESCRIPTION_W_DATA;
 
 class FakePrivateProperties : public FakeComObject<IKsPropertySet> {
  public:
   explicit FakePrivateProperties(const std::vector<FakeDsoundDevice>& devices)
-      : FakeComObject<IKsPropertySet>(kKsPropertySetIid), devices_(devices) {}
+      : FakeComObject(kKsPropertySetIid), devices_(devices) {}
 
-  // Lays the description out as dsound.dll does: the fixed block, then the texts, with
-  // the block's pointers into the caller's buffer.
+  // Lays the description out as dsound.dll does: the fixed block, then the texts it
+  // points at, inside the caller's buffer.
   HRESULT STDMETHODCALLTYPE Get(REFGUID, ULONG, void*, ULONG, void* data, ULONG dataLength,
                                 ULONG* returned) override {
-    if (data == nullptr || dataLength < sizeof(GUID) + 8 || returned == nullptr) {
-      return E_INVALIDARG;
-    }
     auto* block = static_cast<DescriptionData*>(data);
-    const FakeDsoundDevice* device = Find(block->DeviceId);
+    const FakeDsoundDevice* device = nullptr;
+    for (const FakeDsoundDevice& candidate : devices_) {
+      if (IsEqualGUID(candidate.guid.value_or(GUID_NULL), block->DeviceId)) device = &candidate;
+    }
     if (device == nullptr) return E_INVALIDARG;
     if (device->throwOnDescribe) throw std::runtime_error("driver fault");
-
-    const std::size_t textsBytes =
-        (device->description.size() + 1 + device->module.size() + 1 +
-         (device->interfaceText ? device->interfaceText->size() + 1 : 0)) *
-        sizeof(wchar_t);
-    const ULONG needed = static_cast<ULONG>(sizeof(DescriptionData) + textsBytes);
+    const std::wstring interfaceText = device->interfaceText.value_or(L"");
+    const ULONG needed = static_cast<ULONG>(
+        sizeof(DescriptionData) +
+        (device->description.size() + interfaceText.size() + 2) * sizeof(wchar_t));
     const bool firstCall = dataLength == sizeof(DescriptionData);
-    if (firstCall && device->reportsNoLength) {
-      *returned = 0;
-      return E_INVALIDARG;
-    }
-    if (firstCall && device->reportedLength != 0) {
-      *returned = device->reportedLength;
-      return E_INVALIDARG;
-    }
-    *returned = needed;
+    *returned = firstCall && device->reportedLength != 0 ? device->reportedLength : needed;
     if (dataLength < needed) return E_INVALIDARG;
     if (device->describeFails) return E_FAIL;
 
-    auto* texts = reinterpret_cast<wchar_t*>(static_cast<char*>(data) + sizeof(DescriptionData));
+    auto* texts = reinterpret_cast<wchar_t*>(block + 1);
     auto put = [&texts](const std::wstring& text) {
       wchar_t* start = texts;
       std::memcpy(texts, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
       texts += text.size() + 1;
       return start;
     };
-    block->Type = DIRECTSOUNDDEVICE_TYPE_WDM;
-    block->DataFlow = DIRECTSOUNDDEVICE_DATAFLOW_CAPTURE;
     block->Description = device->nullDescription ? nullptr : put(device->description);
-    block->Module = put(device->module);
-    block->Interface = device->interfaceText ? put(*device->interfaceText) : nullptr;
+    block->Interface = device->interfaceText ? put(interfaceText) : nullptr;
     block->WaveDeviceId = device->waveDeviceId;
     return S_OK;
   }
@@ -75,46 +61,33 @@ class FakePrivateProperties : public FakeComObject<IKsPropertySet> {
   HRESULT STDMETHODCALLTYPE QuerySupport(REFGUID, ULONG, ULONG*) override { return E_NOTIMPL; }
 
  private:
-  // As DirectSound does, GUID_NULL describes the default-device entry.
-  const FakeDsoundDevice* Find(const GUID& id) const {
-    for (const FakeDsoundDevice& device : devices_) {
-      if (device.guid ? IsEqualGUID(*device.guid, id) : IsEqualGUID(GUID_NULL, id)) {
-        return &device;
-      }
-    }
-    return nullptr;
-  }
-
   const std::vector<FakeDsoundDevice>& devices_;
 };
+
+// Loaded by nothing else in a test program, and freed by one FreeLibrary (the real
+// dsound.dll keeps a reference on itself under Wine, which would hide a leak).
+constexpr wchar_t kStandInModule[] = L"dciman32.dll";
 
 }  // namespace
 
 struct FakeDirectSound::State {
-  explicit State(std::vector<FakeDsoundDevice> list, FakeDsoundFault f)
-      : devices(std::move(list)), fault(f), properties(devices), factory(&properties) {}
-
+  State(std::vector<FakeDsoundDevice> list, FakeDsoundFault f, FakeDirectSound* o)
+      : devices(std::move(list)), fault(f), owner(o), properties(devices), factory(&properties) {}
   std::vector<FakeDsoundDevice> devices;
   FakeDsoundFault fault;
-  HRESULT* enumerateResult = nullptr;
-  std::function<void()>* duringEnumeration = nullptr;
+  FakeDirectSound* owner;
   FakePrivateProperties properties;
   FakeClassFactory factory;
   int loads = 0;
-  int enumerations = 0;
 };
 
 namespace {
 
 FakeDirectSound::State* g_current = nullptr;
 
-// Loaded by nothing else in a test program, and freed by one FreeLibrary (real
-// dsound.dll keeps a reference on itself under Wine, which would hide a leak).
-constexpr wchar_t kStandInModule[] = L"dciman32.dll";
-
 HMODULE FakeLoad() {
   ++g_current->loads;
-  if (g_current->fault == FakeDsoundFault::LoadLibraryFails) {
+  if (g_current->fault == FakeDsoundFault::LoadFails) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
@@ -122,28 +95,19 @@ HMODULE FakeLoad() {
 }
 
 HRESULT WINAPI FakeCaptureEnumerate(DSoundLib::CaptureEnumCallbackFn callback, void* context) {
-  ++g_current->enumerations;
-  if (*g_current->duringEnumeration) (*g_current->duringEnumeration)();
+  if (g_current->owner->duringEnumeration) g_current->owner->duringEnumeration();
   for (FakeDsoundDevice& device : g_current->devices) {
-    GUID* guid = device.guid ? &*device.guid : nullptr;
-    if (!callback(guid, device.description.c_str(), device.module.c_str(), context)) break;
+    callback(device.guid ? &*device.guid : nullptr, device.description.c_str(), L"fake.vxd",
+             context);
   }
-  return *g_current->enumerateResult;
+  return g_current->owner->enumerateResult;
 }
 
 HRESULT WINAPI FakeGetClassObject(REFCLSID, REFIID iid, void** object) {
   *object = nullptr;
-  switch (g_current->fault) {
-    case FakeDsoundFault::ClassObjectRefused:
-      return CLASS_E_CLASSNOTAVAILABLE;
-    case FakeDsoundFault::ClassObjectNotOk:
-      g_current->factory.QueryInterface(iid, object);
-      return S_FALSE;
-    case FakeDsoundFault::ClassObjectOkNoFactory:
-      return S_OK;
-    default:
-      return g_current->factory.QueryInterface(iid, object);
-  }
+  if (g_current->fault == FakeDsoundFault::ClassObjectNoFactory) return S_OK;
+  g_current->factory.QueryInterface(iid, object);
+  return g_current->fault == FakeDsoundFault::ClassObjectNotOk ? S_FALSE : S_OK;
 }
 
 template <typename Function>
@@ -153,10 +117,13 @@ FARPROC ToFarProc(Function function) {
 
 FARPROC FakeResolve(HMODULE, const char* name) {
   const FakeDsoundFault fault = g_current->fault;
-  if (std::strcmp(name, "DirectSoundCaptureEnumerateW") == 0) {
-    if (fault != FakeDsoundFault::NoCaptureEnumerate) return ToFarProc(&FakeCaptureEnumerate);
-  } else if (std::strcmp(name, "DllGetClassObject") == 0) {
-    if (fault != FakeDsoundFault::NoGetClassObject) return ToFarProc(&FakeGetClassObject);
+  if (fault == FakeDsoundFault::ResolveThrows) throw std::bad_alloc();
+  if (std::strcmp(name, "DirectSoundCaptureEnumerateW") == 0 &&
+      fault != FakeDsoundFault::NoCaptureEnumerate) {
+    return ToFarProc(&FakeCaptureEnumerate);
+  }
+  if (std::strcmp(name, "DllGetClassObject") == 0 && fault != FakeDsoundFault::NoGetClassObject) {
+    return ToFarProc(&FakeGetClassObject);
   }
   SetLastError(ERROR_PROC_NOT_FOUND);
   return nullptr;
@@ -167,13 +134,10 @@ constexpr DSoundModuleLoader kFakeLoader = {&FakeLoad, &FakeResolve};
 }  // namespace
 
 FakeDirectSound::FakeDirectSound(std::vector<FakeDsoundDevice> devices, FakeDsoundFault fault)
-    : state_(std::make_unique<State>(std::move(devices), fault)) {
-  state_->enumerateResult = &enumerateResult;
-  state_->duringEnumeration = &duringEnumeration;
-  if (fault == FakeDsoundFault::PropertyObjectRefused ||
-      fault == FakeDsoundFault::PropertyObjectRefusedWithObject) {
-    state_->factory.set_create_result(E_OUTOFMEMORY);
-    state_->factory.set_hand_out_on_failure(fault == FakeDsoundFault::PropertyObjectRefusedWithObject);
+    : state_(std::make_unique<State>(std::move(devices), fault, this)) {
+  if (fault == FakeDsoundFault::PropertyObjectRefused) {
+    state_->factory.createResult = E_OUTOFMEMORY;
+    state_->factory.handOutOnFailure = true;
   }
   g_current = state_.get();
   DSoundLib::SetModuleLoaderForTesting(&kFakeLoader);
@@ -187,7 +151,6 @@ FakeDirectSound::~FakeDirectSound() {
 bool FakeDirectSound::StandInLoaded() { return GetModuleHandleW(kStandInModule) != nullptr; }
 
 int FakeDirectSound::loads() const { return state_->loads; }
-int FakeDirectSound::enumerations() const { return state_->enumerations; }
 
 bool FakeDirectSound::AllReleased() const {
   return state_->factory.outstanding() == 0 && state_->properties.outstanding() == 0;

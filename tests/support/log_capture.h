@@ -1,32 +1,45 @@
-// Test helpers for the library's static log: read what it recorded, and let tracing
-// levels through for the length of a scope.
+// What the library's own log recorded, and a scope that lets more levels through.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "log/log_record.h"
+#include "log/log_ring.h"
+#include "log/log_state.h"
+
 namespace kestrel_test {
 
-struct CapturedLogRecord {
-  std::uint32_t level;  // the level number of the record's level row
-  std::string text;     // without the trailing newline
+struct CapturedRecord {
+  std::uint32_t level;
+  std::string text;  // without the newline
+  std::string threadName;
 };
 
-// Takes every record out of the library's log ring, oldest first, under the log lock.
-std::vector<CapturedLogRecord> DrainLibraryLog();
+// Takes every record out of the library's ring, oldest first.
+inline std::vector<CapturedRecord> DrainLibraryLog() {
+  LogState& state = LogLibraryState();
+  std::vector<CapturedRecord> records;
+  std::vector<char> text(kLogFlushBufferSize);
+  LogRecordHeader header;
+  std::size_t length = 0;
+  RecLock* lock = LogState_ObtainLock(&state);
+  RecLock_Acquire(lock);
+  while (LogRing_Pop(state.ring, text.size(), &header, &length, text.data())) {
+    records.push_back({header.level->level, std::string(text.data(), length - 1), header.threadName});
+  }
+  RecLock_Release(lock);
+  return records;
+}
 
-// Raises the library log's default record threshold (7 lets the tracing levels 6 and 7
-// through) and restores the previous one on destruction. Not for concurrent scopes.
 class ScopedLibraryLogThreshold {
  public:
-  explicit ScopedLibraryLogThreshold(std::int32_t recordThreshold = 7);
-  ~ScopedLibraryLogThreshold();
-  ScopedLibraryLogThreshold(const ScopedLibraryLogThreshold&) = delete;
-  ScopedLibraryLogThreshold& operator=(const ScopedLibraryLogThreshold&) = delete;
+  explicit ScopedLibraryLogThreshold(std::int32_t threshold) { Threshold() = threshold; }
+  ~ScopedLibraryLogThreshold() { Threshold() = previous_; }
 
  private:
-  std::int32_t previous_;
+  static std::int32_t& Threshold() { return LogLibraryState().defaultThresholds.recordThreshold; }
+  const std::int32_t previous_ = Threshold();
 };
 
 }  // namespace kestrel_test

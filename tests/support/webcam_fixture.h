@@ -1,14 +1,9 @@
-// Test webcams registered in DirectShow's video input category, so that the real
-// system device enumerator lists them.
-//
-// A WebcamFixture owns a batch of device keys under
-// HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance. Each key holds any subset
-// of the REG_SZ values "FriendlyName", "DevicePath" and "CLSID"; a value left out gives a
-// device without that property. The keys of one batch share a fresh GUID prefix and end
-// in a sequence number, so the enumerator (which walks the keys in name order) lists
-// them contiguously and in the order they were added, whatever other batches exist.
-// Destroying the fixture deletes every key it created. Not copyable.
+// Webcams registered in DirectShow's video input category for one scope, so that the real
+// system device enumerator lists them in the order given: keys under
+// HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance holding the values given.
 #pragma once
+
+#include <windows.h>
 
 #include <optional>
 #include <string>
@@ -16,40 +11,48 @@
 
 namespace kestrel_test {
 
-struct WebcamSpec {
-  std::optional<std::wstring> friendlyName;
-  std::optional<std::wstring> devicePath;
-  std::optional<std::wstring> clsid;
-
-  // A device with all three values; the filter CLSID is a fixed, harmless one.
-  static WebcamSpec Complete(std::wstring name, std::wstring path);
+struct Webcam {
+  std::optional<std::wstring> name;  // "FriendlyName" (REG_SZ; an embedded NUL is kept)
+  std::optional<std::wstring> path;  // "DevicePath"
+  bool nameAsNumber = false;         // "FriendlyName" as REG_DWORD instead
 };
 
 class WebcamFixture {
  public:
-  WebcamFixture();
-  ~WebcamFixture();
+  explicit WebcamFixture(const std::vector<Webcam>& webcams) {
+    RemoveAll();  // what a crashed run may have left
+    for (std::size_t i = 0; i < webcams.size(); ++i) {
+      const std::wstring key = KeyPath(i);
+      const DWORD number = 42;
+      const Webcam& webcam = webcams[i];
+      if (webcam.nameAsNumber) Set(key, L"FriendlyName", REG_DWORD, &number, sizeof number);
+      if (webcam.name && !webcam.nameAsNumber) SetText(key, L"FriendlyName", *webcam.name);
+      if (webcam.path) SetText(key, L"DevicePath", *webcam.path);
+      SetText(key, L"CLSID", L"{E436EBB6-524F-11CE-9F53-0020AF0BA770}");
+    }
+  }
+  ~WebcamFixture() { RemoveAll(); }
   WebcamFixture(const WebcamFixture&) = delete;
   WebcamFixture& operator=(const WebcamFixture&) = delete;
 
-  // Registers one device after those added before; returns its instance key name
-  // ("{...}"), or the empty text when the registry refused (the test should fail then).
-  std::wstring Add(const WebcamSpec& setup);
-  // Removes every device of this batch now (the destructor does it otherwise).
-  void RemoveAll();
-
-  // A text unique to this batch, for building names and paths that tests can pick out
-  // of an enumeration that may also hold other batches' devices.
-  const std::wstring& token() const { return token_; }
-
  private:
-  std::wstring keyPrefix_;  // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXX" of the batch
-  std::wstring token_;
-  unsigned next_ = 0;
-  std::vector<std::wstring> keys_;
+  // Keys sort in the order of their number, which is the order the enumerator walks.
+  static std::wstring KeyPath(std::size_t number) {
+    wchar_t path[128];
+    swprintf(path, 128, L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\"
+             L"{4B657374-7265-6C00-0000-0000000000%02u}", static_cast<unsigned>(number));
+    return path;
+  }
+  static void Set(const std::wstring& key, const wchar_t* name, DWORD type, const void* data,
+                  std::size_t size) {
+    RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), name, type, data, static_cast<DWORD>(size));
+  }
+  static void SetText(const std::wstring& key, const wchar_t* name, const std::wstring& text) {
+    Set(key, name, REG_SZ, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  }
+  static void RemoveAll() {
+    for (std::size_t i = 0; i < 100; ++i) RegDeleteTreeW(HKEY_CLASSES_ROOT, KeyPath(i).c_str());
+  }
 };
-
-// The instance key path of the video input category, below HKEY_CLASSES_ROOT.
-extern const wchar_t kVideoInputInstancePath[];
 
 }  // namespace kestrel_test

@@ -1,0 +1,114 @@
+// The enumerators against Wine's real DirectShow and Core Audio (fixture webcams and
+// microphones), in each COM apartment a host thread may be in, and with class objects
+// that refuse to create an enumerator.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "core/com_apartment.h"
+#include "core/scoped_co_mem.h"
+#include "devices/platform_ids.h"
+#include "devices/video_input_win.h"
+#include "devices/win_device_util.h"
+#include "support/devices.h"
+#include "support/fake_com.h"
+#include "support/threads.h"
+#include "support/webcam_fixture.h"
+
+namespace kestrel_test {
+namespace {
+
+// Unnamed webcams, and one whose name is a number, are not listed; one without a path is.
+const std::vector<Webcam> kWebcams = {
+    {L"Cam A", L"\\\\?\\usb#a"}, {std::nullopt, L"unnamed"}, {std::nullopt, L"number", true},
+    {L"Cam B", std::nullopt},
+};
+const std::vector<NameAndId> kListedWebcams = {{L"Cam A", L"\\\\?\\usb#a"}, {L"Cam B", L""}};
+
+TEST(Devices, EnumerationsRunInEveryApartmentAndLeaveItAsTheyFoundIt) {
+  WebcamFixture webcams(kWebcams);
+  for (Apartment apartment : {Apartment::None, Apartment::STA, Apartment::MTA}) {
+    SCOPED_TRACE(static_cast<int>(apartment));
+    RunOnThread(apartment, [apartment] {
+      DeviceInfoList video;
+      EXPECT_TRUE(VideoInputWin::EnumDevices(video));
+      EXPECT_EQ(NamesAndIds(video), kListedWebcams);
+      EXPECT_EQ(CurrentApartment(), apartment);
+      // The endpoint enumerator needs a single-threaded apartment of its own.
+      DeviceInfoList audio{DeviceInfo{}};
+      EXPECT_EQ(WinDeviceUtil::EnumCaptureDevices(audio), apartment != Apartment::MTA);
+      EXPECT_EQ(SortedNames(audio), apartment == Apartment::MTA ? std::vector<std::wstring>{}
+                                                                : FixtureMicrophones());
+      EXPECT_EQ(CurrentApartment(), apartment);
+    });
+  }
+}
+
+TEST(Devices, EndpointIdsAreTheSystemsOwnText) {
+  RunOnThread(Apartment::STA, [] {
+    DeviceInfoList audio;
+    ASSERT_TRUE(WinDeviceUtil::EnumCaptureDevices(audio));
+    Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator;
+    ASSERT_EQ(CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL, kMMDeviceEnumeratorIid,
+                               reinterpret_cast<void**>(enumerator.GetAddressOf())), S_OK);
+    for (const DeviceInfo& device : audio) {
+      Microsoft::WRL::ComPtr<IMMDevice> endpoint;
+      ScopedCoMem<wchar_t> id;
+      ASSERT_EQ(enumerator->GetDevice(device.id.c_str(), endpoint.GetAddressOf()), S_OK) << device.id;
+      ASSERT_EQ(endpoint->GetId(id.Receive()), S_OK);
+      EXPECT_EQ(device.id, id.get());
+    }
+  });
+}
+
+TEST(Devices, VideoEnumerationsOverlappingOnTwoThreadsEachEnterTheirOwnApartment) {
+  WebcamFixture webcams(kWebcams);
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false, done = false;
+  std::thread holder([&] {
+    ComInit apartment;  // an enumeration in progress on another thread
+    std::unique_lock<std::mutex> lock(mutex);
+    entered = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return done; });
+  });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return entered; });
+  }
+  RunOnThread(Apartment::None, [] {
+    DeviceInfoList video;
+    VideoInputWin::EnumDevices(video);
+    EXPECT_EQ(NamesAndIds(video), kListedWebcams);
+  });
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+  }
+  changed.notify_all();
+  holder.join();
+}
+
+TEST(Devices, AnEnumeratorThatCannotBeCreatedGivesAnEmptyList) {
+  WebcamFixture webcams(kWebcams);
+  RunOnThread(Apartment::STA, [] {
+    FakeClassFactory refusing(nullptr);
+    refusing.createResult = E_OUTOFMEMORY;
+    DWORD cookies[2];
+    CoRegisterClassObject(kSystemDeviceEnumClsid, &refusing, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookies[0]);
+    CoRegisterClassObject(kMMDeviceEnumeratorClsid, &refusing, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookies[1]);
+    DeviceInfoList list;
+    EXPECT_TRUE(VideoInputWin::EnumDevices(list));
+    EXPECT_TRUE(list.empty());
+    EXPECT_FALSE(WinDeviceUtil::EnumCaptureDevices(list));
+    EXPECT_TRUE(list.empty());
+    for (DWORD cookie : cookies) CoRevokeClassObject(cookie);
+  });
+}
+
+}  // namespace
+}  // namespace kestrel_test

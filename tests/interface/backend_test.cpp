@@ -1,0 +1,111 @@
+// The audio back end as handles and enumerations start and stop it, through the exports
+// with a fake dsound.dll; and eight threads calling at once with either back end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "devices/dsound_lib.h"
+#include "support/exports.h"
+#include "support/devices.h"
+#include "support/fake_dsound.h"
+#include "support/registry_scope.h"
+
+namespace kestrel_test {
+namespace {
+
+const GUID kMicGuid = {0x11111111, 1, 1, {1, 1, 1, 1, 1, 1, 1, 1}};
+const std::vector<Entry> kFakeMics = {{"IF1", "Fake Mic"}};
+
+void SetSwitch(std::optional<DWORD> value) {
+  if (value) {
+    KestrelRegistryScope::PutDword(HKEY_LOCAL_MACHINE, L"EnableAInWasapi", *value);
+  } else {
+    KestrelRegistryScope::Remove(HKEY_LOCAL_MACHINE, L"EnableAInWasapi");
+  }
+}
+
+// References held on the shared DirectSound instance, and whether dsound.dll is loaded.
+std::pair<int, bool> DirectSoundHeld() {
+  EXPECT_EQ(DSoundLib::GetInstance() != nullptr, DSoundLib::ReferenceCount() > 0);
+  return {DSoundLib::ReferenceCount(), FakeDirectSound::StandInLoaded()};
+}
+
+std::vector<std::string> SortedNames(const std::vector<Entry>& entries) {
+  std::vector<std::string> names;
+  for (const Entry& entry : entries) names.push_back(entry.second);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> FixtureMicrophoneNames() {
+  std::vector<std::string> names;
+  for (const std::wstring& name : FixtureMicrophones()) names.push_back(Utf8(name));
+  return names;
+}
+
+TEST(AudioBackEnd, DirectSoundIsHeldFromInitToUninitWhenSwitchedOn) {
+  KestrelRegistryScope scope;
+  FakeDirectSound fake({{kMicGuid, L"Fake Mic", L"IF1", 1}});
+  MmdrHandle* handle = nullptr;
+  ASSERT_EQ(Mmdr_Init(1, &handle), MMDR_OK);  // switch absent: endpoints, nothing loaded
+  EXPECT_EQ(SortedNames(Enumerate(handle, 2)), FixtureMicrophoneNames());
+  Mmdr_Uninit(handle);
+  EXPECT_EQ(fake.loads(), 0);
+
+  SetSwitch(0);
+  ASSERT_EQ(Mmdr_Init(2, &handle), MMDR_OK);
+  EXPECT_EQ(DirectSoundHeld(), std::make_pair(1, true));
+  EXPECT_EQ(Enumerate(handle, 2), kFakeMics);
+  EXPECT_EQ(Enumerate(handle, 2), kFakeMics);
+  Mmdr_Uninit(handle);
+  EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
+  EXPECT_EQ(fake.loads(), 1);
+  EXPECT_TRUE(fake.AllReleased());
+}
+
+TEST(AudioBackEnd, AHandleOpensWhenDirectSoundCannotLoadAndEnumerationsRetry) {
+  KestrelRegistryScope scope;
+  SetSwitch(0);
+  FakeDirectSound fake({}, FakeDsoundFault::LoadFails);
+  ScopedHandle handle;
+  EXPECT_EQ(Mmdr_IsValid(handle.get()), MMDR_OK);
+  EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
+  EXPECT_EQ(Enumerate(handle.get(), 2), std::vector<Entry>{});
+  EXPECT_EQ(fake.loads(), 3) << "Mmdr_Init, then each of the two enumerations tries again";
+}
+
+TEST(Concurrency, EightThreadsKeepPairsWholeListsIntactAndDirectSoundBalanced) {
+  KestrelRegistryScope scope;
+  FakeDirectSound fake({{kMicGuid, L"Fake Mic", L"IF1", 1}});
+  for (std::optional<DWORD> wasapiSwitch : {std::optional<DWORD>{}, std::optional<DWORD>{0}}) {
+    SetSwitch(wasapiSwitch);
+    const std::vector<std::string> expected = wasapiSwitch ? std::vector<std::string>{"Fake Mic"}
+                                                           : FixtureMicrophoneNames();
+    for (int round = 0; round < 10; ++round) {
+      std::atomic<int> waiting{8};
+      std::vector<std::thread> threads;
+      for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+          for (--waiting; waiting > 0;) std::this_thread::yield();
+          ScopedHandle handle;
+          const std::string text = std::to_string(t);
+          EXPECT_EQ(Mmdr_SetPrefDev(handle.get(), 1, ("id-" + text).c_str(), ("name-" + text).c_str()), MMDR_OK);
+          EXPECT_EQ(SortedNames(Enumerate(handle.get(), 2)), expected);
+        });
+      }
+      for (std::thread& thread : threads) thread.join();
+      const auto id = KestrelRegistryScope::Read(HKEY_CURRENT_USER, L"srcWCamId");
+      const auto name = KestrelRegistryScope::Read(HKEY_CURRENT_USER, L"srcWCamName");
+      ASSERT_TRUE(id && name);
+      EXPECT_EQ(id->bytes.back(), 0);
+      EXPECT_EQ(id->bytes[6], name->bytes[10]) << "the id and name of one call stay together";
+      EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
+    }
+  }
+  EXPECT_TRUE(fake.AllReleased());
+}
+
+}  // namespace
+}  // namespace kestrel_test

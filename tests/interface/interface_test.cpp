@@ -1,0 +1,176 @@
+// The exported calls: argument checks in their documented order, handles, the device
+// buffer and its text fields, the option and the feature switch.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "support/exports.h"
+#include "interface/mmdr_output.h"
+#include "support/registry_scope.h"
+#include "support/webcam_fixture.h"
+
+namespace kestrel_test {
+namespace {
+
+// A block laid out like a handle: magic, refCount, mode.
+struct Block {
+  std::uint32_t magic = 0x72646D6D;
+  std::int32_t refCount = 1;
+  std::int32_t mode = 1;
+  MmdrHandle* handle() { return reinterpret_cast<MmdrHandle*>(this); }
+};
+
+// Every output a call could write, filled with a guard value.
+struct Outputs {
+  std::uint32_t count = 77, option = 77;
+  std::uint8_t enabled = 77;
+  char text[MMDR_TEXT_FIELD_SIZE];
+  MmdrHandle* handle = reinterpret_cast<MmdrHandle*>(0x77);
+  Outputs() { std::memset(text, 0x77, sizeof text); }
+  bool Untouched() const {
+    Outputs fresh;
+    return count == 77 && option == 77 && enabled == 77 && handle == fresh.handle &&
+           std::memcmp(text, fresh.text, sizeof text) == 0;
+  }
+};
+
+using Call = std::function<MmdrResult(MmdrHandle*, Outputs&)>;
+
+// Each call with a bad handle and otherwise bad arguments too: the handle goes first.
+const std::vector<Call> kCallsWithBadArguments = {
+    [](MmdrHandle* h, Outputs&) { return Mmdr_IsValid(h); },
+    [](MmdrHandle* h, Outputs&) { return Mmdr_IsEnabled(h, nullptr); },
+    [](MmdrHandle* h, Outputs& o) { return Mmdr_IsEnabled(h, &o.enabled); },
+    [](MmdrHandle* h, Outputs&) { return Mmdr_EnumDevices(h, 1, 0, nullptr, nullptr); },
+    [](MmdrHandle* h, Outputs& o) { return Mmdr_EnumDevices(h, 2, 0, nullptr, &o.count); },
+    [](MmdrHandle* h, Outputs&) { return Mmdr_GetPrefDev(h, 9, 9, nullptr); },
+    [](MmdrHandle* h, Outputs& o) { return Mmdr_GetPrefDev(h, 1, 0, o.text); },
+    [](MmdrHandle* h, Outputs&) { return Mmdr_SetPrefDev(h, 9, "id", "name"); },
+    [](MmdrHandle* h, Outputs&) { return Mmdr_GetAudioInSelectOption(h, nullptr); },
+    [](MmdrHandle* h, Outputs& o) { return Mmdr_GetAudioInSelectOption(h, &o.option); },
+    [](MmdrHandle* h, Outputs&) { return Mmdr_SetAudioInSelectOption(h, 1); },
+};
+
+TEST(Exports, BadHandlesFailFirstAndAreNeverTouched) {
+  KestrelRegistryScope scope;
+  std::vector<Block> blocks(7);
+  for (int byte = 0; byte < 4; ++byte) reinterpret_cast<std::uint8_t*>(&blocks[byte].magic)[byte] ^= 0x20;
+  blocks[4].refCount = 0;
+  blocks[5].refCount = -1;
+  blocks[6].refCount = INT32_MIN;
+  const std::vector<Block> before = blocks;
+  Block live;
+  ASSERT_EQ(Mmdr_IsValid(live.handle()), MMDR_OK) << "the stand-in block is well formed";
+  std::vector<MmdrHandle*> handles = {nullptr};
+  for (Block& block : blocks) handles.push_back(block.handle());
+  for (std::size_t h = 0; h < handles.size(); ++h) {
+    for (std::size_t c = 0; c < kCallsWithBadArguments.size(); ++c) {
+      Outputs outputs;
+      EXPECT_EQ(kCallsWithBadArguments[c](handles[h], outputs), MMDR_INVALID_HANDLE)
+          << "handle " << h << " call " << c;
+      EXPECT_TRUE(outputs.Untouched()) << "handle " << h << " call " << c;
+    }
+    Mmdr_Uninit(handles[h]);
+  }
+  EXPECT_EQ(std::memcmp(blocks.data(), before.data(), blocks.size() * sizeof(Block)), 0);
+  EXPECT_FALSE(KestrelRegistryScope::Read(HKEY_CURRENT_USER, L"srcAudioInOption"));
+}
+
+TEST(Exports, EachCallChecksItsArgumentsInTheDocumentedOrder) {
+  KestrelRegistryScope scope;
+  ScopedHandle good;
+  Block dead;
+  dead.refCount = 0;
+  struct Case {
+    const char* what;
+    std::function<MmdrResult(Outputs&)> call;
+    MmdrResult expected;
+  };
+  MmdrHandle* h = good.get();
+  const Case cases[] = {
+      {"Init: handleOut before mode", [](Outputs&) { return Mmdr_Init(5, nullptr); }, 3},
+      {"Init: mode 0", [](Outputs& o) { return Mmdr_Init(0, &o.handle); }, 8},
+      {"Init: mode 3", [](Outputs& o) { return Mmdr_Init(3, &o.handle); }, 8},
+      {"Init: mode -1", [](Outputs& o) { return Mmdr_Init(-1, &o.handle); }, 8},
+      {"Enum: kind before handle", [](Outputs& o) { return Mmdr_EnumDevices(nullptr, 0, 0, nullptr, &o.count); }, 3},
+      {"Enum: kind 3", [&](Outputs& o) { return Mmdr_EnumDevices(dead.handle(), 3, 0, nullptr, &o.count); }, 3},
+      {"Enum: handle before countOut", [&](Outputs&) { return Mmdr_EnumDevices(dead.handle(), 1, 0, nullptr, nullptr); }, 2},
+      {"Enum: countOut", [&](Outputs&) { return Mmdr_EnumDevices(h, 1, 0, nullptr, nullptr); }, 3},
+      {"GetPrefDev: output before kind", [&](Outputs&) { return Mmdr_GetPrefDev(h, 9, 9, nullptr); }, 11},
+      {"GetPrefDev: kind before field", [&](Outputs& o) { return Mmdr_GetPrefDev(h, 3, 7, o.text); }, 4},
+      {"GetPrefDev: kind 0", [&](Outputs& o) { return Mmdr_GetPrefDev(h, 0, 0, o.text); }, 4},
+      {"GetPrefDev: field 2", [&](Outputs& o) { return Mmdr_GetPrefDev(h, 1, 2, o.text); }, 5},
+      {"GetPrefDev: field -1", [&](Outputs& o) { return Mmdr_GetPrefDev(h, 2, -1, o.text); }, 5},
+      {"SetPrefDev: kind 3", [&](Outputs&) { return Mmdr_SetPrefDev(h, 3, "id", "name"); }, 4},
+      {"SetPrefDev: kind 0", [&](Outputs&) { return Mmdr_SetPrefDev(h, 0, "id", "name"); }, 4},
+      {"GetOption: output", [&](Outputs&) { return Mmdr_GetAudioInSelectOption(h, nullptr); }, 11},
+      {"IsEnabled: output", [&](Outputs&) { return Mmdr_IsEnabled(h, nullptr); }, 11},
+  };
+  for (const Case& c : cases) {
+    Outputs outputs;
+    EXPECT_EQ(c.call(outputs), c.expected) << c.what;
+    EXPECT_TRUE(outputs.Untouched()) << c.what;
+  }
+  for (const wchar_t* name : {L"srcWCamId", L"srcWCamName", L"srcAudioInId", L"srcAudioInName"}) {
+    EXPECT_FALSE(KestrelRegistryScope::Read(HKEY_CURRENT_USER, name)) << "an unknown kind writes nothing";
+  }
+}
+
+TEST(Exports, EntriesFillExactlyCountTimes520BytesByTheFieldRule) {
+  const std::string ascii300(300, 'n');
+  const std::string cutAt258 = std::string(258, 'a') + "\xC3\xA9";  // a 2-byte character at 258
+  WebcamFixture webcams({{ConvertUtf8ToWide(ascii300.c_str()), L"p0"},
+                         {ConvertUtf8ToWide(cutAt258.c_str()), std::nullopt},
+                         {L"Dup", L"p2"}, {L"Dup", L"p3"}});
+  ScopedHandle handle;
+  constexpr std::uint32_t kBytes = 4 * MMDR_ENTRY_SIZE;
+  std::vector<char> buffer(kBytes + MMDR_ENTRY_SIZE, '\x77');
+  std::uint32_t count = 0;
+  EXPECT_EQ(Mmdr_EnumDevices(handle.get(), 1, kBytes, nullptr, &count), MMDR_BUFFER_TOO_SMALL);
+  EXPECT_EQ(count, 4u);
+  count = 0;
+  EXPECT_EQ(Mmdr_EnumDevices(handle.get(), 1, kBytes - 1, buffer.data(), &count), MMDR_BUFFER_TOO_SMALL);
+  EXPECT_EQ(count, 4u);
+  EXPECT_EQ(buffer, std::vector<char>(buffer.size(), '\x77'));
+  ASSERT_EQ(Mmdr_EnumDevices(handle.get(), 1, kBytes, buffer.data(), &count), MMDR_OK);
+
+  auto field = [&](std::uint32_t entry, std::uint32_t offset) {
+    return std::string(&buffer[entry * MMDR_ENTRY_SIZE + offset], MMDR_TEXT_FIELD_SIZE);
+  };
+  auto expected = [](const std::string& text) {  // 259 written bytes, then the guard
+    return (text + std::string(259, '\0')).substr(0, 259) + '\x77';
+  };
+  EXPECT_EQ(field(0, 260), expected(ascii300));
+  EXPECT_EQ(field(0, 0), expected("p0"));
+  EXPECT_EQ(field(1, 260), expected(cutAt258.substr(0, 259)));
+  EXPECT_EQ(field(1, 0), expected(""));
+  EXPECT_EQ(field(2, 0) + field(2, 260), expected("p2") + expected("Dup"));
+  EXPECT_EQ(field(3, 0) + field(3, 260), expected("p3") + expected("Dup"));
+  EXPECT_EQ(std::string(&buffer[kBytes], MMDR_ENTRY_SIZE), std::string(MMDR_ENTRY_SIZE, '\x77'));
+  // No count of entries can wrap the size test round to a small buffer.
+  EXPECT_FALSE(MmdrEntriesFit(8259553, 4096));
+  EXPECT_TRUE(MmdrEntriesFit(0xFFFFFFFFu / MMDR_ENTRY_SIZE, 0xFFFFFFFFu));
+}
+
+TEST(Exports, TheOptionIsStoredWhateverItIsAndJudgedWhenRead) {
+  KestrelRegistryScope scope;
+  ScopedHandle handle;
+  std::uint32_t option = 77;
+  EXPECT_EQ(Mmdr_GetAudioInSelectOption(handle.get(), &option), MMDR_OK);
+  EXPECT_EQ(option, 0u);
+  for (std::uint32_t value : {2u, 3u, 5u}) {
+    EXPECT_EQ(Mmdr_SetAudioInSelectOption(handle.get(), value), MMDR_OK);
+    EXPECT_EQ(Mmdr_GetAudioInSelectOption(handle.get(), &option), value <= 2 ? MMDR_OK : MMDR_FAILED);
+    EXPECT_EQ(option, value);
+  }
+  std::uint8_t enabled = 77;
+  EXPECT_EQ(Mmdr_IsEnabled(handle.get(), &enabled), MMDR_OK);
+  EXPECT_EQ(enabled, 1);
+  KestrelRegistryScope::PutDword(HKEY_LOCAL_MACHINE, L"IsDisabled", 1);
+  EXPECT_EQ(Mmdr_IsEnabled(handle.get(), &enabled), MMDR_OK);
+  EXPECT_EQ(enabled, 0);
+}
+
+}  // namespace
+}  // namespace kestrel_test

@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""mmdrctl end to end under Wine, with the prefix's fixture microphones: exit status and
+messages for bad arguments, readable and JSON output (read by Python's JSON parser), and
+preferences stored and read back through the tool.
+Usage: mmdrctl_test.py WINE_RUN MMDRCTL"""
+
+import json
+import subprocess
+import sys
+import tempfile
+
+wine_run, mmdrctl = sys.argv[1], sys.argv[2]
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what, file=sys.stderr)
+
+
+def run(*args):
+    # Through files, not pipes: Wine's background processes would hold a pipe open.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run([wine_run, mmdrctl, *args], stdout=out, stderr=err,
+                              stdin=subprocess.DEVNULL, timeout=120).returncode
+        out.seek(0)
+        err.seek(0)
+        return code, out.read().decode("utf-8"), err.read().decode("utf-8", "replace")
+
+
+def run_json(*args, expected_code=0):
+    code, out, err = run("--json", *args)
+    check(code == expected_code, f"{args} exits {expected_code} (got {code}: {err.strip()})")
+    try:
+        return json.loads(out)
+    except ValueError:
+        check(False, f"{args} prints JSON: {out!r}")
+        return None
+
+
+code, out, _ = run("--help")
+check(code == 0 and out.startswith("Usage: mmdrctl") and "set-pref" in out, "--help prints the usage")
+for args, message in [((), "no command given"), (("list", "fish"), "unknown device kind"),
+                      (("set-option", "7"), "not a valid option"),
+                      (("set-pref", "video", "--id"), "--id needs a value"),
+                      (("--frob", "status"), "unknown option")]:
+    code, out, err = run(*args)
+    check(code == 2 and out == "" and err.startswith("mmdrctl: ") and message in err,
+          f"{args} exits 2 and explains on stderr: {code} {out!r} {err!r}")
+code, _, err = run("--dll", "Z:\\nowhere\\kestrelCliLib.dll", "status")
+check(code == 3 and "cannot load" in err, f"a missing DLL exits 3: {code} {err!r}")
+
+check(run_json("status") == {"interfaceVersion": 2, "headerVersion": 2, "enabled": True}, "status")
+listing = run_json("list", "audio")
+names = sorted(device["name"] for device in listing["devices"])
+check(listing["count"] == 4 and names == ["In: ArrayMic", "In: DeskMic", "In: Headset", "In: default"],
+      f"the fixture microphones: {listing}")
+code, out, _ = run("list", "audio")
+check(code == 0 and "In: DeskMic" in out and "{0.0.1." in out, f"the readable list: {out!r}")
+
+headset = next({"id": d["id"], "name": d["name"]} for d in listing["devices"]
+               if d["name"] == "In: Headset")
+stored = run_json("set-pref", "audio", "--device", "In: Headset")
+check(stored and stored["stored"] == headset, f"set-pref --device stores id and name: {stored}")
+check(run_json("get-pref", "audio") == {"kind": "audio", "preferred": headset}, "get-pref reads it back")
+code, _, err = run("set-pref", "audio", "--device", "No such microphone")
+check(code == 1 and "no audio device named" in err, f"an absent device fails: {code} {err!r}")
+check(run_json("set-option", "2") == {"option": 2}, "set-option 2")
+check(run_json("get-option") == {"option": 2, "valid": True}, "get-option reads 2 back")
+
+if failures:
+    sys.exit(f"{len(failures)} check(s) failed")
+print("mmdrctl end to end: all checks passed")

@@ -1,0 +1,230 @@
+// The log facility on a state of the test's own: filtering, the text rules, the two
+// buffers, the ring and concurrent callers. Portable: the host build
+// runs it under ASan+UBSan and TSan as well.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log/log.h"
+#include "log/log_record.h"
+#include "log/log_ring.h"
+#include "log/log_state.h"
+
+namespace {
+
+constexpr std::size_t kEntryOverhead = 2 + sizeof(LogRecordHeader);
+
+struct Popped {
+  LogRecordHeader header;
+  std::string text;
+};
+
+void Format(LogState* state, std::uint32_t levelWord, const char* format, ...) KESTREL_PRINTF_FORMAT(3, 4);
+void Format(LogState* state, std::uint32_t levelWord, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  LogV(state, levelWord, format, args);
+  va_end(args);
+}
+
+// A state and a ring of the test's own; a guard byte follows the ring's storage.
+struct TestLog {
+  explicit TestLog(std::size_t capacity = kLogRingCapacity) : storage(capacity + 1, 0xEE) {
+    LogRing_Init(&ring, storage.data(), capacity);
+    LogState_Init(state.get(), &ring);
+  }
+  ~TestLog() { RecLock_Destroy(state->lock.load()); }
+  void Log(std::uint32_t levelWord, const std::string& text) { Format(state.get(), levelWord, "%s", text.c_str()); }
+  // A text whose bytes and header bytes say which entry it is.
+  std::string Push(std::size_t length, char fill) {
+    std::string text(length, fill);
+    LogRecordHeader header;
+    std::memset(&header, fill, sizeof header);
+    LogRing_Push(&ring, &header, text.size(), text.data());
+    return text;
+  }
+  std::vector<Popped> Drain(std::size_t capacity = kLogFlushBufferSize) {
+    std::vector<Popped> records;
+    std::vector<char> text(capacity);
+    Popped record;
+    std::size_t length = 0;
+    while (LogRing_Pop(&ring, capacity, &record.header, &length, text.data())) {
+      record.text.assign(text.data(), length);
+      records.push_back(record);
+    }
+    return records;
+  }
+  std::vector<std::uint8_t> storage;
+  LogRing ring;
+  std::unique_ptr<LogState> state = std::make_unique<LogState>();
+};
+
+std::uint32_t Word(std::uint32_t module, std::uint32_t level) { return module << 5 | level; }
+
+TEST(Log, FiltersByLevelAndModuleWithSignedThresholds) {
+  struct Case {
+    std::uint32_t levelWord;
+    std::int32_t recordThreshold;  // of the default module
+    const char* levelName;         // nullptr: dropped
+  };
+  const Case cases[] = {
+      {2, 5, "error"},           {5, 5, "info"},           {6, 5, nullptr},
+      {Word(5, 2), 5, nullptr},  // every numbered module is off (-1)
+      {Word(314, 2), 5, nullptr}, {Word(315, 2), 5, "error"}, {Word(316, 2), 5, "error"},
+      {Word(5, 0), 5, "audit"},  // level 0 always records
+      {2, -1, nullptr},          {29, 5, nullptr},        {29, 31, "info"},
+      {23, 31, "debug15"},
+  };
+  for (const Case& c : cases) {
+    TestLog log;
+    log.state->defaultThresholds.recordThreshold = c.recordThreshold;
+    log.Log(c.levelWord, "m");
+    const auto records = log.Drain();
+    SCOPED_TRACE(testing::Message() << "level word " << c.levelWord);
+    ASSERT_EQ(records.size(), c.levelName ? 1u : 0u);
+    if (c.levelName) {
+      EXPECT_STREQ(records[0].header.level->name, c.levelName);
+      EXPECT_EQ(records[0].header.module, &log.state->defaultThresholds);
+    }
+  }
+}
+
+TEST(Log, EndsWithOneNewlineAndMasksTheSequence) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"abc", "abc\n"},          {"abc\n", "abc\n"},     {"", "\n"},
+      {"a\nb", "a\nb\n"},        {"ZQXzqx", "******\n"}, {"zzqx", "z***\n"},
+      {"zq", "zq\n"},            {"zqzqx.", "zq***.\n"}, {"zQ\nx", "zQ\nx\n"},
+  };
+  for (const auto& [message, expected] : cases) {
+    TestLog log;
+    log.Log(2, message);
+    const auto records = log.Drain();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].text, expected) << message;
+  }
+}
+
+TEST(Log, LongMessagesUseTheSpareBufferAndGiveItBack) {
+  TestLog log;
+  for (std::size_t length : {318, 319, 1000, 1000, 40000}) log.Log(2, std::string(length, 'a'));
+  char* spare = log.state->spareSlot.exchange(nullptr);  // another call holds it
+  log.Log(2, std::string(1000, 'b'));
+  log.state->spareSlot.store(spare);
+  const auto records = log.Drain();
+  ASSERT_EQ(records.size(), 6u);
+  const std::size_t expected[] = {319, 320, 1001, 1001, 32766, 318};
+  for (std::size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(records[i].text.size(), expected[i]) << i;
+    EXPECT_EQ(records[i].text.back(), '\n') << i;
+  }
+}
+
+TEST(LogTrimUtf8, KeepsWholeCharactersAndEndsInANewline) {
+  struct Case {
+    const char* content;  // what the formatter left in a 9-byte buffer: 8 bytes and a NUL
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"abcdefgh", "abcdefg\n"},          {"abcdef\xC3\xA9", "abcdef\n"},
+      {"abcdefg\xC3", "abcdef\n"},        {"abcdef\xE2\x82", "abcde\n"},
+      {"abc\xF0\x9F\x98\x80\x61", "abc\xF0\x9F\x98\x80\n"}, {"abcd\xF0\x9F\x98\x80", "abcd\n"},
+      {"a\xF0\x9F\x98\x80\xF0\x9F\x98", "a\n"},
+  };
+  for (const Case& c : cases) {
+    char buffer[10];
+    std::memcpy(buffer, c.content, 8);
+    buffer[8] = '\0';
+    buffer[9] = 'G';
+    const std::size_t length = LogTrimUtf8(9, buffer);
+    EXPECT_EQ(std::string(buffer, length), c.expected) << c.content;
+    EXPECT_EQ(buffer[length], '\0');
+    EXPECT_EQ(buffer[9], 'G');
+  }
+  char two[3] = {'\xC3', '\0', 'G'};
+  EXPECT_EQ(LogTrimUtf8(2, two), 1u);
+  EXPECT_EQ(std::string(two, 3), std::string("\n\0G", 3));
+}
+
+TEST(LogRing, HoldsTheNewestEntriesThatFitAgainstAModel) {
+  for (std::size_t capacity : {std::size_t{997}, kLogRingCapacity}) {
+    TestLog log(capacity);
+    std::deque<std::string> model;
+    std::size_t modelUsed = 0;
+    unsigned seed = 12345;
+    for (int step = 0; step < 2000; ++step) {
+      seed = seed * 1103515245u + 12345u;
+      const std::size_t length = (seed >> 8) % (capacity < 1000 ? capacity - kEntryOverhead : 5000);
+      while (!model.empty() && length + kEntryOverhead >= capacity - modelUsed) {
+        modelUsed -= model.front().size() - 1 + kEntryOverhead;
+        model.pop_front();
+      }
+      const char fill = static_cast<char>('A' + step % 50);
+      model.push_back(fill + log.Push(length, fill));  // the header is filled with it too
+      modelUsed += length + kEntryOverhead;
+      ASSERT_EQ(log.ring.used, modelUsed) << "step " << step;
+    }
+    const auto records = log.Drain();
+    ASSERT_EQ(records.size(), model.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      EXPECT_EQ(static_cast<char>(records[i].header.continuation) + records[i].text, model[i]);
+    }
+    EXPECT_EQ(log.storage.back(), 0xEE);
+  }
+}
+
+TEST(LogRing, EdgesOfTheStorage) {
+  TestLog log(1000);
+  // The first entry ends on byte 998: the next length field straddles the end.
+  log.Push(1000 - 1 - kEntryOverhead, 'a');
+  const std::string straddling = log.Push(300, 'b');
+  auto records = log.Drain();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].text, straddling);
+  // An entry larger than the storage is refused; what is there stays.
+  log.Push(10, 'c');
+  log.Push(1000, 'd');
+  // A text longer than the pop capacity is cut on a character boundary, the rest skipped.
+  log.Push(0, 'e');
+  const std::string text = "ab\xC3\xA9z";
+  LogRecordHeader header{};
+  LogRing_Push(&log.ring, &header, text.size(), text.data());
+  log.Push(5, 'f');
+  records = log.Drain(5);
+  std::vector<std::string> texts;
+  for (const Popped& record : records) texts.push_back(record.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"ccc\n", "", "ab\n", "fff\n"}));
+  EXPECT_EQ(log.storage.back(), 0xEE);
+}
+
+TEST(Log, ConcurrentCallersKeepEveryRecordWholeAndInOrder) {
+  TestLog log;
+  log.Log(2, "lock");  // created before the race: calls during its creation are dropped
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&log, t] {
+      for (int i = 0; i < 300; ++i) Format(log.state.get(), 2, "thread %d message %03d %040d", t, i, 0);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  int last[4] = {-1, -1, -1, -1};
+  const auto records = log.Drain();
+  EXPECT_GT(records.size(), 100u);
+  for (const Popped& record : records) {
+    int t = 0, i = 0;
+    if (record.text == "lock\n") continue;
+    ASSERT_EQ(std::sscanf(record.text.c_str(), "thread %d message %d", &t, &i), 2) << record.text;
+    char expected[80];
+    std::snprintf(expected, sizeof expected, "thread %d message %03d %040d\n", t, i, 0);
+    ASSERT_EQ(record.text, expected);
+    EXPECT_GT(i, last[t]);
+    last[t] = i;
+  }
+}
+
+}  // namespace

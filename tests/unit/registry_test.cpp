@@ -1,0 +1,159 @@
+// Registry access, the switches and the audio-in option, against Wine's real registry.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "prefs/reg_utils.h"
+#include "prefs/user_prefs_util.h"
+#include "support/log_capture.h"
+#include "support/registry_scope.h"
+
+namespace kestrel_test {
+namespace {
+
+const HKEY kUser = HKEY_CURRENT_USER;
+const HKEY kMachine = HKEY_LOCAL_MACHINE;
+
+// A value stored as exactly these UTF-16 units (no NUL added) plus extra raw bytes.
+void PutUnits(const std::wstring& units, std::size_t strayBytes = 0) {
+  std::string bytes(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+  bytes.append(strayBytes, 'x');
+  KestrelRegistryScope::Put(kUser, L"v", REG_SZ, bytes.data(), bytes.size());
+}
+
+TEST(RegUtilsRead, TextsEndAtTheirDataOrFirstNulAndLongOnesGiveTheDefault) {
+  KestrelRegistryScope scope;
+  struct Case {
+    const char* what;
+    std::wstring units;
+    std::size_t strayBytes;
+    std::wstring expected;
+  };
+  const Case cases[] = {
+      {"terminated", std::wstring(L"abc\0", 4), 0, L"abc"},
+      {"first NUL ends it", std::wstring(L"ab\0cd\0", 6), 0, L"ab"},
+      {"a stray odd byte is no unit", L"abc", 1, L"abc"},
+      {"260 units without NUL", std::wstring(260, L'a'), 0, std::wstring(260, L'a')},
+      {"261 units", std::wstring(261, L'a'), 0, L"dflt"},
+      {"260 units and NUL", std::wstring(260, L'a') + L'\0', 0, L"dflt"},
+      {"empty", std::wstring(L"\0", 1), 0, L"dflt"},
+  };
+  for (const Case& c : cases) {
+    PutUnits(c.units, c.strayBytes);
+    EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"v", L"dflt", true), c.expected) << c.what;
+  }
+  KestrelRegistryScope::Remove(kUser, L"v");
+  EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"v", L"dflt", true), L"dflt");
+}
+
+TEST(RegUtilsRead, BooleansAndNumbers) {
+  KestrelRegistryScope scope;
+  struct Case {
+    std::optional<std::wstring> text;  // nullopt: the DWORD below; both absent: no value
+    std::optional<DWORD> number;
+    bool boolFromFalse, boolFromTrue;  // GetBOOL with default false, with default true
+    DWORD dword;                       // GetDWORD with default 9
+  };
+  const Case cases[] = {
+      {std::nullopt, 0, false, false, 0},   {std::nullopt, 2, true, true, 2},
+      {L"TRUE", {}, true, true, 0},         {L"false", {}, false, false, 0},
+      {L"0", {}, false, false, 0},          {L"2", {}, true, true, 2},
+      {L"-1", {}, true, true, 4294967295u}, {L"12abc", {}, true, true, 12},
+      {L" true", {}, false, false, 0},      {L"Default", {}, false, false, 9},
+      {L"default", {}, false, false, 0},    {L"", {}, false, true, 9},
+      {std::nullopt, {}, false, true, 9},
+  };
+  for (const Case& c : cases) {
+    KestrelRegistryScope::Remove(kUser, L"v");
+    if (c.text) KestrelRegistryScope::PutString(kUser, L"v", *c.text);
+    if (c.number) KestrelRegistryScope::PutDword(kUser, L"v", *c.number);
+    const std::wstring what = c.text ? *c.text : c.number ? std::to_wstring(*c.number) : L"absent";
+    EXPECT_EQ(RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", false), c.boolFromFalse) << what;
+    EXPECT_EQ(RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", true), c.boolFromTrue) << what;
+    EXPECT_EQ(RegUtils::GetDWORD(kUser, kKestrelKeyPath, L"v", 9), c.dword) << what;
+  }
+}
+
+TEST(RegUtilsRead, AMissingKeyGivesDefaultsAndIsNoError) {
+  KestrelRegistryScope scope;
+  DrainLibraryLog();
+  EXPECT_TRUE(RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", true));
+  EXPECT_EQ(RegUtils::GetDWORD(kUser, kKestrelKeyPath, L"v", 9), 9u);
+  EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"v", L"d", true), L"d");
+  EXPECT_TRUE(DrainLibraryLog().empty()) << "a missing key is logged below the error level";
+  EXPECT_FALSE(RegUtils::GetBOOL(reinterpret_cast<HKEY>(0x1234), kKestrelKeyPath, L"v", false));
+  EXPECT_EQ(DrainLibraryLog().size(), 1u) << "any other failure to open is an error";
+}
+
+TEST(RegUtilsWrite, CreatesTheKeyPathAndStoresExactTypesAndSizes) {
+  KestrelRegistryScope scope;
+  const std::wstring text = L"h\u00E9llo \xD83D\xDE00";
+  EXPECT_TRUE(RegUtils::SetString(kUser, kKestrelKeyPath, L"s", text));
+  EXPECT_TRUE(RegUtils::SetString(kUser, kKestrelKeyPath, L"e", L""));
+  EXPECT_TRUE(RegUtils::SetDWORD(kUser, kKestrelKeyPath, L"d", 0xCAFE));
+  const auto s = KestrelRegistryScope::Read(kUser, L"s");
+  const auto e = KestrelRegistryScope::Read(kUser, L"e");
+  const auto d = KestrelRegistryScope::Read(kUser, L"d");
+  ASSERT_TRUE(s && e && d);
+  EXPECT_EQ(s->type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(s->bytes.size(), (text.size() + 1) * 2);
+  EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(s->bytes.data())), text);
+  EXPECT_EQ(e->bytes.size(), 2u);
+  EXPECT_EQ(d->type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(d->bytes, std::vector<std::uint8_t>({0xFE, 0xCA, 0, 0}));
+  const std::wstring longest(259, L'z');
+  EXPECT_TRUE(RegUtils::SetString(kUser, kKestrelKeyPath, L"s", longest));
+  EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"s", L"", true), longest);
+}
+
+TEST(RegUtils, EveryCallClosesTheKeyItOpened) {
+  KestrelRegistryScope scope;
+  KestrelRegistryScope::PutDword(kUser, L"v", 1);
+  const std::function<void()> calls[] = {
+      [] { RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", false); },
+      [] { RegUtils::GetDWORD(kUser, kKestrelKeyPath, L"v", 0); },
+      [] { RegUtils::GetString(kUser, kKestrelKeyPath, L"v", L"", true); },
+      [] { RegUtils::SetDWORD(kUser, kKestrelKeyPath, L"v", 2); },
+      [] { RegUtils::SetString(kUser, kKestrelKeyPath, L"w", L"x"); },
+  };
+  // A key left open takes the handle slot that the probe gets back otherwise.
+  auto probe = [] {
+    HKEY key = nullptr;
+    RegOpenKeyExW(kUser, L"Software", 0, KEY_READ, &key);
+    RegCloseKey(key);
+    return key;
+  };
+  for (std::size_t i = 0; i < std::size(calls); ++i) {
+    const HKEY before = probe();
+    calls[i]();
+    EXPECT_EQ(probe(), before) << "call " << i;
+  }
+}
+
+TEST(UserPrefs, SwitchesComeFromTheMachineAndTheOptionFromTheUser) {
+  KestrelRegistryScope scope;
+  struct Case {
+    HKEY root;
+    const wchar_t* name;
+    DWORD value;
+    std::function<DWORD()> read;
+    DWORD expected;
+  };
+  const Case cases[] = {
+      {kMachine, L"IsDisabled", 1, [] { return UserPrefsUtil::IsFeatureEnabled(); }, 0},
+      {kUser, L"IsDisabled", 1, [] { return UserPrefsUtil::IsFeatureEnabled(); }, 1},
+      {kMachine, L"EnableAInWasapi", 0, [] { return UserPrefsUtil::IsAInWasapiEnabled(); }, 0},
+      {kUser, L"EnableAInWasapi", 0, [] { return UserPrefsUtil::IsAInWasapiEnabled(); }, 1},
+      {kUser, L"srcAudioInOption", 2, [] { return UserPrefsUtil::GetAudioInOption(); }, 2},
+      {kMachine, L"srcAudioInOption", 2, [] { return UserPrefsUtil::GetAudioInOption(); }, 0},
+  };
+  for (const Case& c : cases) {
+    KestrelRegistryScope::Clear();
+    KestrelRegistryScope::PutDword(c.root, c.name, c.value);
+    EXPECT_EQ(c.read(), c.expected) << (c.root == kUser ? "user " : "machine ") << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace kestrel_test
