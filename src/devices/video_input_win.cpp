@@ -6,6 +6,8 @@
 #include <dshow.h>
 #include <wrl/client.h>
 
+#include <cwchar>
+
 #include "core/com_apartment.h"
 #include "core/scoped_variant.h"
 #include "log/log.h"
@@ -17,14 +19,15 @@ namespace {
 constexpr char kEnumDevicesName[] = "VideoInputWin::EnumDevices";
 
 // A property counts as read only when it came back as a string; a BSTR may be null,
-// which is the empty string.
+// which is the empty string. The text ends at its first NUL: a driver's (or the
+// registry's) string may count a NUL inside its length, which no caller could match.
 bool ReadStringProperty(IPropertyBag* bag, const wchar_t* name, std::wstring& out) {
   ScopedVariant value;
   if (FAILED(bag->Read(name, value.Receive(), nullptr)) || value.type() != VT_BSTR) {
     return false;
   }
   const BSTR text = value.get().bstrVal;
-  out.assign(text != nullptr ? text : L"", text != nullptr ? SysStringLen(text) : 0);
+  out.assign(text != nullptr ? text : L"", text != nullptr ? wcsnlen(text, SysStringLen(text)) : 0);
   return true;
 }
 

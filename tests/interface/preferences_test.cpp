@@ -23,7 +23,7 @@ std::wstring StoredText(HKEY root, const wchar_t* name) {
 
 TEST(Preferences, SetStoresThePairAndAMicrophoneNameOnlyWithAnId) {
   KestrelRegistryScope scope;
-  ScopedHandle handle;
+  ScopedMmdrHandle handle;
   struct Case {
     MmdrDeviceKind kind;
     const char* id;
@@ -56,9 +56,10 @@ TEST(Preferences, TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName) {
   for (int i = 0; i < 130; ++i) cutName += "\xC3\xA9";
   cutName.resize(259);
   WebcamFixture webcams({{L"Cam", L"pre-XYZ-post"}, {L"Cam", L"XYZ"}, {L"Other", L"p2"},
-                         {L"\u00DCmlaut", L"p3"}, {longName, L"p4"}});
+                         {L"\u00DCmlaut", L"p3"}, {longName, L"p4"},
+                         {std::wstring(L"NulCam\0", 7), L"p5"}});  // a NUL counted in its length
   const Entry present[] = {{"pre-XYZ-post", "Cam"}, {"XYZ", "Cam"}, {"p2", "Other"},
-                           {"p3", "\xC3\x9Cmlaut"}, {"p4", cutName}};
+                           {"p3", "\xC3\x9Cmlaut"}, {"p4", cutName}, {"p5", "NulCam"}};
   struct Case {
     std::wstring userId, userName, machineId, machineName;
     int picked;  // index into present, -1 for none
@@ -75,11 +76,11 @@ TEST(Preferences, TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName) {
       {L"", L"", L"XYZ", L"", 1},                  // the machine's value when the user has none
       {L"", L"Other", L"XYZ", L"", 1},             // decided per value, not per pair
       {L"nomatch", L"", L"", L"Other", 2},
-      {L"", longName, L"", L"", 4},
+      {L"", longName, L"", L"", 4},      {L"", L"NulCam", L"", L"", 5},
       {L"", L"", L"", L"", -1},
   };
   KestrelRegistryScope scope;
-  ScopedHandle handle;
+  ScopedMmdrHandle handle;
   for (const Case& c : cases) {
     SCOPED_TRACE(Utf8(c.userId + L"|" + c.userName + L"|" + c.machineId + L"|" + c.machineName));
     KestrelRegistryScope::Clear();
@@ -102,7 +103,7 @@ TEST(Preferences, TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName) {
 
 TEST(Preferences, TheMicrophoneIsFoundAmongTheEndpoints) {
   KestrelRegistryScope scope;
-  ScopedHandle handle;
+  ScopedMmdrHandle handle;
   KestrelRegistryScope::PutString(kUser, L"srcAudioInName", L"In: Headset");
   const std::string id = PreferredText(handle.get(), 2, MMDR_PREF_ID);
   EXPECT_EQ(id.rfind("{0.0.1.", 0), 0u) << id;
