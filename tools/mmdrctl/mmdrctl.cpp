@@ -178,13 +178,25 @@ std::string Narrow(const std::wstring& wide) {
   return utf8;
 }
 
+// A path made absolute against the current directory (empty when the system refuses
+// it): with a relative path the altered search order is undefined.
+std::wstring FullPath(const std::wstring& path) {
+  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  std::wstring full(size, L'\0');
+  const DWORD length = size == 0 ? 0 : GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  full.resize(length < size ? length : 0);
+  return full;
+}
+
 std::optional<MmdrApi> LoadApi(const std::optional<std::string>& dllPath) {
-  const std::wstring path = dllPath ? Widen(*dllPath) : DllBesideExe();
+  const std::wstring requested = dllPath ? Widen(*dllPath) : DllBesideExe();
+  const std::wstring path = dllPath ? FullPath(requested) : requested;
   // The full path keeps the search away from the current directory; the altered
   // search path lets the DLL's own dependencies come from its directory.
-  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  HMODULE module = path.empty() ? nullptr
+                                : LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (module == nullptr) {
-    Error("cannot load %s (Win32 error %lu)", Narrow(path).c_str(), GetLastError());
+    Error("cannot load %s (Win32 error %lu)", Narrow(requested).c_str(), GetLastError());
     return std::nullopt;
   }
   // The module stays loaded until the process ends.
