@@ -119,12 +119,18 @@ typedef struct MmdrDeviceEntry {
 } MmdrDeviceEntry;
 
 /* Opens a handle. mode: 1 or 2. On MMDR_OK *handleOut holds the new handle; on any
- * other code *handleOut is unchanged.
+ * other code *handleOut is unchanged and nothing was started or kept.
+ * What a handle holds: when the machine-wide switch "EnableAInWasapi" selects
+ * DirectSound at this call, a reference on the library's DirectSound instance, so that
+ * dsound.dll stays loaded while any handle holds one. When DirectSound cannot be loaded
+ * the handle holds nothing, and every audio enumeration tries again for itself.
  * Checks in order: handleOut null (MMDR_INVALID_ARGUMENT); mode (MMDR_INVALID_MODE);
- * allocation (MMDR_OUT_OF_MEMORY). */
+ * memory (MMDR_OUT_OF_MEMORY). */
 MMDR_API MmdrResult MMDR_CALL Mmdr_Init(int32_t mode, MmdrHandle** handleOut);
 
-/* Closes a handle. Call it once per handle, after every other call on that handle has
+/* Closes a handle and releases exactly what its Mmdr_Init took (its DirectSound
+ * reference, if any), whatever the switch says by now; the last release unloads
+ * dsound.dll. Call it once per handle, after every other call on that handle has
  * returned; the handle must not be used afterwards. A null or invalid handle is
  * ignored (there is no result to report it). */
 MMDR_API void MMDR_CALL Mmdr_Uninit(MmdrHandle* handle);

@@ -8,7 +8,7 @@
 #include <cwctype>
 #include <string>
 
-#include "core/scoped_local_mem.h"
+#include "core/scoped_handle_win.h"
 #include "log/log.h"
 
 namespace {
@@ -84,14 +84,18 @@ void LogWide(std::uint32_t levelWord, const wchar_t* format, ...) {
     _vsnwprintf(message, kWideMessageCapacity - 1, format, args);
     va_end(args);
   }
-  const std::string text = ConvertWideToUtf8(message);
-  // The finished message travels as an argument, so a "%" from a device name is
-  // never taken for a directive.
-  Log(levelWord, "%s", text.c_str());
+  try {
+    const std::string text = ConvertWideToUtf8(message);
+    // The finished message travels as an argument, so a "%" from a device name is
+    // never taken for a directive.
+    Log(levelWord, "%s", text.c_str());
+  } catch (...) {
+    // Logging never fails its caller; without memory for the text the message is lost.
+  }
   SetLastError(lastError);
 }
 
-void LogLastError(const std::wstring& functionName, const std::wstring& description) {
+void LogLastError(const wchar_t* functionName, const wchar_t* description) {
   const DWORD errorCode = GetLastError();
   ScopedLocalMem<wchar_t> systemText;
   // Inserts are left as they are: some system texts hold "%1" placeholders, and with
@@ -103,7 +107,6 @@ void LogLastError(const std::wstring& functionName, const std::wstring& descript
       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(systemText.Receive()),
       0, nullptr);
   const wchar_t* text = length != 0 && systemText.get() != nullptr ? systemText.get() : L"";
-  LogWide(kLogLevelError, L"%s - %s: %s (0x%x)", functionName.c_str(), description.c_str(),
-          text, errorCode);
+  LogWide(kLogLevelError, L"%s - %s: %s (0x%x)", functionName, description, text, errorCode);
   SetLastError(errorCode);
 }

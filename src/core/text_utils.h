@@ -23,7 +23,8 @@ DWORD ConvertStringToDWORD(std::wstring text);
 
 // Formats a wide message with the legacy wide conventions ("%s" is a wide string,
 // "%S" a narrow one), cuts it at 4095 code units, and logs its UTF-8 form verbatim.
+// Never throws and leaves the last-error code as it was.
 void LogWide(std::uint32_t levelWord, const wchar_t* format, ...);
 // Logs at level 2 "<function> - <description>: <system text> (0x<code>)" for the
-// calling thread's last Win32 error.
-void LogLastError(const std::wstring& functionName, const std::wstring& description);
+// calling thread's last Win32 error. Never throws.
+void LogLastError(const wchar_t* functionName, const wchar_t* description);

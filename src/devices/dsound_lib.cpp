@@ -12,8 +12,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <mutex>
-#include <new>
+#include <memory>
 
 #include "core/text_utils.h"
 #include "devices/platform_ids.h"
@@ -46,7 +45,14 @@ Function ToFunction(FARPROC proc) {
 // Only the system directory: a dsound.dll planted next to the host or in the current
 // directory must never be loaded into the caller's process.
 HMODULE LoadSystemDSound() {
-  return LoadLibraryExW(L"dsound.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  HMODULE module = LoadLibraryExW(L"dsound.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+  // A Windows 7 without the loader update refuses the flag: name the system directory
+  // ourselves, never leaving the file to the search path.
+  wchar_t path[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || FAILED(StringCchCatW(path, MAX_PATH, L"\\dsound.dll"))) return nullptr;
+  return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 FARPROC ResolveExport(HMODULE module, const char* exportName) {
@@ -59,10 +65,25 @@ constexpr DSoundModuleLoader kSystemLoader = {&LoadSystemDSound, &ResolveExport}
 // at the last, and every enumeration: so two threads can neither load twice, nor free
 // the library under a running enumeration, nor share the scratch buffer and target
 // list. Recursive, because the public operations also call one another.
-std::recursive_mutex& DSoundLock() {
-  static std::recursive_mutex lock;
-  return lock;
-}
+class DSoundLock {
+ public:
+  DSoundLock() noexcept { EnterCriticalSection(&Section()); }
+  ~DSoundLock() { LeaveCriticalSection(&Section()); }
+  DSoundLock(const DSoundLock&) = delete;
+  DSoundLock& operator=(const DSoundLock&) = delete;
+
+ private:
+  // A critical section never fails to enter, so the releases on the way out of a
+  // handle (which report nothing) cannot be lost to a lock error.
+  static CRITICAL_SECTION& Section() noexcept {
+    static struct Holder {
+      Holder() { InitializeCriticalSection(&section); }
+      ~Holder() { DeleteCriticalSection(&section); }
+      CRITICAL_SECTION section;
+    } holder;
+    return holder.section;
+  }
+};
 
 std::atomic<DSoundLib*> g_instance{nullptr};
 std::atomic<std::int32_t> g_referenceCount{0};
@@ -75,24 +96,21 @@ DSoundLib::DSoundLib() = default;
 DSoundLib::~DSoundLib() { UnloadDSoundLib(this); }
 
 bool DSoundLib::InitInstance() {
-  std::lock_guard<std::recursive_mutex> hold(DSoundLock());
+  const DSoundLock hold;
   if (g_referenceCount.load() == 0) {
-    DSoundLib* instance = new (std::nothrow) DSoundLib();
-    if (instance == nullptr) return false;
-    g_instance.store(instance);
-    instance->loaded = LoadDSoundLib(instance);
-    if (!instance->loaded) {
-      g_instance.store(nullptr);
-      delete instance;
-      return false;  // no reference taken: the next call tries again from the start
-    }
+    // Published only once loaded: a failure (or an exception) leaves no instance, no
+    // reference and no module behind, and the next call tries again from the start.
+    std::unique_ptr<DSoundLib, void (*)(DSoundLib*)> instance(
+        new DSoundLib(), [](DSoundLib* unpublished) { delete unpublished; });
+    if (!LoadDSoundLib(instance.get())) return false;
+    g_instance.store(instance.release());
   }
   g_referenceCount.fetch_add(1);
-  return g_instance.load() != nullptr;
+  return true;
 }
 
-void DSoundLib::UninitInstance() {
-  std::lock_guard<std::recursive_mutex> hold(DSoundLock());
+void DSoundLib::UninitInstance() noexcept {
+  const DSoundLock hold;
   if (g_referenceCount.load() == 0) return;
   if (g_referenceCount.fetch_sub(1) == 1) {
     delete g_instance.exchange(nullptr);
@@ -104,68 +122,62 @@ DSoundLib* DSoundLib::GetInstance() { return g_instance.load(); }
 std::int32_t DSoundLib::ReferenceCount() { return g_referenceCount.load(); }
 
 void DSoundLib::SetModuleLoaderForTesting(const DSoundModuleLoader* loader) {
-  std::lock_guard<std::recursive_mutex> hold(DSoundLock());
+  const DSoundLock hold;
   g_loader = loader != nullptr ? loader : &kSystemLoader;
 }
 
 bool DSoundLib::LoadDSoundLib(DSoundLib* instance) {
   static const wchar_t kName[] = L"DSoundLib::LoadDSoundLib";
   if (instance == nullptr) return false;
-  std::lock_guard<std::recursive_mutex> hold(DSoundLock());
+  const DSoundLock hold;
   const DSoundModuleLoader& loader = *g_loader;
-  UnloadDSoundLib(instance);  // a second load on one instance starts from nothing
-
-  const HMODULE module = loader.load();
-  if (module == nullptr) {
+  // Every piece goes into a local owner first and into the instance only when all are
+  // there, so a failure releases the pieces (the property object before its module).
+  ScopedModule module(loader.load());
+  if (!module) {
     LogLastError(kName, L"LoadLibrary for loading dsound.dll failed");
     return false;
   }
-  instance->module.Reset(module);
-
-  instance->captureEnumerate =
-      ToFunction<CaptureEnumerateFn>(loader.resolve(module, "DirectSoundCaptureEnumerateW"));
-  if (instance->captureEnumerate == nullptr) {
+  const auto captureEnumerate =
+      ToFunction<CaptureEnumerateFn>(loader.resolve(module.get(), "DirectSoundCaptureEnumerateW"));
+  if (captureEnumerate == nullptr) {
     LogLastError(kName, L"GetProcAddress for DirectSoundCaptureEnumerateW failed");
-    UnloadDSoundLib(instance);
     return false;
   }
-  // Only needed here: the private class is not registered for CoCreateInstance, it is
-  // reached through the library's own class object.
+  // The private class is not registered for CoCreateInstance; it is reached through the
+  // library's own class object.
   const auto getClassObject =
-      ToFunction<GetClassObjectFn>(loader.resolve(module, "DllGetClassObject"));
+      ToFunction<GetClassObjectFn>(loader.resolve(module.get(), "DllGetClassObject"));
   if (getClassObject == nullptr) {
     LogLastError(kName, L"GetProcAddress for DllGetClassObject failed");
-    UnloadDSoundLib(instance);
     return false;
   }
-
   ComPtr<IClassFactory> factory;
   if (getClassObject(kDirectSoundPrivateClsid, IID_IClassFactory,
                      reinterpret_cast<void**>(factory.GetAddressOf())) != S_OK ||
       !factory) {
-    factory.Reset();
     Log(kLogLevelError, "%s - Failed to create a Class Factory Object", "DSoundLib::LoadDSoundLib");
-    UnloadDSoundLib(instance);
     return false;
   }
   ComPtr<IKsPropertySet> privateProps;
   const HRESULT hr = factory->CreateInstance(
       nullptr, kKsPropertySetIid, reinterpret_cast<void**>(privateProps.GetAddressOf()));
-  factory.Reset();
   if (FAILED(hr) || !privateProps) {
     Log(kLogLevelError, "%s - Failed to create DirectSoundPrivate Object",
         "DSoundLib::LoadDSoundLib");
-    privateProps.Reset();
-    UnloadDSoundLib(instance);
     return false;
   }
+  UnloadDSoundLib(instance);  // a second load on one instance replaces the first
+  instance->module = std::move(module);
+  instance->captureEnumerate = captureEnumerate;
   instance->privateProps = std::move(privateProps);
+  instance->loaded = true;
   return true;
 }
 
-void DSoundLib::UnloadDSoundLib(DSoundLib* instance) {
+void DSoundLib::UnloadDSoundLib(DSoundLib* instance) noexcept {
   if (instance == nullptr) return;
-  std::lock_guard<std::recursive_mutex> hold(DSoundLock());
+  const DSoundLock hold;
   instance->loaded = false;
   instance->privateProps.Reset();  // before the module that implements it goes
   instance->captureEnumerate = nullptr;
@@ -173,7 +185,7 @@ void DSoundLib::UnloadDSoundLib(DSoundLib* instance) {
 }
 
 bool DSoundLib::EnumCaptureDevices(DSoundLib* instance, DeviceInfoList& list) {
-  std::lock_guard<std::recursive_mutex> hold(DSoundLock());
+  const DSoundLock hold;
   if (instance == nullptr || !instance->loaded) {
     Log(kLogLevelError, "%s - Failed to initialize DSound lib", "DSoundLib::EnumCaptureDevices");
     return false;
@@ -253,7 +265,7 @@ BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* /*
 
 bool AudioCaptureWinDsound::EnumCaptureDevices(DeviceInfoList& list) {
   list.clear();
-  std::lock_guard<std::recursive_mutex> hold(DSoundLock());
+  const DSoundLock hold;
   DSoundLib* instance = DSoundLib::GetInstance();
   if (instance == nullptr) {
     Log(kLogLevelError, "%s - Got a NULL DSoundLib instance",

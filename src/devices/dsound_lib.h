@@ -12,7 +12,7 @@
 #include <string>
 
 #include "core/data_buffer.h"
-#include "core/scoped_module.h"
+#include "core/scoped_handle_win.h"
 #include "devices/device_info.h"
 
 struct IKsPropertySet;  // DirectSound's flavour; complete only in dsound_lib.cpp
@@ -30,14 +30,15 @@ class DSoundLib {
                                                 const wchar_t* module, void* context);
   using CaptureEnumerateFn = HRESULT(WINAPI*)(CaptureEnumCallbackFn callback, void* context);
 
-  // Takes a reference; the first creates the instance and loads dsound.dll. A failed
-  // load leaves no instance and no reference. True when an instance exists afterwards.
+  // Takes a reference; the first creates the instance and loads dsound.dll. True when
+  // it took one. A failed load, or an exception from it, leaves no instance, no
+  // reference and no module behind.
   static bool InitInstance();
   // Drops a reference (none held: nothing); the last destroys the instance.
-  static void UninitInstance();
+  static void UninitInstance() noexcept;
   static DSoundLib* GetInstance();
   static bool LoadDSoundLib(DSoundLib* instance);
-  static void UnloadDSoundLib(DSoundLib* instance);
+  static void UnloadDSoundLib(DSoundLib* instance) noexcept;
   // Runs DirectSound's capture enumeration, appending one record per described device.
   static bool EnumCaptureDevices(DSoundLib* instance, DeviceInfoList& list);
   // Per-device step of the enumeration; context is the instance. Always TRUE.

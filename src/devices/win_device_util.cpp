@@ -4,7 +4,7 @@
 #include <propsys.h>
 
 #include "core/com_apartment.h"
-#include "core/scoped_co_mem.h"
+#include "core/scoped_handle_win.h"
 #include "core/scoped_prop_variant.h"
 #include "core/text_utils.h"
 #include "devices/platform_ids.h"

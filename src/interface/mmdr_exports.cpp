@@ -9,6 +9,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -62,33 +64,37 @@ MmdrResult MMDR_CALL Mmdr_Init(std::int32_t mode, MmdrHandle** handleOut) {
     if (mode != MMDR_MODE_1 && mode != MMDR_MODE_2) {
       return MMDR_INVALID_MODE;
     }
-    MmdrHandle* handle = MmdrCreateHandle(mode);
-    if (handle == nullptr) {
+    // Freed again on every way out but success.
+    std::unique_ptr<MmdrHandle, void (*)(MmdrHandle*)> handle(MmdrCreateHandle(mode),
+                                                              &MmdrReleaseHandle);
+    if (!handle) {
       return MMDR_OUT_OF_MEMORY;
     }
-    try {
-      // A back end that cannot start is retried by every audio enumeration; the
-      // handle is good all the same.
-      AudioCaptureWin::Init();
-    } catch (...) {
-      MmdrReleaseHandle(handle);
-      throw;
+    // A back end that cannot start is retried by every audio enumeration; the handle is
+    // good all the same. A reference this start took is this handle's to release.
+    const AudioCaptureWin::Start start = AudioCaptureWin::Init();
+    if (start.holdsDirectSound) {
+      try {
+        MmdrRememberDirectSoundHolder(handle.get());
+      } catch (...) {
+        AudioCaptureWin::Uninit(start);
+        throw;
+      }
     }
-    *handleOut = handle;
+    *handleOut = handle.release();
     return MMDR_OK;
   });
 }
 
 void MMDR_CALL Mmdr_Uninit(MmdrHandle* handle) {
-  try {
-    if (!MmdrCheckHandle(handle)) {
-      return;
-    }
-    MmdrReleaseHandle(handle);
-    AudioCaptureWin::Uninit();
-  } catch (...) {
-    // Nothing to report to: the caller gets no result from this call.
+  if (!MmdrCheckHandle(handle)) {
+    return;
   }
+  // Forgotten before the block goes, so a new handle at the same address starts afresh.
+  AudioCaptureWin::Start start;
+  start.holdsDirectSound = MmdrForgetDirectSoundHolder(handle);
+  MmdrReleaseHandle(handle);
+  AudioCaptureWin::Uninit(start);
 }
 
 MmdrResult MMDR_CALL Mmdr_IsValid(MmdrHandle* handle) {

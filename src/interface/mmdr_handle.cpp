@@ -1,7 +1,18 @@
 #include "interface/mmdr_handle.h"
 
+#include <windows.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <vector>
+
+namespace {
+
+SRWLOCK g_holdersLock = SRWLOCK_INIT;
+std::vector<const MmdrHandle*> g_directSoundHolders;
+
+}  // namespace
 
 MmdrHandle* MmdrCreateHandle(std::int32_t mode) noexcept {
   void* block = std::malloc(sizeof(MmdrHandle));
@@ -26,4 +37,24 @@ void MmdrReleaseHandle(MmdrHandle* handle) noexcept {
     handle->~MmdrHandle();
     std::free(handle);
   }
+}
+
+void MmdrRememberDirectSoundHolder(const MmdrHandle* handle) {
+  AcquireSRWLockExclusive(&g_holdersLock);
+  try {
+    g_directSoundHolders.push_back(handle);
+  } catch (...) {
+    ReleaseSRWLockExclusive(&g_holdersLock);
+    throw;
+  }
+  ReleaseSRWLockExclusive(&g_holdersLock);
+}
+
+bool MmdrForgetDirectSoundHolder(const MmdrHandle* handle) noexcept {
+  AcquireSRWLockExclusive(&g_holdersLock);
+  const auto found = std::find(g_directSoundHolders.begin(), g_directSoundHolders.end(), handle);
+  const bool held = found != g_directSoundHolders.end();
+  if (held) g_directSoundHolders.erase(found);
+  ReleaseSRWLockExclusive(&g_holdersLock);
+  return held;
 }

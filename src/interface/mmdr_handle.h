@@ -37,3 +37,9 @@ bool MmdrCheckHandle(const MmdrHandle* handle) noexcept;
 
 // Drops the reference a checked handle holds; frees the block when it was the last.
 void MmdrReleaseHandle(MmdrHandle* handle) noexcept;
+
+// The handles whose Mmdr_Init took a reference on the shared DirectSound instance, kept
+// beside the fixed block: each releases exactly its own at its Mmdr_Uninit.
+// Remembering may throw std::bad_alloc; forgetting tells whether the handle held one.
+void MmdrRememberDirectSoundHolder(const MmdrHandle* handle);
+bool MmdrForgetDirectSoundHolder(const MmdrHandle* handle) noexcept;

@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <utility>
 
-#include "core/scoped_reg_key.h"
+#include "core/scoped_handle_win.h"
 #include "core/text_utils.h"
 #include "log/log.h"
 

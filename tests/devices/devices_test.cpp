@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "core/com_apartment.h"
-#include "core/scoped_co_mem.h"
+#include "core/scoped_handle_win.h"
 #include "devices/platform_ids.h"
 #include "devices/video_input_win.h"
 #include "devices/win_device_util.h"

@@ -65,12 +65,37 @@ TEST(AudioBackEnd, DirectSoundIsHeldFromInitToUninitWhenSwitchedOn) {
   EXPECT_TRUE(fake.AllReleased());
 }
 
-TEST(AudioBackEnd, AHandleOpensWhenDirectSoundCannotLoadAndEnumerationsRetry) {
+TEST(AudioBackEnd, AHandleReleasesOnlyTheReferenceItsInitTook) {
+  KestrelRegistryScope scope;
+  FakeDirectSound fake({{kMicGuid, L"Fake Mic", L"IF1", 1}});
+  MmdrHandle *a = nullptr, *b = nullptr;
+  ASSERT_EQ(Mmdr_Init(1, &a), MMDR_OK);  // switch absent: a takes nothing
+  SetSwitch(0);
+  ASSERT_EQ(Mmdr_Init(1, &b), MMDR_OK);
+  Mmdr_Uninit(a);
+  EXPECT_EQ(DirectSoundHeld(), std::make_pair(1, true));
+  EXPECT_EQ(Enumerate(b, 2), kFakeMics);
+  Mmdr_Uninit(b);
+  EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
+  ASSERT_EQ(Mmdr_Init(1, &a), MMDR_OK);
+  SetSwitch(std::nullopt);
+  Mmdr_Uninit(a);  // released whatever the switch says by now
+  EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
+  EXPECT_EQ(fake.loads(), 2);
+}
+
+TEST(AudioBackEnd, ADirectSoundStartThatFailsLeavesNothingBehind) {
   KestrelRegistryScope scope;
   SetSwitch(0);
+  {
+    FakeDirectSound fake({}, FakeDsoundFault::ResolveThrows);  // memory runs out while loading
+    MmdrHandle* handle = nullptr;
+    EXPECT_EQ(Mmdr_Init(1, &handle), MMDR_OUT_OF_MEMORY);
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
+  }
   FakeDirectSound fake({}, FakeDsoundFault::LoadFails);
-  ScopedHandle handle;
-  EXPECT_EQ(Mmdr_IsValid(handle.get()), MMDR_OK);
+  ScopedMmdrHandle handle;  // opens all the same
   EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
   EXPECT_EQ(Enumerate(handle.get(), 2), std::vector<Entry>{});
   EXPECT_EQ(fake.loads(), 3) << "Mmdr_Init, then each of the two enumerations tries again";
@@ -89,7 +114,7 @@ TEST(Concurrency, EightThreadsKeepPairsWholeListsIntactAndDirectSoundBalanced) {
       for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
           for (--waiting; waiting > 0;) std::this_thread::yield();
-          ScopedHandle handle;
+          ScopedMmdrHandle handle;
           const std::string text = std::to_string(t);
           EXPECT_EQ(Mmdr_SetPrefDev(handle.get(), 1, ("id-" + text).c_str(), ("name-" + text).c_str()), MMDR_OK);
           EXPECT_EQ(SortedNames(Enumerate(handle.get(), 2)), expected);

@@ -79,7 +79,7 @@ TEST(Exports, BadHandlesFailFirstAndAreNeverTouched) {
 
 TEST(Exports, EachCallChecksItsArgumentsInTheDocumentedOrder) {
   KestrelRegistryScope scope;
-  ScopedHandle good;
+  ScopedMmdrHandle good;
   Block dead;
   dead.refCount = 0;
   struct Case {
@@ -123,7 +123,7 @@ TEST(Exports, EntriesFillExactlyCountTimes520BytesByTheFieldRule) {
   WebcamFixture webcams({{ConvertUtf8ToWide(ascii300.c_str()), L"p0"},
                          {ConvertUtf8ToWide(cutAt258.c_str()), std::nullopt},
                          {L"Dup", L"p2"}, {L"Dup", L"p3"}});
-  ScopedHandle handle;
+  ScopedMmdrHandle handle;
   constexpr std::uint32_t kBytes = 4 * MMDR_ENTRY_SIZE;
   std::vector<char> buffer(kBytes + MMDR_ENTRY_SIZE, '\x77');
   std::uint32_t count = 0;
@@ -155,7 +155,7 @@ TEST(Exports, EntriesFillExactlyCountTimes520BytesByTheFieldRule) {
 
 TEST(Exports, TheOptionIsStoredWhateverItIsAndJudgedWhenRead) {
   KestrelRegistryScope scope;
-  ScopedHandle handle;
+  ScopedMmdrHandle handle;
   std::uint32_t option = 77;
   EXPECT_EQ(Mmdr_GetAudioInSelectOption(handle.get(), &option), MMDR_OK);
   EXPECT_EQ(option, 0u);

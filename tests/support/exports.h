@@ -12,12 +12,12 @@
 
 namespace kestrel_test {
 
-class ScopedHandle {
+class ScopedMmdrHandle {
  public:
-  ScopedHandle() { EXPECT_EQ(Mmdr_Init(MMDR_MODE_1, &handle_), MMDR_OK); }
-  ~ScopedHandle() { Mmdr_Uninit(handle_); }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  ScopedMmdrHandle() { EXPECT_EQ(Mmdr_Init(MMDR_MODE_1, &handle_), MMDR_OK); }
+  ~ScopedMmdrHandle() { Mmdr_Uninit(handle_); }
+  ScopedMmdrHandle(const ScopedMmdrHandle&) = delete;
+  ScopedMmdrHandle& operator=(const ScopedMmdrHandle&) = delete;
   MmdrHandle* get() const { return handle_; }
 
  private:
