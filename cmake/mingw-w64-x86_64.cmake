@@ -1,15 +1,4 @@
-# Cross toolchain: MinGW-w64, 64-bit, posix thread model (std::thread and std::mutex
-# come from winpthread, which the targets link statically).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
+# Cross toolchain: MinGW-w64, 64-bit (x64).
 set(KESTREL_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER   ${KESTREL_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KESTREL_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER  ${KESTREL_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${KESTREL_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -39,6 +39,17 @@
 #define MMDR_API __declspec(dllimport)
 #endif
 
+/* Functions of this header that are compiled into the caller, not exported. */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 199901L)
+#define MMDR_INLINE static inline
+#elif defined(_MSC_VER)
+#define MMDR_INLINE static __inline
+#elif defined(__GNUC__)
+#define MMDR_INLINE static __inline__
+#else
+#define MMDR_INLINE static
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -81,6 +92,24 @@ enum MmdrResultCode {
   /* No value to deliver: a null output pointer, or no preferred device present. */
   MMDR_NO_DATA = 11
 };
+
+/* A short English name of a result code, for messages: "ok", "invalid handle" and so on;
+ * "unknown" for a code this header does not know. */
+MMDR_INLINE const char* Mmdr_ResultName(MmdrResult result) {
+  switch (result) {
+    case MMDR_OK: return "ok";
+    case MMDR_BUFFER_TOO_SMALL: return "buffer too small";
+    case MMDR_INVALID_HANDLE: return "invalid handle";
+    case MMDR_INVALID_ARGUMENT: return "invalid argument";
+    case MMDR_INVALID_DEVICE_KIND: return "invalid device kind";
+    case MMDR_INVALID_FIELD: return "invalid field";
+    case MMDR_OUT_OF_MEMORY: return "out of memory";
+    case MMDR_FAILED: return "failed";
+    case MMDR_INVALID_MODE: return "invalid mode";
+    case MMDR_NO_DATA: return "no data";
+    default: return "unknown";
+  }
+}
 
 /* Device kinds: the kind argument of Mmdr_EnumDevices, Mmdr_GetPrefDev, Mmdr_SetPrefDev. */
 typedef int32_t MmdrDeviceKind;
@@ -189,14 +218,12 @@ MMDR_API MmdrResult MMDR_CALL Mmdr_SetPrefDev(MmdrHandle* handle, MmdrDeviceKind
  * Checks in order: handle (MMDR_INVALID_HANDLE); optionOut null (MMDR_NO_DATA). Then
  * *optionOut receives the stored number whatever it is, and the result is MMDR_OK
  * when it is 2 or less, MMDR_FAILED when it is above. */
-MMDR_API MmdrResult MMDR_CALL Mmdr_GetAudioInSelectOption(MmdrHandle* handle,
-                                                          uint32_t* optionOut);
+MMDR_API MmdrResult MMDR_CALL Mmdr_GetAudioInSelectOption(MmdrHandle* handle, uint32_t* optionOut);
 
 /* Stores the current user's audio-in selection option. Any value is stored; only
  * Mmdr_GetAudioInSelectOption judges the range.
  * Checks: handle (MMDR_INVALID_HANDLE); registry write (MMDR_FAILED). */
-MMDR_API MmdrResult MMDR_CALL Mmdr_SetAudioInSelectOption(MmdrHandle* handle,
-                                                          uint32_t option);
+MMDR_API MmdrResult MMDR_CALL Mmdr_SetAudioInSelectOption(MmdrHandle* handle, uint32_t option);
 
 #ifdef __cplusplus
 } /* extern "C" */
@@ -224,8 +251,8 @@ MMDR_STATIC_ASSERT(sizeof(MmdrResult) == 4 && sizeof(MmdrDeviceKind) == 4 &&
                    "codes are 32-bit");
 MMDR_STATIC_ASSERT(MMDR_OK == 0 && MMDR_BUFFER_TOO_SMALL == 1 && MMDR_INVALID_HANDLE == 2 &&
                        MMDR_INVALID_ARGUMENT == 3 && MMDR_INVALID_DEVICE_KIND == 4 &&
-                       MMDR_INVALID_FIELD == 5 && MMDR_OUT_OF_MEMORY == 6 &&
-                       MMDR_FAILED == 7 && MMDR_INVALID_MODE == 8 && MMDR_NO_DATA == 11,
+                       MMDR_INVALID_FIELD == 5 && MMDR_OUT_OF_MEMORY == 6 && MMDR_FAILED == 7 &&
+                       MMDR_INVALID_MODE == 8 && MMDR_NO_DATA == 11,
                    "result code values");
 MMDR_STATIC_ASSERT(MMDR_DEVICE_VIDEO == 1 && MMDR_DEVICE_AUDIO == 2, "device kind values");
 MMDR_STATIC_ASSERT(MMDR_PREF_NAME == 0 && MMDR_PREF_ID == 1, "field selector values");

@@ -4,10 +4,11 @@
 set -euo pipefail
 packages=(
   cmake ninja-build
-  g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 libasound2 libasound2-plugins
   googletest python3
-  g++ clang libclang-rt-14-dev libgtest-dev
+  g++ libgtest-dev
 )
 missing=()
 for p in "${packages[@]}"; do

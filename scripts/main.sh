@@ -11,7 +11,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
 demo_root="$build_dir/demo-prefix"
 export KESTREL_WINE_PREFIX_ROOT="$demo_root"
-mmdrctl="$build_dir/tools/mmdrctl/mmdrctl.exe"
+mmdrctl="$build_dir/bin/mmdrctl.exe"
 mmdrctl() { "$build_dir/wine-run.sh" "$mmdrctl" "$@"; }
 
 if [[ ! -f "$demo_root/.kestrel-demo-ready" ]]; then

@@ -23,7 +23,8 @@ bool DataBuffer::reserve(std::int32_t size) {
     Release();
     // Summed in 64 bits: a size near the 32-bit limit plus the extra bytes must not wrap
     // to a small allocation.
-    const std::uint64_t total = static_cast<std::uint64_t>(size) + static_cast<std::uint64_t>(extra_);
+    const std::uint64_t total =
+        static_cast<std::uint64_t>(size) + static_cast<std::uint64_t>(extra_);
     void* memory = std::calloc(static_cast<std::size_t>(total), 1);
     if (memory == nullptr) return false;
     data_ = static_cast<std::uint8_t*>(memory);

@@ -15,7 +15,7 @@
 #include "core/scoped_handle_win.h"
 #include "devices/device_info.h"
 
-struct IKsPropertySet;  // DirectSound's flavour; complete only in dsound_lib.cpp
+struct IKsPropertySet;  // DirectSound's flavour; complete only in dsound_lib_win.cpp
 
 // How DSoundLib reaches dsound.dll. The system loader loads it from the system
 // directory only; tests substitute their own to inject faults.
@@ -57,8 +57,8 @@ class DSoundLib {
   ScopedModule module;
   Microsoft::WRL::ComPtr<IKsPropertySet> privateProps;
   CaptureEnumerateFn captureEnumerate = nullptr;
-  DataBuffer propData;                     // scratch for descriptions; only grows
-  DeviceInfoList* targetList = nullptr;    // the list of the enumeration in progress
+  DataBuffer propData;                   // scratch for descriptions; only grows
+  DeviceInfoList* targetList = nullptr;  // the list of the enumeration in progress
 
  private:
   DSoundLib();

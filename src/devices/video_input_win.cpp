@@ -1,5 +1,5 @@
 // DirectShow video input enumeration. This file includes the DirectShow headers and
-// therefore must not include dsound.h (see dsound_lib.cpp).
+// therefore must not include dsound.h (see dsound_lib_win.cpp).
 #include "devices/video_input_win.h"
 
 #include <windows.h>
@@ -9,7 +9,7 @@
 #include <cwchar>
 
 #include "core/com_apartment.h"
-#include "core/scoped_variant.h"
+#include "core/scoped_variant_win.h"
 #include "log/log.h"
 
 using Microsoft::WRL::ComPtr;

@@ -18,11 +18,13 @@
 #include "core/text_utils.h"
 #include "devices/audio_capture_win.h"
 #include "devices/device_info.h"
-#include "devices/video_input_win.h"
 #include "interface/mmdr_handle.h"
 #include "interface/mmdr_output.h"
-#include "prefs/preferred_device.h"
+#include "prefs/device_kinds.h"
 #include "prefs/user_prefs_util.h"
+
+static_assert(MMDR_LIB_VERSION == KESTREL_VERSION_MAJOR,
+              "MMDR_LIB_VERSION in kestrelCliLib.h must be the major version in CMakeLists.txt");
 
 namespace {
 
@@ -37,19 +39,6 @@ MmdrResult Guarded(Body&& body) noexcept {
   } catch (...) {
     return MMDR_FAILED;
   }
-}
-
-bool IsDeviceKind(MmdrDeviceKind kind) {
-  return kind == MMDR_DEVICE_VIDEO || kind == MMDR_DEVICE_AUDIO;
-}
-
-std::wstring PreferredText(MmdrDeviceKind kind, MmdrPrefField field) {
-  if (kind == MMDR_DEVICE_VIDEO) {
-    return field == MMDR_PREF_ID ? UserPrefsUtil::PreferredWCamId()
-                                 : UserPrefsUtil::PreferredWCamName();
-  }
-  return field == MMDR_PREF_ID ? UserPrefsUtil::PreferredAInId()
-                               : UserPrefsUtil::PreferredAInName();
 }
 
 }  // namespace
@@ -101,9 +90,7 @@ MmdrResult MMDR_CALL Mmdr_IsValid(MmdrHandle* handle) {
   return MmdrCheckHandle(handle) ? MMDR_OK : MMDR_INVALID_HANDLE;
 }
 
-std::uint32_t MMDR_CALL Mmdr_GetLibVersion(void) {
-  return MMDR_LIB_VERSION;
-}
+std::uint32_t MMDR_CALL Mmdr_GetLibVersion(void) { return MMDR_LIB_VERSION; }
 
 MmdrResult MMDR_CALL Mmdr_IsEnabled(MmdrHandle* handle, std::uint8_t* enabledOut) {
   return Guarded([&]() -> MmdrResult {
@@ -122,7 +109,8 @@ MmdrResult MMDR_CALL Mmdr_EnumDevices(MmdrHandle* handle, MmdrDeviceKind kind,
                                       std::uint32_t bufferSize, void* buffer,
                                       std::uint32_t* countOut) {
   return Guarded([&]() -> MmdrResult {
-    if (!IsDeviceKind(kind)) {
+    const DeviceKind* deviceKind = FindDeviceKind(kind);
+    if (deviceKind == nullptr) {
       return MMDR_INVALID_ARGUMENT;
     }
     if (!MmdrCheckHandle(handle)) {
@@ -133,11 +121,7 @@ MmdrResult MMDR_CALL Mmdr_EnumDevices(MmdrHandle* handle, MmdrDeviceKind kind,
     }
     // A failed or partial enumeration simply yields the records the list holds.
     DeviceInfoList devices;
-    if (kind == MMDR_DEVICE_VIDEO) {
-      VideoInputWin::EnumDevices(devices);
-    } else {
-      AudioCaptureWin::EnumCaptureDevices(devices);
-    }
+    deviceKind->enumerate(devices);
     const auto count = static_cast<std::uint32_t>(devices.size());
     *countOut = count;
     if (count == 0) {
@@ -162,8 +146,8 @@ MmdrResult MMDR_CALL Mmdr_EnumDevices(MmdrHandle* handle, MmdrDeviceKind kind,
   });
 }
 
-MmdrResult MMDR_CALL Mmdr_GetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind,
-                                     MmdrPrefField field, char* textOut) {
+MmdrResult MMDR_CALL Mmdr_GetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind, MmdrPrefField field,
+                                     char* textOut) {
   return Guarded([&]() -> MmdrResult {
     if (!MmdrCheckHandle(handle)) {
       return MMDR_INVALID_HANDLE;
@@ -171,13 +155,15 @@ MmdrResult MMDR_CALL Mmdr_GetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind,
     if (textOut == nullptr) {
       return MMDR_NO_DATA;
     }
-    if (!IsDeviceKind(kind)) {
+    const DeviceKind* deviceKind = FindDeviceKind(kind);
+    if (deviceKind == nullptr) {
       return MMDR_INVALID_DEVICE_KIND;
     }
     if (field != MMDR_PREF_NAME && field != MMDR_PREF_ID) {
       return MMDR_INVALID_FIELD;
     }
-    const std::wstring text = PreferredText(kind, field);
+    const DeviceInfo device = UserPrefsUtil::PreferredDeviceInfo(*deviceKind);
+    const std::wstring& text = field == MMDR_PREF_ID ? device.id : device.name;
     if (text.empty()) {
       return MMDR_NO_DATA;
     }
@@ -188,34 +174,27 @@ MmdrResult MMDR_CALL Mmdr_GetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind,
   });
 }
 
-MmdrResult MMDR_CALL Mmdr_SetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind,
-                                     const char* id, const char* name) {
+MmdrResult MMDR_CALL Mmdr_SetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind, const char* id,
+                                     const char* name) {
   return Guarded([&]() -> MmdrResult {
     if (!MmdrCheckHandle(handle)) {
       return MMDR_INVALID_HANDLE;
     }
-    if (!IsDeviceKind(kind)) {
+    const DeviceKind* deviceKind = FindDeviceKind(kind);
+    if (deviceKind == nullptr) {
       return MMDR_INVALID_DEVICE_KIND;
     }
-    // A null text stands for the empty one. The id is stored first; a failed id write
-    // leaves the name alone. Concurrent callers leave one caller's pair, not a mix.
-    std::wstring idText = ConvertUtf8ToWide(id);
-    if (kind == MMDR_DEVICE_VIDEO) {
-      return UserPrefsUtil::SetPreferredWCamPair(std::move(idText), ConvertUtf8ToWide(name))
-                 ? MMDR_OK
-                 : MMDR_FAILED;
-    }
-    // A microphone's name goes only with a non-empty id: without one, both clear.
-    const bool nameGoesWithId = id != nullptr && id[0] != '\0' && name != nullptr;
-    std::wstring nameText = nameGoesWithId ? ConvertUtf8ToWide(name) : std::wstring();
-    return UserPrefsUtil::SetPreferredAInPair(std::move(idText), std::move(nameText))
+    // A null text stands for the empty one. Where the kind says so (a microphone), a name
+    // goes only with a non-empty id: without one, both clear.
+    const bool keepName = !deviceKind->nameNeedsId || (id != nullptr && id[0] != '\0');
+    return UserPrefsUtil::SetPreferredPair(*deviceKind, ConvertUtf8ToWide(id),
+                                           keepName ? ConvertUtf8ToWide(name) : std::wstring())
                ? MMDR_OK
                : MMDR_FAILED;
   });
 }
 
-MmdrResult MMDR_CALL Mmdr_GetAudioInSelectOption(MmdrHandle* handle,
-                                                 std::uint32_t* optionOut) {
+MmdrResult MMDR_CALL Mmdr_GetAudioInSelectOption(MmdrHandle* handle, std::uint32_t* optionOut) {
   return Guarded([&]() -> MmdrResult {
     if (!MmdrCheckHandle(handle)) {
       return MMDR_INVALID_HANDLE;

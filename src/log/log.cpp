@@ -11,14 +11,12 @@
 #include "log/log_state.h"
 
 const LogLevelInfo kLogLevelInfo[kLogLevelRowCount] = {
-    {0, "audit", "No"},     {1, "panic", "Cr"},     {2, "error", "Er"},
-    {3, "warning", "Wa"},   {4, "notice", "No"},    {5, "info", "In"},
-    {6, "verbose", "In"},   {7, "trivia", "In"},    {8, "debug", "Db"},
-    {9, "debug1", "Db"},    {10, "debug2", "Db"},   {11, "debug3", "Db"},
-    {12, "debug4", "Db"},   {13, "debug5", "Db"},   {14, "debug6", "Db"},
-    {15, "debug7", "Db"},   {16, "debug8", "Db"},   {17, "debug9", "Db"},
-    {18, "debug10", "Db"},  {19, "debug11", "Db"},  {20, "debug12", "Db"},
-    {21, "debug13", "Db"},  {22, "debug14", "Db"},  {23, "debug15", "Db"},
+    {0, "audit", "No"},    {1, "panic", "Cr"},    {2, "error", "Er"},    {3, "warning", "Wa"},
+    {4, "notice", "No"},   {5, "info", "In"},     {6, "verbose", "In"},  {7, "trivia", "In"},
+    {8, "debug", "Db"},    {9, "debug1", "Db"},   {10, "debug2", "Db"},  {11, "debug3", "Db"},
+    {12, "debug4", "Db"},  {13, "debug5", "Db"},  {14, "debug6", "Db"},  {15, "debug7", "Db"},
+    {16, "debug8", "Db"},  {17, "debug9", "Db"},  {18, "debug10", "Db"}, {19, "debug11", "Db"},
+    {20, "debug12", "Db"}, {21, "debug13", "Db"}, {22, "debug14", "Db"}, {23, "debug15", "Db"},
 };
 
 namespace {
@@ -69,13 +67,14 @@ Decision Decide(const LogState* state, std::uint32_t levelWord) {
   const LogThresholds* thresholds = (module == 0 || module > kLogModuleCount)
                                         ? &state->defaultThresholds
                                         : &kLogModuleInfo[module - 1].thresholds;
-  return {thresholds, level <= thresholds->recordThreshold,
-          level <= thresholds->consoleThreshold};
+  return {thresholds, level <= thresholds->recordThreshold, level <= thresholds->consoleThreshold};
 }
 
 // Setting bit 5 folds exactly 'Z', 'Q' and 'X' onto their small letters and maps no
 // other byte onto 'z', 'q' or 'x', so this is a case-insensitive comparison.
-bool IsLetter(char c, char smallLetter) { return (static_cast<unsigned char>(c) | 0x20) == smallLetter; }
+bool IsLetter(char c, char smallLetter) {
+  return (static_cast<unsigned char>(c) | 0x20) == smallLetter;
+}
 
 // Replaces every "zqx", in any letter case, left to right and without overlap.
 void MaskSequence(char* text, std::size_t length) {
@@ -98,7 +97,7 @@ void MaskSequence(char* text, std::size_t length) {
 // Returns the text (NUL-terminated, newline not yet added) and its length; *spareTaken
 // is the spare buffer when the caller must give it back.
 char* FormatText(LogState* state, char* firstBuffer, const char* format, va_list args,
-                    std::size_t* length, char** spareTaken) {
+                 std::size_t* length, char** spareTaken) {
   *spareTaken = nullptr;
   va_list attempt;
   va_copy(attempt, args);

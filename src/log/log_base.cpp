@@ -6,9 +6,9 @@
 
 int Base_Vsnprintf(char* buffer, std::size_t size, const char* format, va_list args) {
   if (size == 0) return -1;
-  // MinGW's own C99 formatter on purpose: it agrees with the format checking that the
-  // compiler applies to our entry points (%zu, %lld) and always terminates; msvcrt's
-  // legacy one does neither. The UCRT's vsnprintf is C99 as well.
+    // MinGW's own C99 formatter on purpose: it agrees with the format checking that the
+    // compiler applies to our entry points (%zu, %lld) and always terminates; msvcrt's
+    // legacy one does neither. The UCRT's vsnprintf is C99 as well.
 #if defined(__MINGW32__)
   const int needed = __mingw_vsnprintf(buffer, size, format, args);
 #else

@@ -70,10 +70,10 @@ void Base_CurrentThreadName(char* buffer, std::size_t size) {
   const std::size_t length = std::wcslen(description);
   const int units = static_cast<int>(length < keep + 1 ? length : keep + 1);
   char utf8[(kLongestName + 1) * 3];
-  const int bytes = units == 0 ? 0
-                               : WideCharToMultiByte(CP_UTF8, 0, description, units, utf8,
-                                                     static_cast<int>(sizeof utf8), nullptr,
-                                                     nullptr);
+  const int bytes = units == 0
+                        ? 0
+                        : WideCharToMultiByte(CP_UTF8, 0, description, units, utf8,
+                                              static_cast<int>(sizeof utf8), nullptr, nullptr);
   LocalFree(description);
   std::size_t kept = bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
   if (kept > keep) kept = keep;
@@ -114,8 +114,7 @@ void LogPlatform_SetLastError(std::uint32_t code) { SetLastError(code); }
 void LogPlatform_GetSystemTime(LogSystemTime* time) {
   SYSTEMTIME now;
   GetSystemTime(&now);
-  *time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-           now.wMilliseconds};
+  *time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
 bool LogPlatform_StandardErrorExists() {

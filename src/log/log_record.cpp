@@ -74,8 +74,8 @@ std::size_t LogTrimUtf8(std::size_t size, char* buffer) {
 void LogFormatTimestamp(LogRecordHeader* header) {
   LogSystemTime now;
   LogPlatform_GetSystemTime(&now);
-  Base_Sprintf(header->dateTime, sizeof header->dateTime, "%04d-%02d-%02dT%02d:%02d:%02d",
-               now.year, now.month, now.day, now.hour, now.minute, now.second);
+  Base_Sprintf(header->dateTime, sizeof header->dateTime, "%04d-%02d-%02dT%02d:%02d:%02d", now.year,
+               now.month, now.day, now.hour, now.minute, now.second);
   Base_Sprintf(header->milliseconds, sizeof header->milliseconds, ".%03d", now.milliseconds);
   header->zone[0] = 'Z';
   header->zone[1] = '\0';
@@ -107,8 +107,7 @@ void LogBufferRecord(LogState* state, LogRecordHeader* header, std::size_t lengt
   LogRing_Push(state->ring, header, length, text);
 }
 
-void LogDispatch(LogState* state, LogRecordHeader* header, std::size_t length,
-                 const char* text) {
+void LogDispatch(LogState* state, LogRecordHeader* header, std::size_t length, const char* text) {
   bool anyLineWriter = false;
   for (std::uint32_t slot = 0; slot < WriterCount(state); ++slot) {
     LogWriter* writer = state->writers[slot];
@@ -139,8 +138,8 @@ void LogDispatch(LogState* state, LogRecordHeader* header, std::size_t length,
 void LogFlush(LogState* state, LogSink sink) {
   LogRecordHeader header;
   std::size_t length = 0;
-  while (LogRing_Pop(state->ring, sizeof state->flushBuffer, &header, &length,
-                     state->flushBuffer)) {
+  while (
+      LogRing_Pop(state->ring, sizeof state->flushBuffer, &header, &length, state->flushBuffer)) {
     sink(state, &header, length, state->flushBuffer);
   }
 }

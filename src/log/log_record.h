@@ -22,22 +22,25 @@ struct LogRecordHeader {
   std::uint8_t continuation;  // 1 on the second and later lines given to line writers
   char threadName[kLogThreadNameSize];
   char tag[kLogTagSize];
-  char dateTime[kLogDateTimeSize];  // "YYYY-MM-DDThh:mm:ss", UTC
+  char dateTime[kLogDateTimeSize];          // "YYYY-MM-DDThh:mm:ss", UTC
   char milliseconds[kLogMillisecondsSize];  // ".mmm"
-  char zone[kLogZoneSize];  // "Z"
+  char zone[kLogZoneSize];                  // "Z"
   std::uint8_t reserved[kLogReservedSize];
 };
 
-static_assert(sizeof(LogRecordHeader) == 144, "the ring stores 144-byte headers");
-static_assert(offsetof(LogRecordHeader, module) == 0, "header layout");
-static_assert(offsetof(LogRecordHeader, level) == 8, "header layout");
-static_assert(offsetof(LogRecordHeader, continuation) == 16, "header layout");
-static_assert(offsetof(LogRecordHeader, threadName) == 17, "header layout");
-static_assert(offsetof(LogRecordHeader, tag) == 49, "header layout");
-static_assert(offsetof(LogRecordHeader, dateTime) == 82, "header layout");
-static_assert(offsetof(LogRecordHeader, milliseconds) == 122, "header layout");
-static_assert(offsetof(LogRecordHeader, zone) == 130, "header layout");
-static_assert(offsetof(LogRecordHeader, reserved) == 132, "header layout");
+// Two pointers lead the header: it is 144 bytes on 64-bit Windows and 136 on 32-bit.
+constexpr std::size_t kLogHeaderPointers = 2 * sizeof(void*);
+static_assert(sizeof(LogRecordHeader) == (sizeof(void*) == 8 ? 144 : 136),
+              "the ring stores 144-byte headers (136 on 32-bit Windows)");
+static_assert(offsetof(LogRecordHeader, level) == sizeof(void*) &&
+                  offsetof(LogRecordHeader, continuation) == kLogHeaderPointers &&
+                  offsetof(LogRecordHeader, threadName) == kLogHeaderPointers + 1 &&
+                  offsetof(LogRecordHeader, tag) == kLogHeaderPointers + 33 &&
+                  offsetof(LogRecordHeader, dateTime) == kLogHeaderPointers + 66 &&
+                  offsetof(LogRecordHeader, milliseconds) == kLogHeaderPointers + 106 &&
+                  offsetof(LogRecordHeader, zone) == kLogHeaderPointers + 114 &&
+                  offsetof(LogRecordHeader, reserved) == kLogHeaderPointers + 116,
+              "header layout");
 
 using LogSink = void (*)(LogState* state, LogRecordHeader* header, std::size_t length,
                          const char* text);
@@ -54,8 +57,7 @@ void LogBufferRecord(LogState* state, LogRecordHeader* header, std::size_t lengt
                      const char* text);
 // Sink: hands the record to the state's writers (whole-record writers once, line
 // writers line by line with continuation set after the first line).
-void LogDispatch(LogState* state, LogRecordHeader* header, std::size_t length,
-                 const char* text);
+void LogDispatch(LogState* state, LogRecordHeader* header, std::size_t length, const char* text);
 // Drains the ring through sink, oldest record first.
 void LogFlush(LogState* state, LogSink sink);
 

@@ -67,9 +67,7 @@ const char kUsage[] =
 
 // ---- Output -------------------------------------------------------------------------
 
-void Print(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-}
+void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 void PrintF(const char* format, ...) KESTREL_MMDRCTL_PRINTF(1, 2);
 void PrintF(const char* format, ...) {
@@ -89,24 +87,8 @@ void Error(const char* format, ...) {
   std::fputc('\n', stderr);
 }
 
-const char* ResultName(MmdrResult result) {
-  switch (result) {
-    case MMDR_OK: return "success";
-    case MMDR_BUFFER_TOO_SMALL: return "buffer too small";
-    case MMDR_INVALID_HANDLE: return "invalid handle";
-    case MMDR_INVALID_ARGUMENT: return "invalid argument";
-    case MMDR_INVALID_DEVICE_KIND: return "invalid device kind";
-    case MMDR_INVALID_FIELD: return "invalid field";
-    case MMDR_OUT_OF_MEMORY: return "out of memory";
-    case MMDR_FAILED: return "failed";
-    case MMDR_INVALID_MODE: return "invalid mode";
-    case MMDR_NO_DATA: return "no data";
-    default: return "unknown result";
-  }
-}
-
 int CallFailed(const char* call, MmdrResult result) {
-  Error("%s failed: %s (%u)", call, ResultName(result), static_cast<unsigned>(result));
+  Error("%s failed: %s (%u)", call, Mmdr_ResultName(result), static_cast<unsigned>(result));
   return kExitCallFailed;
 }
 
@@ -161,8 +143,8 @@ std::wstring DllBesideExe() {
 
 std::wstring Widen(const std::string& utf8) {
   if (utf8.empty()) return std::wstring();
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                         nullptr, 0);
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
   return wide;
@@ -193,8 +175,8 @@ std::optional<MmdrApi> LoadApi(const std::optional<std::string>& dllPath) {
   const std::wstring path = dllPath ? FullPath(requested) : requested;
   // The full path keeps the search away from the current directory; the altered
   // search path lets the DLL's own dependencies come from its directory.
-  HMODULE module = path.empty() ? nullptr
-                                : LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  HMODULE module =
+      path.empty() ? nullptr : LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (module == nullptr) {
     Error("cannot load %s (Win32 error %lu)", Narrow(requested).c_str(), GetLastError());
     return std::nullopt;
@@ -251,9 +233,7 @@ struct Options {
   std::vector<std::string> words;  // the command and its arguments
 };
 
-const char* KindWord(MmdrDeviceKind kind) {
-  return kind == MMDR_DEVICE_VIDEO ? "video" : "audio";
-}
+const char* KindWord(MmdrDeviceKind kind) { return kind == MMDR_DEVICE_VIDEO ? "video" : "audio"; }
 
 std::optional<MmdrDeviceKind> ParseKind(const std::string& word) {
   if (word == "video") return MMDR_DEVICE_VIDEO;
@@ -356,8 +336,8 @@ int RunGetPref(const MmdrApi& api, const Options& options) {
   if (options.json) {
     PrintF("{\"kind\": \"%s\", \"preferred\": ", KindWord(*kind));
     if (found) {
-      Print("{\"id\": " + JsonString(id.value_or("")) + ", \"name\": " +
-            JsonString(name.value_or("")) + "}");
+      Print("{\"id\": " + JsonString(id.value_or("")) +
+            ", \"name\": " + JsonString(name.value_or("")) + "}");
     } else {
       Print("null");
     }
@@ -423,7 +403,8 @@ int RunSetPref(const MmdrApi& api, const Options& options) {
       }
     }
     if (!name) {
-      Error("no %s device named '%s' is present", KindWord(*kind), DisplayText(*deviceName).c_str());
+      Error("no %s device named '%s' is present", KindWord(*kind),
+            DisplayText(*deviceName).c_str());
       return kExitCallFailed;
     }
   }
@@ -568,8 +549,12 @@ int main() {
     Command run;
   };
   static const NamedCommand kCommands[] = {
-      {"list", &RunList},         {"get-pref", &RunGetPref},     {"set-pref", &RunSetPref},
-      {"get-option", &RunGetOption}, {"set-option", &RunSetOption}, {"status", &RunStatus},
+      {"list", &RunList},
+      {"get-pref", &RunGetPref},
+      {"set-pref", &RunSetPref},
+      {"get-option", &RunGetOption},
+      {"set-option", &RunSetOption},
+      {"status", &RunStatus},
   };
   for (const NamedCommand& command : kCommands) {
     if (options.words[0] == command.name) {

@@ -40,9 +40,7 @@ void AppendEscape(std::string& out, const char* format, unsigned value) {
   out += escape;
 }
 
-bool IsControl(char32_t c) {
-  return c < 0x20 || c == 0x7F;
-}
+bool IsControl(char32_t c) { return c < 0x20 || c == 0x7F; }
 
 }  // namespace
 

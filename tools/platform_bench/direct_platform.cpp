@@ -20,17 +20,14 @@ namespace kestrel_direct {
 // dsound.dll implements it, so the compiler must not treat the set of its
 // implementations as closed.
 struct DirectSoundPropertySet : IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE Get(REFGUID set, ULONG id, void* instance,
-                                        ULONG instanceLength, void* data, ULONG dataLength,
-                                        ULONG* returned) = 0;
-  virtual HRESULT STDMETHODCALLTYPE Set(REFGUID set, ULONG id, void* instance,
-                                        ULONG instanceLength, void* data, ULONG dataLength) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Get(REFGUID set, ULONG id, void* instance, ULONG instanceLength,
+                                        void* data, ULONG dataLength, ULONG* returned) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Set(REFGUID set, ULONG id, void* instance, ULONG instanceLength,
+                                        void* data, ULONG dataLength) = 0;
   virtual HRESULT STDMETHODCALLTYPE QuerySupport(REFGUID set, ULONG id, ULONG* support) = 0;
 };
 
 namespace {
-
-
 
 // The description block of DirectSound's private device property.
 struct DescriptionData {
@@ -42,7 +39,8 @@ struct DescriptionData {
   LPWSTR interfaceText;
   ULONG waveDeviceId;
 };
-static_assert(sizeof(DescriptionData) == 56, "the description block is 56 bytes");
+static_assert(sizeof(DescriptionData) == (sizeof(void*) == 8 ? 56 : 40),
+              "the description block is 56 bytes (40 on 32-bit Windows)");
 
 }  // namespace
 
@@ -55,8 +53,8 @@ void DirectVideoEnum(DirectList& out) {
                                    kCreateDevEnumIid,
                                    reinterpret_cast<void**>(devices.GetAddressOf())))) {
       ComPtr<IEnumMoniker> monikers;
-      if (devices->CreateClassEnumerator(kVideoInputCategoryClsid, monikers.GetAddressOf(),
-                                         0) == S_OK) {
+      if (devices->CreateClassEnumerator(kVideoInputCategoryClsid, monikers.GetAddressOf(), 0) ==
+          S_OK) {
         ComPtr<IMoniker> moniker;
         while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
           ComPtr<IPropertyBag> bag;

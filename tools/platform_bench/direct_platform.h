@@ -25,8 +25,7 @@ void DirectVideoEnum(DirectList& out);
 void DirectEndpointEnum(DirectList& out);
 
 struct DirectSoundPropertySet;
-using CaptureEnumerateFn = HRESULT(WINAPI*)(BOOL(CALLBACK*)(GUID*, LPCWSTR, LPCWSTR, void*),
-                                            void*);
+using CaptureEnumerateFn = HRESULT(WINAPI*)(BOOL(CALLBACK*)(GUID*, LPCWSTR, LPCWSTR, void*), void*);
 
 // dsound.dll and its private property object, held from Open to destruction like the
 // library's shared instance; each Enumerate then does what one of the library's

@@ -34,8 +34,7 @@ using kestrel_direct::DirectSoundSession;
 using kestrel_direct::DirectVideoEnum;
 
 constexpr wchar_t kKeyPath[] = L"Software\\Corvane\\Meridel\\Kestrel";
-constexpr wchar_t kVideoInstancePath[] =
-    L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance";
+constexpr wchar_t kVideoInstancePath[] = L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance";
 // Instance keys of the benchmark's webcams share this start, so a run that was
 // interrupted is cleaned up by the next one.
 constexpr wchar_t kBenchKeyStart[] = L"{B3C7C0DE-5EB0-4000-8000-";
@@ -50,8 +49,8 @@ std::wstring ReadUserString(const wchar_t* valueName) {
   wchar_t buffer[260] = {};
   DWORD bytes = sizeof buffer;
   std::wstring text;
-  if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
-                       &bytes) == ERROR_SUCCESS) {
+  if (RegQueryValueExW(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) ==
+      ERROR_SUCCESS) {
     text.assign(buffer, wcsnlen(buffer, bytes / sizeof(wchar_t)));
   }
   RegCloseKey(key);
@@ -61,8 +60,8 @@ std::wstring ReadUserString(const wchar_t* valueName) {
 // Two registry reads, the enumeration, then the first device whose id equals the
 // stored one.
 template <typename Enumerate>
-std::wstring DirectLookupId(const wchar_t* idValue, const wchar_t* nameValue,
-                            Enumerate&& enumerate, DirectList& scratch) {
+std::wstring DirectLookupId(const wchar_t* idValue, const wchar_t* nameValue, Enumerate&& enumerate,
+                            DirectList& scratch) {
   const std::wstring id = ReadUserString(idValue);
   const std::wstring name = ReadUserString(nameValue);
   enumerate(scratch);
@@ -101,8 +100,7 @@ class SavedValue {
       DWORD bytes = 0;
       if (RegQueryValueExW(key, name_, nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS) {
         std::vector<BYTE> data(bytes);
-        if (RegQueryValueExW(key, name_, nullptr, &type, data.data(), &bytes) ==
-            ERROR_SUCCESS) {
+        if (RegQueryValueExW(key, name_, nullptr, &type, data.data(), &bytes) == ERROR_SUCCESS) {
           data.resize(bytes);
           saved_ = std::make_pair(type, std::move(data));
         }
@@ -113,8 +111,7 @@ class SavedValue {
   ~SavedValue() {
     HKEY key = nullptr;
     if (RegCreateKeyExW(root_, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
       return;
     }
     if (saved_) {
@@ -131,8 +128,7 @@ class SavedValue {
   bool SetDword(DWORD value) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(root_, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
+                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS) {
       return false;
     }
     const LONG status =
@@ -142,8 +138,7 @@ class SavedValue {
   }
   void Remove() {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root_, kKeyPath, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) ==
-        ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root_, kKeyPath, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
       RegDeleteValueW(key, name_);
       RegCloseKey(key);
     }
@@ -201,8 +196,8 @@ class BenchWebcams {
   void RemoveAll() {
     HKEY instances = nullptr;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kVideoInstancePath, 0,
-                      KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &instances) !=
-        ERROR_SUCCESS) {
+                      KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE,
+                      &instances) != ERROR_SUCCESS) {
       return;
     }
     std::vector<std::wstring> ours;
@@ -316,8 +311,8 @@ bool SameDevices(const LibraryEnumeration& library, const DirectList& direct, co
                std::string(library.entries[i].name, strnlen(library.entries[i].name, 259));
   }
   if (!same) {
-    std::printf("MISMATCH in %s: the library lists %u devices, the direct enumeration %zu\n",
-                what, library.count, direct.size());
+    std::printf("MISMATCH in %s: the library lists %u devices, the direct enumeration %zu\n", what,
+                library.count, direct.size());
   }
   return same;
 }
@@ -435,8 +430,7 @@ int main(int argc, char** argv) {
       video();
       DirectVideoEnum(direct);
       consistent = SameDevices(video, direct, "video scaling") && consistent;
-      const Comparison enumeration =
-          Compare(repetitions, video, [&] { DirectVideoEnum(direct); });
+      const Comparison enumeration = Compare(repetitions, video, [&] { DirectVideoEnum(direct); });
       SetUserString(L"srcWCamId", direct.back().id);
       SetUserString(L"srcWCamName", direct.back().name);
       const Comparison lookup = Compare(
@@ -454,12 +448,13 @@ int main(int argc, char** argv) {
   std::printf("  marginal cost per added webcam (microseconds):\n");
   for (std::size_t i = 1; i < rows.size(); ++i) {
     const double added = rows[i].webcams - rows[i - 1].webcams;
-    std::printf("    %3.0f -> %3.0f: lib enum %7.1f  dir enum %7.1f  lib look %7.1f  dir look %7.1f\n",
-                rows[i - 1].webcams, rows[i].webcams,
-                (rows[i].enumeration.library - rows[i - 1].enumeration.library) / added,
-                (rows[i].enumeration.direct - rows[i - 1].enumeration.direct) / added,
-                (rows[i].lookup.library - rows[i - 1].lookup.library) / added,
-                (rows[i].lookup.direct - rows[i - 1].lookup.direct) / added);
+    std::printf(
+        "    %3.0f -> %3.0f: lib enum %7.1f  dir enum %7.1f  lib look %7.1f  dir look %7.1f\n",
+        rows[i - 1].webcams, rows[i].webcams,
+        (rows[i].enumeration.library - rows[i - 1].enumeration.library) / added,
+        (rows[i].enumeration.direct - rows[i - 1].enumeration.direct) / added,
+        (rows[i].lookup.library - rows[i - 1].lookup.library) / added,
+        (rows[i].lookup.direct - rows[i - 1].lookup.direct) / added);
   }
   return consistent ? 0 : 1;
 }

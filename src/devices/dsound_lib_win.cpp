@@ -22,13 +22,18 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-
 using DescriptionData = DSPROPERTY_DIRECTSOUNDDEVICE_DESCRIPTION_W_DATA;
+// The block as dsound.dll exchanges it, per architecture.
 #if defined(_WIN64)
-static_assert(sizeof(DescriptionData) == 56, "description block layout");
-static_assert(offsetof(DescriptionData, Description) == 24, "description block layout");
-static_assert(offsetof(DescriptionData, Interface) == 40, "description block layout");
-static_assert(offsetof(DescriptionData, WaveDeviceId) == 48, "description block layout");
+static_assert(sizeof(DescriptionData) == 56 && offsetof(DescriptionData, Description) == 24 &&
+                  offsetof(DescriptionData, Interface) == 40 &&
+                  offsetof(DescriptionData, WaveDeviceId) == 48,
+              "description block layout");
+#else
+static_assert(sizeof(DescriptionData) == 40 && offsetof(DescriptionData, Description) == 24 &&
+                  offsetof(DescriptionData, Interface) == 32 &&
+                  offsetof(DescriptionData, WaveDeviceId) == 36,
+              "description block layout");
 #endif
 
 // A description shorter than this yields a path of the wave device id alone.
@@ -160,8 +165,8 @@ bool DSoundLib::LoadDSoundLib(DSoundLib* instance) {
     return false;
   }
   ComPtr<IKsPropertySet> privateProps;
-  const HRESULT hr = factory->CreateInstance(
-      nullptr, kKsPropertySetIid, reinterpret_cast<void**>(privateProps.GetAddressOf()));
+  const HRESULT hr = factory->CreateInstance(nullptr, kKsPropertySetIid,
+                                             reinterpret_cast<void**>(privateProps.GetAddressOf()));
   if (FAILED(hr) || !privateProps) {
     Log(kLogLevelError, "%s - Failed to create DirectSoundPrivate Object",
         "DSoundLib::LoadDSoundLib");
@@ -226,8 +231,7 @@ BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* /*
     if (buffer == nullptr) return TRUE;
     std::memcpy(buffer, &block, sizeof(block));
     if (FAILED(instance->privateProps->Get(kDirectSoundDevicePropSet, kDescriptionPropertyId,
-                                           nullptr, 0, buffer, returnedLength,
-                                           &returnedLength))) {
+                                           nullptr, 0, buffer, returnedLength, &returnedLength))) {
       return TRUE;
     }
     const DescriptionData& description = *static_cast<const DescriptionData*>(buffer);

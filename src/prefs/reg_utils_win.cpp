@@ -37,11 +37,10 @@ bool GetBOOL(HKEY root, std::wstring subKey, std::wstring valueName, bool defaul
   const LONG openStatus = RegOpenKeyExW(root, subKey.c_str(), 0, kReadAccess, key.Receive());
   if (openStatus != ERROR_SUCCESS) {
     if (openStatus == ERROR_FILE_NOT_FOUND) {
-      LogWide(kLogLevelVerbose, L"%s - key %s not exists", L"RegUtils::GetBOOL",
-              subKey.c_str());
+      LogWide(kLogLevelVerbose, L"%s - key %s not exists", L"RegUtils::GetBOOL", subKey.c_str());
     } else {
-      LogWide(kLogLevelError, L"%s - Failed to open key %s with error %d",
-              L"RegUtils::GetBOOL", subKey.c_str(), static_cast<int>(openStatus));
+      LogWide(kLogLevelError, L"%s - Failed to open key %s with error %d", L"RegUtils::GetBOOL",
+              subKey.c_str(), static_cast<int>(openStatus));
     }
     return defaultValue;
   }
@@ -55,8 +54,7 @@ bool GetBOOL(HKEY root, std::wstring subKey, std::wstring valueName, bool defaul
   if (numberStatus == ERROR_FILE_NOT_FOUND) return defaultValue;
 
   std::wstring text;
-  if (QueryString(key.get(), valueName, text, defaultValue ? L"true" : L"false") !=
-      ERROR_SUCCESS) {
+  if (QueryString(key.get(), valueName, text, defaultValue ? L"true" : L"false") != ERROR_SUCCESS) {
     return defaultValue;
   }
   return ConvertStringToBool(text);
@@ -96,8 +94,7 @@ std::wstring GetString(HKEY root, std::wstring subKey, std::wstring valueName,
   return text;
 }
 
-LONG QueryString(HKEY key, std::wstring valueName, std::wstring& out,
-                 std::wstring defaultValue) {
+LONG QueryString(HKEY key, std::wstring valueName, std::wstring& out, std::wstring defaultValue) {
   wchar_t buffer[kTextCapacity] = {};
   DWORD byteCount = sizeof buffer;
   // No type asked for: whatever the value's type, its bytes are taken as UTF-16 text.
@@ -135,8 +132,7 @@ bool SetString(HKEY root, std::wstring subKey, std::wstring valueName, std::wstr
   }
   const DWORD byteCount = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
   return RegSetValueExW(key.get(), valueName.c_str(), 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(value.c_str()), byteCount) ==
-         ERROR_SUCCESS;
+                        reinterpret_cast<const BYTE*>(value.c_str()), byteCount) == ERROR_SUCCESS;
 }
 
 }  // namespace RegUtils

@@ -34,12 +34,11 @@ std::wstring ConvertUtf8ToWide(const char* text) {
 
 std::string ConvertWideToUtf8(const wchar_t* text) {
   if (text == nullptr) return std::string();
-  const int length =
-      WideCharToMultiByte(kUtf8CodePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  const int length = WideCharToMultiByte(kUtf8CodePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
   if (length <= 0) return std::string();
   std::string converted(static_cast<std::size_t>(length), '\0');
-  if (WideCharToMultiByte(kUtf8CodePage, 0, text, -1, &converted[0], length, nullptr,
-                          nullptr) <= 0) {
+  if (WideCharToMultiByte(kUtf8CodePage, 0, text, -1, &converted[0], length, nullptr, nullptr) <=
+      0) {
     return std::string();
   }
   converted.resize(std::strlen(converted.c_str()));
@@ -65,9 +64,7 @@ bool ConvertStringToBool(std::wstring text) {
   return _wtoi(text.c_str()) != 0;
 }
 
-DWORD ConvertStringToDWORD(std::wstring text) {
-  return static_cast<DWORD>(_wtoi(text.c_str()));
-}
+DWORD ConvertStringToDWORD(std::wstring text) { return static_cast<DWORD>(_wtoi(text.c_str())); }
 
 void LogWide(std::uint32_t levelWord, const wchar_t* format, ...) {
   const DWORD lastError = GetLastError();
@@ -101,11 +98,9 @@ void LogLastError(const wchar_t* functionName, const wchar_t* description) {
   // Inserts are left as they are: some system texts hold "%1" placeholders, and with
   // no arguments to fill them FormatMessageW would read arguments that do not exist.
   const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-          FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, errorCode,
-      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(systemText.Receive()),
-      0, nullptr);
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, errorCode, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+      reinterpret_cast<wchar_t*>(systemText.Receive()), 0, nullptr);
   const wchar_t* text = length != 0 && systemText.get() != nullptr ? systemText.get() : L"";
   LogWide(kLogLevelError, L"%s - %s: %s (0x%x)", functionName, description, text, errorCode);
   SetLastError(errorCode);

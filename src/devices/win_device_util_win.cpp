@@ -5,7 +5,7 @@
 
 #include "core/com_apartment.h"
 #include "core/scoped_handle_win.h"
-#include "core/scoped_prop_variant.h"
+#include "core/scoped_prop_variant_win.h"
 #include "core/text_utils.h"
 #include "devices/platform_ids.h"
 #include "log/log.h"
@@ -17,7 +17,6 @@ namespace {
 constexpr char kEnumName[] = "WinDeviceUtil::EnumCaptureDevices";
 constexpr char kRetrieveName[] = "WinDeviceUtil::RetrievePropertyValue";
 constexpr char kGetIdName[] = "WinDeviceUtil::GetDeviceID";
-
 
 }  // namespace
 
@@ -37,9 +36,9 @@ bool WinDeviceUtil::EnumCaptureDevices(DeviceInfoList& list) {
   ComPtr<IMMDevice> endpoint;
   ComPtr<IMMDeviceCollection> collection;
 
-  HRESULT hr = CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL,
-                                kMMDeviceEnumeratorIid,
-                                reinterpret_cast<void**>(enumerator.GetAddressOf()));
+  HRESULT hr =
+      CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL, kMMDeviceEnumeratorIid,
+                       reinterpret_cast<void**>(enumerator.GetAddressOf()));
   if (FAILED(hr) || !enumerator) {
     Log(kLogLevelError, "%s - failed to call CoCreateInstance, error: %x.", kEnumName,
         static_cast<unsigned>(hr));
@@ -67,8 +66,7 @@ bool WinDeviceUtil::EnumCaptureDevices(DeviceInfoList& list) {
     }
     std::wstring friendlyName;
     if (!RetrievePropertyValue(endpoint, kFriendlyNameKey, friendlyName)) {
-      Log(kLogLevelError, "%s - failed to get friendly name: %d of device.", kEnumName,
-          position);
+      Log(kLogLevelError, "%s - failed to get friendly name: %d of device.", kEnumName, position);
       return false;
     }
     std::wstring guid;

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds both architectures and packs them into build/kestrelCliLib-<version>-windows.zip
+# (bin/x64, bin/x86, lib/x64, lib/x86, include/, the CMake package that picks the
+# consumer's architecture) and build/kestrelCliLib-<version>-windows-debug.zip (the debug
+# information of each binary, which it names through a debug link).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/scripts/install-deps.sh"
+x86_dir=${X86_BUILD_DIR:-$root/build-x86}
+ARCH=x86 BUILD_DIR="$x86_dir" "$root/scripts/build.sh"
+"$root/scripts/build.sh" -DKESTREL_X86_BUILD_DIR="$x86_dir"
+cd "${BUILD_DIR:-$root/build}"
+cpack

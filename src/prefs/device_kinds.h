@@ -1,0 +1,23 @@
+// Everything that differs between the two kinds of capture device, in one table: the
+// number callers give for the kind, how its devices are listed, where its preferred
+// device is stored, and whether a stored name needs its id.
+#pragma once
+
+#include <windows.h>
+
+#include "devices/device_info.h"
+#include "kestrelCliLib.h"
+
+struct DeviceKind {
+  MmdrDeviceKind number;
+  bool (*enumerate)(DeviceInfoList& list);  // false when the enumeration failed
+  const wchar_t* idValueName;               // REG_SZ values under kKestrelKeyPath
+  const wchar_t* nameValueName;
+  bool nameNeedsId;        // a name is stored only together with a non-empty id (microphones)
+  const char* lookupName;  // the preference lookup, as its log lines name it
+  const wchar_t* lookupNameWide;
+  SRWLOCK* pairLock;  // keeps the kind's stored id and name together within the process
+};
+
+// The kind a caller's number names; null for any other number.
+const DeviceKind* FindDeviceKind(MmdrDeviceKind number);

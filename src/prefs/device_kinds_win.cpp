@@ -1,0 +1,28 @@
+#include "prefs/device_kinds.h"
+
+#include "devices/audio_capture_win.h"
+#include "devices/video_input_win.h"
+
+namespace {
+
+// Statically initialised, so they need no construction or teardown at load or unload.
+SRWLOCK g_webcamPairLock = SRWLOCK_INIT;
+SRWLOCK g_microphonePairLock = SRWLOCK_INIT;
+
+const DeviceKind kDeviceKinds[] = {
+    {MMDR_DEVICE_VIDEO, &VideoInputWin::EnumDevices, L"srcWCamId", L"srcWCamName", false,
+     "UserPrefsUtil::PreferredWCamDeviceInfo", L"UserPrefsUtil::PreferredWCamDeviceInfo",
+     &g_webcamPairLock},
+    {MMDR_DEVICE_AUDIO, &AudioCaptureWin::EnumCaptureDevices, L"srcAudioInId", L"srcAudioInName",
+     true, "UserPrefsUtil::PreferredAInDeviceInfo", L"UserPrefsUtil::PreferredAInDeviceInfo",
+     &g_microphonePairLock},
+};
+
+}  // namespace
+
+const DeviceKind* FindDeviceKind(MmdrDeviceKind number) {
+  for (const DeviceKind& kind : kDeviceKinds) {
+    if (kind.number == number) return &kind;
+  }
+  return nullptr;
+}
