@@ -1,9 +1,13 @@
-# cmake -DOBJDUMP=<objdump> -DDLL=<kestrelCliLib.dll> -P check_exports.cmake
-# Fails unless the DLL exports exactly the ten Mmdr_ functions, undecorated, and imports
-# nothing but system DLLs.
+# cmake -DOBJDUMP=<objdump> -DDLL=<kestrelCliLib.dll> -DFORMAT=<pei-x86-64|pei-i386>
+#       -P check_exports.cmake
+# Fails unless the DLL is of the given machine type, exports exactly the ten Mmdr_
+# functions, undecorated, and imports nothing but system DLLs.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+if(NOT dump MATCHES "file format ${FORMAT}\n")
+  message(FATAL_ERROR "${DLL} is not ${FORMAT}")
 endif()
 
 # The name pointer table: lines "\t[   n] Name" after "[Ordinal/Name Pointer] Table".

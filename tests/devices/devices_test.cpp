@@ -4,8 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <thread>
 
 #include "core/com_apartment.h"
@@ -15,15 +14,40 @@
 #include "devices/win_device_util.h"
 #include "support/devices.h"
 #include "support/fake_com.h"
-#include "support/threads.h"
 #include "support/webcam_fixture.h"
 
 namespace kestrel_test {
 namespace {
 
+enum class Apartment { None, STA, MTA };
+
+Apartment CurrentApartment() {
+  APTTYPE type;
+  APTTYPEQUALIFIER qualifier;
+  if (FAILED(CoGetApartmentType(&type, &qualifier))) return Apartment::None;
+  return type == APTTYPE_MTA ? Apartment::MTA : Apartment::STA;
+}
+
+// On a new thread: enters the apartment, runs body, leaves the apartment; waits for it.
+template <typename Body>
+void RunOnThread(Apartment apartment, Body&& body) {
+  std::thread thread([&] {
+    if (apartment != Apartment::None) {
+      CoInitializeEx(nullptr,
+                     apartment == Apartment::STA ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
+    }
+    body();
+    if (apartment != Apartment::None) CoUninitialize();
+    EXPECT_EQ(CurrentApartment(), Apartment::None) << "every entry was matched by an exit";
+  });
+  thread.join();
+}
+
 // Unnamed webcams, and one whose name is a number, are not listed; one without a path is.
 const std::vector<Webcam> kWebcams = {
-    {L"Cam A", L"\\\\?\\usb#a"}, {std::nullopt, L"unnamed"}, {std::nullopt, L"number", true},
+    {L"Cam A", L"\\\\?\\usb#a"},
+    {std::nullopt, L"unnamed"},
+    {std::nullopt, L"number", true},
     {L"Cam B", std::nullopt},
 };
 const std::vector<NameAndId> kListedWebcams = {{L"Cam A", L"\\\\?\\usb#a"}, {L"Cam B", L""}};
@@ -40,56 +64,41 @@ TEST(Devices, EnumerationsRunInEveryApartmentAndLeaveItAsTheyFoundIt) {
       // The endpoint enumerator needs a single-threaded apartment of its own.
       DeviceInfoList audio{DeviceInfo{}};
       EXPECT_EQ(WinDeviceUtil::EnumCaptureDevices(audio), apartment != Apartment::MTA);
-      EXPECT_EQ(SortedNames(audio), apartment == Apartment::MTA ? std::vector<std::wstring>{}
-                                                                : FixtureMicrophones());
+      EXPECT_EQ(SortedNames(audio),
+                apartment == Apartment::MTA ? std::vector<std::string>{} : FixtureMicrophones());
       EXPECT_EQ(CurrentApartment(), apartment);
+      for (std::size_t i = 0; apartment == Apartment::STA && i < audio.size(); ++i) {
+        // Each id is the system's own text for its endpoint.
+        Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator;
+        Microsoft::WRL::ComPtr<IMMDevice> endpoint;
+        ScopedCoMem<wchar_t> id;
+        ASSERT_EQ(
+            CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL, kMMDeviceEnumeratorIid,
+                             reinterpret_cast<void**>(enumerator.GetAddressOf())),
+            S_OK);
+        ASSERT_EQ(enumerator->GetDevice(audio[i].id.c_str(), endpoint.GetAddressOf()), S_OK);
+        ASSERT_EQ(endpoint->GetId(id.Receive()), S_OK);
+        EXPECT_EQ(audio[i].id, id.get());
+      }
     });
   }
 }
 
-TEST(Devices, EndpointIdsAreTheSystemsOwnText) {
-  RunOnThread(Apartment::STA, [] {
-    DeviceInfoList audio;
-    ASSERT_TRUE(WinDeviceUtil::EnumCaptureDevices(audio));
-    Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator;
-    ASSERT_EQ(CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL, kMMDeviceEnumeratorIid,
-                               reinterpret_cast<void**>(enumerator.GetAddressOf())), S_OK);
-    for (const DeviceInfo& device : audio) {
-      Microsoft::WRL::ComPtr<IMMDevice> endpoint;
-      ScopedCoMem<wchar_t> id;
-      ASSERT_EQ(enumerator->GetDevice(device.id.c_str(), endpoint.GetAddressOf()), S_OK) << device.id;
-      ASSERT_EQ(endpoint->GetId(id.Receive()), S_OK);
-      EXPECT_EQ(device.id, id.get());
-    }
-  });
-}
-
 TEST(Devices, VideoEnumerationsOverlappingOnTwoThreadsEachEnterTheirOwnApartment) {
   WebcamFixture webcams(kWebcams);
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool entered = false, done = false;
+  std::promise<void> entered, done;
   std::thread holder([&] {
     ComInit apartment;  // an enumeration in progress on another thread
-    std::unique_lock<std::mutex> lock(mutex);
-    entered = true;
-    changed.notify_all();
-    changed.wait(lock, [&] { return done; });
+    entered.set_value();
+    done.get_future().wait();
   });
-  {
-    std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [&] { return entered; });
-  }
+  entered.get_future().wait();
   RunOnThread(Apartment::None, [] {
     DeviceInfoList video;
     VideoInputWin::EnumDevices(video);
     EXPECT_EQ(NamesAndIds(video), kListedWebcams);
   });
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    done = true;
-  }
-  changed.notify_all();
+  done.set_value();
   holder.join();
 }
 
@@ -99,8 +108,10 @@ TEST(Devices, AnEnumeratorThatCannotBeCreatedGivesAnEmptyList) {
     FakeClassFactory refusing(nullptr);
     refusing.createResult = E_OUTOFMEMORY;
     DWORD cookies[2];
-    CoRegisterClassObject(kSystemDeviceEnumClsid, &refusing, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookies[0]);
-    CoRegisterClassObject(kMMDeviceEnumeratorClsid, &refusing, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookies[1]);
+    CoRegisterClassObject(kSystemDeviceEnumClsid, &refusing, CLSCTX_INPROC_SERVER,
+                          REGCLS_MULTIPLEUSE, &cookies[0]);
+    CoRegisterClassObject(kMMDeviceEnumeratorClsid, &refusing, CLSCTX_INPROC_SERVER,
+                          REGCLS_MULTIPLEUSE, &cookies[1]);
     DeviceInfoList list;
     EXPECT_TRUE(VideoInputWin::EnumDevices(list));
     EXPECT_TRUE(list.empty());

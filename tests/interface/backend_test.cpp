@@ -32,48 +32,17 @@ std::pair<int, bool> DirectSoundHeld() {
   return {DSoundLib::ReferenceCount(), FakeDirectSound::StandInLoaded()};
 }
 
-std::vector<std::string> SortedNames(const std::vector<Entry>& entries) {
-  std::vector<std::string> names;
-  for (const Entry& entry : entries) names.push_back(entry.second);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::vector<std::string> FixtureMicrophoneNames() {
-  std::vector<std::string> names;
-  for (const std::wstring& name : FixtureMicrophones()) names.push_back(Utf8(name));
-  return names;
-}
-
-TEST(AudioBackEnd, DirectSoundIsHeldFromInitToUninitWhenSwitchedOn) {
-  KestrelRegistryScope scope;
-  FakeDirectSound fake({{kMicGuid, L"Fake Mic", L"IF1", 1}});
-  MmdrHandle* handle = nullptr;
-  ASSERT_EQ(Mmdr_Init(1, &handle), MMDR_OK);  // switch absent: endpoints, nothing loaded
-  EXPECT_EQ(SortedNames(Enumerate(handle, 2)), FixtureMicrophoneNames());
-  Mmdr_Uninit(handle);
-  EXPECT_EQ(fake.loads(), 0);
-
-  SetSwitch(0);
-  ASSERT_EQ(Mmdr_Init(2, &handle), MMDR_OK);
-  EXPECT_EQ(DirectSoundHeld(), std::make_pair(1, true));
-  EXPECT_EQ(Enumerate(handle, 2), kFakeMics);
-  EXPECT_EQ(Enumerate(handle, 2), kFakeMics);
-  Mmdr_Uninit(handle);
-  EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
-  EXPECT_EQ(fake.loads(), 1);
-  EXPECT_TRUE(fake.AllReleased());
-}
-
-TEST(AudioBackEnd, AHandleReleasesOnlyTheReferenceItsInitTook) {
+TEST(AudioBackEnd, AHandleHoldsDirectSoundWhenItsInitTookItUntilItsOwnUninit) {
   KestrelRegistryScope scope;
   FakeDirectSound fake({{kMicGuid, L"Fake Mic", L"IF1", 1}});
   MmdrHandle *a = nullptr, *b = nullptr;
-  ASSERT_EQ(Mmdr_Init(1, &a), MMDR_OK);  // switch absent: a takes nothing
+  ASSERT_EQ(Mmdr_Init(1, &a), MMDR_OK);  // switch absent: endpoints; a takes nothing
+  EXPECT_EQ(SortedNames(Enumerate(a, 2)), FixtureMicrophones());
   SetSwitch(0);
-  ASSERT_EQ(Mmdr_Init(1, &b), MMDR_OK);
+  ASSERT_EQ(Mmdr_Init(2, &b), MMDR_OK);
   Mmdr_Uninit(a);
   EXPECT_EQ(DirectSoundHeld(), std::make_pair(1, true));
+  EXPECT_EQ(Enumerate(b, 2), kFakeMics);
   EXPECT_EQ(Enumerate(b, 2), kFakeMics);
   Mmdr_Uninit(b);
   EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
@@ -82,6 +51,7 @@ TEST(AudioBackEnd, AHandleReleasesOnlyTheReferenceItsInitTook) {
   Mmdr_Uninit(a);  // released whatever the switch says by now
   EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
   EXPECT_EQ(fake.loads(), 2);
+  EXPECT_TRUE(fake.AllReleased());
 }
 
 TEST(AudioBackEnd, ADirectSoundStartThatFailsLeavesNothingBehind) {
@@ -106,8 +76,8 @@ TEST(Concurrency, EightThreadsKeepPairsWholeListsIntactAndDirectSoundBalanced) {
   FakeDirectSound fake({{kMicGuid, L"Fake Mic", L"IF1", 1}});
   for (std::optional<DWORD> wasapiSwitch : {std::optional<DWORD>{}, std::optional<DWORD>{0}}) {
     SetSwitch(wasapiSwitch);
-    const std::vector<std::string> expected = wasapiSwitch ? std::vector<std::string>{"Fake Mic"}
-                                                           : FixtureMicrophoneNames();
+    const std::vector<std::string> expected =
+        wasapiSwitch ? std::vector<std::string>{"Fake Mic"} : FixtureMicrophones();
     for (int round = 0; round < 10; ++round) {
       std::atomic<int> waiting{8};
       std::vector<std::thread> threads;
@@ -116,7 +86,9 @@ TEST(Concurrency, EightThreadsKeepPairsWholeListsIntactAndDirectSoundBalanced) {
           for (--waiting; waiting > 0;) std::this_thread::yield();
           ScopedMmdrHandle handle;
           const std::string text = std::to_string(t);
-          EXPECT_EQ(Mmdr_SetPrefDev(handle.get(), 1, ("id-" + text).c_str(), ("name-" + text).c_str()), MMDR_OK);
+          EXPECT_EQ(
+              Mmdr_SetPrefDev(handle.get(), 1, ("id-" + text).c_str(), ("name-" + text).c_str()),
+              MMDR_OK);
           EXPECT_EQ(SortedNames(Enumerate(handle.get(), 2)), expected);
         });
       }

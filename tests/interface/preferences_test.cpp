@@ -55,34 +55,41 @@ TEST(Preferences, TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName) {
   std::string cutName;
   for (int i = 0; i < 130; ++i) cutName += "\xC3\xA9";
   cutName.resize(259);
-  WebcamFixture webcams({{L"Cam", L"pre-XYZ-post"}, {L"Cam", L"XYZ"}, {L"Other", L"p2"},
-                         {L"\u00DCmlaut", L"p3"}, {longName, L"p4"},
+  WebcamFixture webcams({{L"Cam", L"pre-XYZ-post"},
+                         {L"Cam", L"XYZ"},
+                         {L"Other", L"p2"},
+                         {L"\u00DCmlaut", L"p3"},
+                         {longName, L"p4"},
                          {std::wstring(L"NulCam\0", 7), L"p5"}});  // a NUL counted in its length
-  const Entry present[] = {{"pre-XYZ-post", "Cam"}, {"XYZ", "Cam"}, {"p2", "Other"},
+  const Entry present[] = {{"pre-XYZ-post", "Cam"}, {"XYZ", "Cam"},  {"p2", "Other"},
                            {"p3", "\xC3\x9Cmlaut"}, {"p4", cutName}, {"p5", "NulCam"}};
   struct Case {
     std::wstring userId, userName, machineId, machineName;
     int picked;  // index into present, -1 for none
   };
   const Case cases[] = {
-      {L"XYZ", L"", L"", L"", 1},   // an exact id beats an earlier one that contains it
-      {L"post", L"", L"", L"", 0},  {L"pre-", L"", L"", L"", 0}, {L"-XYZ-", L"", L"", L"", 0},
+      {L"XYZ", L"", L"", L"", 1},  // an exact id beats an earlier one that contains it
+      {L"post", L"", L"", L"", 0},
+      {L"pre-", L"", L"", L"", 0},
+      {L"-XYZ-", L"", L"", L"", 0},
       {L"XYZ-more", L"", L"", L"", -1},  // a device id inside the stored one is no match
       {L"xyz", L"", L"", L"", -1},       // ids and names are compared case-sensitively
       {L"", L"Cam", L"", L"", 0},        // the first of two equal names
-      {L"", L"cam", L"", L"", -1},       {L"", L"Ca", L"", L"", -1},  // names never by containment
+      {L"", L"cam", L"", L"", -1},
+      {L"", L"Ca", L"", L"", -1},  // names never by containment
       {L"p2-and-more-than-any-id", L"Other", L"", L"", 2},
       {L"stale-id", L"\u00DCmlaut", L"", L"", 3},  // hands out the device's current id
       {L"", L"", L"XYZ", L"", 1},                  // the machine's value when the user has none
       {L"", L"Other", L"XYZ", L"", 1},             // decided per value, not per pair
       {L"nomatch", L"", L"", L"Other", 2},
-      {L"", longName, L"", L"", 4},      {L"", L"NulCam", L"", L"", 5},
+      {L"", longName, L"", L"", 4},
+      {L"", L"NulCam", L"", L"", 5},
       {L"", L"", L"", L"", -1},
   };
   KestrelRegistryScope scope;
   ScopedMmdrHandle handle;
   for (const Case& c : cases) {
-    SCOPED_TRACE(Utf8(c.userId + L"|" + c.userName + L"|" + c.machineId + L"|" + c.machineName));
+    SCOPED_TRACE(&c - cases);
     KestrelRegistryScope::Clear();
     KestrelRegistryScope::PutString(kUser, L"srcWCamId", c.userId);
     KestrelRegistryScope::PutString(kUser, L"srcWCamName", c.userName);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/text_utils.h"
 #include "devices/device_info.h"
 
 namespace kestrel_test {
@@ -18,16 +19,16 @@ inline std::vector<NameAndId> NamesAndIds(const DeviceInfoList& list) {
   return out;
 }
 
-inline std::vector<std::wstring> SortedNames(const DeviceInfoList& list) {
-  std::vector<std::wstring> names;
-  for (const DeviceInfo& device : list) names.push_back(device.name);
+inline std::vector<std::string> SortedNames(const DeviceInfoList& list) {
+  std::vector<std::string> names;
+  for (const DeviceInfo& device : list) names.push_back(ConvertWideToUtf8(device.name.c_str()));
   std::sort(names.begin(), names.end());
   return names;
 }
 
 // scripts/wine-prefix.sh makes these ALSA capture devices; Wine lists them as endpoints.
-inline std::vector<std::wstring> FixtureMicrophones() {
-  return {L"In: ArrayMic", L"In: DeskMic", L"In: Headset", L"In: default"};
+inline std::vector<std::string> FixtureMicrophones() {
+  return {"In: ArrayMic", "In: DeskMic", "In: Headset", "In: default"};
 }
 
 }  // namespace kestrel_test

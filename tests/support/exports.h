@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,18 @@ inline std::vector<Entry> Enumerate(MmdrHandle* handle, MmdrDeviceKind kind) {
   const MmdrResult first = Mmdr_EnumDevices(handle, kind, 0, nullptr, &count);
   EXPECT_EQ(first, count == 0 ? MMDR_OK : MMDR_BUFFER_TOO_SMALL);
   std::vector<MmdrDeviceEntry> entries(count, MmdrDeviceEntry{});
-  EXPECT_EQ(Mmdr_EnumDevices(handle, kind, count * MMDR_ENTRY_SIZE, entries.data(), &count), MMDR_OK);
+  EXPECT_EQ(Mmdr_EnumDevices(handle, kind, count * MMDR_ENTRY_SIZE, entries.data(), &count),
+            MMDR_OK);
   std::vector<Entry> out;
   for (const MmdrDeviceEntry& e : entries) out.push_back({e.id, e.name});
   return out;
+}
+
+inline std::vector<std::string> SortedNames(const std::vector<Entry>& entries) {
+  std::vector<std::string> names;
+  for (const Entry& entry : entries) names.push_back(entry.second);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 inline std::string PreferredText(MmdrHandle* handle, MmdrDeviceKind kind, MmdrPrefField field) {
@@ -43,7 +52,5 @@ inline std::string PreferredText(MmdrHandle* handle, MmdrDeviceKind kind, MmdrPr
   const MmdrResult result = Mmdr_GetPrefDev(handle, kind, field, text);
   return result == MMDR_OK ? text : "code " + std::to_string(result);
 }
-
-inline std::string Utf8(const std::wstring& text) { return ConvertWideToUtf8(text.c_str()); }
 
 }  // namespace kestrel_test

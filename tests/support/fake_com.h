@@ -32,20 +32,16 @@ class FakeComObject : public Interface {
   std::atomic<long> outstanding_{0};
 };
 
-// Creates its product, or fails with createResult (handing the product out all the same
-// when handOutOnFailure is set, as a misbehaving server may).
+// Creates its product, or fails with createResult.
 class FakeClassFactory : public FakeComObject<IClassFactory> {
  public:
-  explicit FakeClassFactory(IUnknown* product) : FakeComObject(IID_IClassFactory), product_(product) {}
+  explicit FakeClassFactory(IUnknown* product)
+      : FakeComObject(IID_IClassFactory), product_(product) {}
   HRESULT createResult = S_OK;
-  bool handOutOnFailure = false;
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** object) override {
     *object = nullptr;
-    if (product_ != nullptr && (SUCCEEDED(createResult) || handOutOnFailure)) {
-      product_->QueryInterface(iid, object);
-    }
-    return product_ == nullptr && SUCCEEDED(createResult) ? E_NOINTERFACE : createResult;
+    return FAILED(createResult) ? createResult : product_->QueryInterface(iid, object);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 

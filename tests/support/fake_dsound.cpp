@@ -105,7 +105,6 @@ HRESULT WINAPI FakeCaptureEnumerate(DSoundLib::CaptureEnumCallbackFn callback, v
 
 HRESULT WINAPI FakeGetClassObject(REFCLSID, REFIID iid, void** object) {
   *object = nullptr;
-  if (g_current->fault == FakeDsoundFault::ClassObjectNoFactory) return S_OK;
   g_current->factory.QueryInterface(iid, object);
   return g_current->fault == FakeDsoundFault::ClassObjectNotOk ? S_FALSE : S_OK;
 }
@@ -135,10 +134,7 @@ constexpr DSoundModuleLoader kFakeLoader = {&FakeLoad, &FakeResolve};
 
 FakeDirectSound::FakeDirectSound(std::vector<FakeDsoundDevice> devices, FakeDsoundFault fault)
     : state_(std::make_unique<State>(std::move(devices), fault, this)) {
-  if (fault == FakeDsoundFault::PropertyObjectRefused) {
-    state_->factory.createResult = E_OUTOFMEMORY;
-    state_->factory.handOutOnFailure = true;
-  }
+  if (fault == FakeDsoundFault::PropertyObjectRefused) state_->factory.createResult = E_OUTOFMEMORY;
   g_current = state_.get();
   DSoundLib::SetModuleLoaderForTesting(&kFakeLoader);
 }

@@ -31,8 +31,7 @@ enum class FakeDsoundFault {
   NoCaptureEnumerate,     // DirectSoundCaptureEnumerateW missing
   NoGetClassObject,       // DllGetClassObject missing
   ClassObjectNotOk,       // DllGetClassObject returns S_FALSE, with a factory
-  ClassObjectNoFactory,   // DllGetClassObject returns S_OK without a factory
-  PropertyObjectRefused,  // CreateInstance fails, yet hands out the object
+  PropertyObjectRefused,  // the factory's CreateInstance fails
   ResolveThrows,          // looking up an export throws std::bad_alloc
 };
 
@@ -49,7 +48,7 @@ class FakeDirectSound {
   std::function<void()> duringEnumeration;  // runs inside it, before the devices
 
   static bool StandInLoaded();
-  int loads() const;  // module loads through the seam
+  int loads() const;         // module loads through the seam
   bool AllReleased() const;  // the factory and the property object
 
   struct State;

@@ -1,4 +1,4 @@
-// What the library's own log recorded, and a scope that lets more levels through.
+// What the library's own log recorded.
 #pragma once
 
 #include <string>
@@ -11,7 +11,6 @@
 namespace kestrel_test {
 
 struct CapturedRecord {
-  std::uint32_t level;
   std::string text;  // without the newline
   std::string threadName;
 };
@@ -26,20 +25,10 @@ inline std::vector<CapturedRecord> DrainLibraryLog() {
   RecLock* lock = LogState_ObtainLock(&state);
   RecLock_Acquire(lock);
   while (LogRing_Pop(state.ring, text.size(), &header, &length, text.data())) {
-    records.push_back({header.level->level, std::string(text.data(), length - 1), header.threadName});
+    records.push_back({std::string(text.data(), length - 1), header.threadName});
   }
   RecLock_Release(lock);
   return records;
 }
-
-class ScopedLibraryLogThreshold {
- public:
-  explicit ScopedLibraryLogThreshold(std::int32_t threshold) { Threshold() = threshold; }
-  ~ScopedLibraryLogThreshold() { Threshold() = previous_; }
-
- private:
-  static std::int32_t& Threshold() { return LogLibraryState().defaultThresholds.recordThreshold; }
-  const std::int32_t previous_ = Threshold();
-};
 
 }  // namespace kestrel_test

@@ -26,7 +26,8 @@ struct KestrelRegistryScope {
   ~KestrelRegistryScope() { Clear(); }
 
   static void Clear() {
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) RegDeleteTreeW(root, L"Software\\Corvane");
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+      RegDeleteTreeW(root, L"Software\\Corvane");
   }
   // Exactly these bytes: odd counts and texts without a NUL stay as they are.
   static void Put(HKEY root, const wchar_t* name, DWORD type, const void* data, std::size_t size) {
@@ -34,7 +35,9 @@ struct KestrelRegistryScope {
     std::vector<std::uint8_t> bytes(static_cast<const std::uint8_t*>(data),
                                     static_cast<const std::uint8_t*>(data) + size);
     bytes.insert(bytes.end(), {'g', 'g'});
-    EXPECT_EQ(RegSetKeyValueW(root, kKestrelKeyPath, name, type, bytes.data(), static_cast<DWORD>(size)), 0);
+    EXPECT_EQ(
+        RegSetKeyValueW(root, kKestrelKeyPath, name, type, bytes.data(), static_cast<DWORD>(size)),
+        0);
   }
   static void PutString(HKEY root, const wchar_t* name, const std::wstring& text) {
     Put(root, name, REG_SZ, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
@@ -42,7 +45,9 @@ struct KestrelRegistryScope {
   static void PutDword(HKEY root, const wchar_t* name, DWORD value) {
     Put(root, name, REG_DWORD, &value, sizeof value);
   }
-  static void Remove(HKEY root, const wchar_t* name) { RegDeleteKeyValueW(root, kKestrelKeyPath, name); }
+  static void Remove(HKEY root, const wchar_t* name) {
+    RegDeleteKeyValueW(root, kKestrelKeyPath, name);
+  }
   // Type and bytes as stored, without the registry's own rules.
   static std::optional<RegistryValue> Read(HKEY root, const wchar_t* name) {
     RegistryValue value;

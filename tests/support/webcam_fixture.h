@@ -39,8 +39,10 @@ class WebcamFixture {
   // Keys sort in the order of their number, which is the order the enumerator walks.
   static std::wstring KeyPath(std::size_t number) {
     wchar_t path[128];
-    swprintf(path, 128, L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\"
-             L"{4B657374-7265-6C00-0000-0000000000%02u}", static_cast<unsigned>(number));
+    swprintf(path, 128,
+             L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\"
+             L"{4B657374-7265-6C00-0000-0000000000%02u}",
+             static_cast<unsigned>(number));
     return path;
   }
   static void Set(const std::wstring& key, const wchar_t* name, DWORD type, const void* data,

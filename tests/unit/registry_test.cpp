@@ -1,11 +1,10 @@
-// Registry access, the switches and the audio-in option, against Wine's real registry.
+// Registry access against Wine's real registry.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
 #include "prefs/reg_utils.h"
-#include "prefs/user_prefs_util.h"
 #include "support/log_capture.h"
 #include "support/registry_scope.h"
 
@@ -13,7 +12,6 @@ namespace kestrel_test {
 namespace {
 
 const HKEY kUser = HKEY_CURRENT_USER;
-const HKEY kMachine = HKEY_LOCAL_MACHINE;
 
 // A value stored as exactly these UTF-16 units (no NUL added) plus extra raw bytes.
 void PutUnits(const std::wstring& units, std::size_t strayBytes = 0) {
@@ -41,7 +39,8 @@ TEST(RegUtilsRead, TextsEndAtTheirDataOrFirstNulAndLongOnesGiveTheDefault) {
   };
   for (const Case& c : cases) {
     PutUnits(c.units, c.strayBytes);
-    EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"v", L"dflt", true), c.expected) << c.what;
+    EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"v", L"dflt", true), c.expected)
+        << c.what;
   }
   KestrelRegistryScope::Remove(kUser, L"v");
   EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"v", L"dflt", true), L"dflt");
@@ -86,27 +85,6 @@ TEST(RegUtilsRead, AMissingKeyGivesDefaultsAndIsNoError) {
   EXPECT_EQ(DrainLibraryLog().size(), 1u) << "any other failure to open is an error";
 }
 
-TEST(RegUtilsWrite, CreatesTheKeyPathAndStoresExactTypesAndSizes) {
-  KestrelRegistryScope scope;
-  const std::wstring text = L"h\u00E9llo \xD83D\xDE00";
-  EXPECT_TRUE(RegUtils::SetString(kUser, kKestrelKeyPath, L"s", text));
-  EXPECT_TRUE(RegUtils::SetString(kUser, kKestrelKeyPath, L"e", L""));
-  EXPECT_TRUE(RegUtils::SetDWORD(kUser, kKestrelKeyPath, L"d", 0xCAFE));
-  const auto s = KestrelRegistryScope::Read(kUser, L"s");
-  const auto e = KestrelRegistryScope::Read(kUser, L"e");
-  const auto d = KestrelRegistryScope::Read(kUser, L"d");
-  ASSERT_TRUE(s && e && d);
-  EXPECT_EQ(s->type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(s->bytes.size(), (text.size() + 1) * 2);
-  EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(s->bytes.data())), text);
-  EXPECT_EQ(e->bytes.size(), 2u);
-  EXPECT_EQ(d->type, static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(d->bytes, std::vector<std::uint8_t>({0xFE, 0xCA, 0, 0}));
-  const std::wstring longest(259, L'z');
-  EXPECT_TRUE(RegUtils::SetString(kUser, kKestrelKeyPath, L"s", longest));
-  EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"s", L"", true), longest);
-}
-
 TEST(RegUtils, EveryCallClosesTheKeyItOpened) {
   KestrelRegistryScope scope;
   KestrelRegistryScope::PutDword(kUser, L"v", 1);
@@ -128,30 +106,6 @@ TEST(RegUtils, EveryCallClosesTheKeyItOpened) {
     const HKEY before = probe();
     calls[i]();
     EXPECT_EQ(probe(), before) << "call " << i;
-  }
-}
-
-TEST(UserPrefs, SwitchesComeFromTheMachineAndTheOptionFromTheUser) {
-  KestrelRegistryScope scope;
-  struct Case {
-    HKEY root;
-    const wchar_t* name;
-    DWORD value;
-    std::function<DWORD()> read;
-    DWORD expected;
-  };
-  const Case cases[] = {
-      {kMachine, L"IsDisabled", 1, [] { return UserPrefsUtil::IsFeatureEnabled(); }, 0},
-      {kUser, L"IsDisabled", 1, [] { return UserPrefsUtil::IsFeatureEnabled(); }, 1},
-      {kMachine, L"EnableAInWasapi", 0, [] { return UserPrefsUtil::IsAInWasapiEnabled(); }, 0},
-      {kUser, L"EnableAInWasapi", 0, [] { return UserPrefsUtil::IsAInWasapiEnabled(); }, 1},
-      {kUser, L"srcAudioInOption", 2, [] { return UserPrefsUtil::GetAudioInOption(); }, 2},
-      {kMachine, L"srcAudioInOption", 2, [] { return UserPrefsUtil::GetAudioInOption(); }, 0},
-  };
-  for (const Case& c : cases) {
-    KestrelRegistryScope::Clear();
-    KestrelRegistryScope::PutDword(c.root, c.name, c.value);
-    EXPECT_EQ(c.read(), c.expected) << (c.root == kUser ? "user " : "machine ") << c.name;
   }
 }
 

@@ -16,13 +16,13 @@ int main(void) {
     return 1;
   }
   entries = (MmdrDeviceEntry*)calloc(count, sizeof *entries); /* zeroed: every field ends */
-  if (entries == NULL ||
-      Mmdr_EnumDevices(handle, MMDR_DEVICE_AUDIO, count * MMDR_ENTRY_SIZE, entries, &count) != MMDR_OK) {
+  if (entries == NULL || Mmdr_EnumDevices(handle, MMDR_DEVICE_AUDIO, count * MMDR_ENTRY_SIZE,
+                                          entries, &count) != MMDR_OK) {
     return 1;
   }
   for (i = 0; i < count; ++i) found |= strcmp(entries[i].name, "In: DeskMic") == 0;
   free(entries);
   Mmdr_Uninit(handle);
-  printf("consumer: %s\n", found ? "ok" : "the fixture microphone In: DeskMic is missing");
+  printf("consumer: %s\n", found ? Mmdr_ResultName(MMDR_OK) : "In: DeskMic is missing");
   return found ? 0 : 1;
 }
