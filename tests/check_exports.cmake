@@ -2,12 +2,9 @@
 #       -P check_exports.cmake
 # Fails unless the DLL is of the given machine type, exports exactly the ten Mmdr_
 # functions, undecorated, and imports nothing but system DLLs.
-execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "objdump failed on ${DLL}")
-endif()
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump)
 if(NOT dump MATCHES "file format ${FORMAT}\n")
-  message(FATAL_ERROR "${DLL} is not ${FORMAT}")
+  message(FATAL_ERROR "${DLL} is not a ${FORMAT} file that objdump can read")
 endif()
 
 # The name pointer table: lines "\t[   n] Name" after "[Ordinal/Name Pointer] Table".
@@ -23,12 +20,11 @@ if(NOT exported STREQUAL expected)
   message(FATAL_ERROR "exports are [${exported}], expected [${expected}]")
 endif()
 
-string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
-foreach(line ${imports})
-  string(REGEX REPLACE "DLL Name: *" "" dll "${line}")
-  string(TOLOWER "${dll}" dll)
-  if(NOT dll MATCHES "^(advapi32|kernel32|msvcrt|ole32|oleaut32|user32)\\.dll$")
-    message(FATAL_ERROR "kestrelCliLib.dll imports ${dll}, which is not a system DLL")
-  endif()
-endforeach()
+string(TOLOWER "${dump}" dump)
+string(REGEX MATCHALL "dll name: [^\n]+" imports "${dump}")
+set(others ${imports})
+list(FILTER others EXCLUDE REGEX "dll name: (advapi32|kernel32|msvcrt|ole32|oleaut32|user32)\\.dll$")
+if(others)
+  message(FATAL_ERROR "kestrelCliLib.dll imports what is not a system DLL: ${others}")
+endif()
 message(STATUS "exports [${exported}]; imports [${imports}]")

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""mmdrctl end to end under Wine, with the prefix's fixture microphones: exit status and
-messages for bad arguments, readable and JSON output (read by Python's JSON parser), and
-preferences stored and read back through the tool.
-Usage: mmdrctl_test.py WINE_RUN MMDRCTL"""
+"""mmdrctl end to end under Wine on the fixture microphones: exit status and messages,
+readable and JSON output, preferences stored and read back. Usage: mmdrctl_test.py WINE_RUN MMDRCTL"""
 
 import json
 import subprocess
@@ -40,7 +38,7 @@ check(code == 0 and out.startswith("Usage: mmdrctl") and "set-pref" in out, "--h
 for args, message in [((), "no command given"), (("list", "fish"), "unknown device kind"),
                       (("set-option", "7"), "not a valid option"),
                       (("set-pref", "video", "--id"), "--id needs a value"),
-                      (("--frob", "status"), "unknown option")]:
+                      (("--frob", "status"), "unknown option"), (("frob",), "unknown command")]:
     code, out, err = run(*args)
     check(code == 2 and out == "" and err.startswith("mmdrctl: ") and message in err,
           f"{args} exits 2 and explains on stderr: {code} {out!r} {err!r}")
@@ -52,8 +50,9 @@ listing = run_json("list", "audio")
 names = sorted(device["name"] for device in listing["devices"])
 check(listing["count"] == 4 and names == ["In: ArrayMic", "In: DeskMic", "In: Headset", "In: default"],
       f"the fixture microphones: {listing}")
-code, out, _ = run("list", "audio")
-check(code == 0 and "In: DeskMic" in out and "{0.0.1." in out, f"the readable list: {out!r}")
+code, out, err = run("list", "audio")
+check(code == 0 and "In: DeskMic" in out and "{0.0.1." in out and err == "",
+      f"the readable list, and the library prints nothing: {out!r} {err!r}")
 
 headset = next({"id": d["id"], "name": d["name"]} for d in listing["devices"]
                if d["name"] == "In: Headset")

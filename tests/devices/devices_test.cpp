@@ -3,7 +3,6 @@
 // that refuse to create an enumerator.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <future>
 #include <thread>
 

@@ -2,7 +2,6 @@
 // with a fake dsound.dll; and eight threads calling at once with either back end.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -19,11 +18,8 @@ const GUID kMicGuid = {0x11111111, 1, 1, {1, 1, 1, 1, 1, 1, 1, 1}};
 const std::vector<Entry> kFakeMics = {{"IF1", "Fake Mic"}};
 
 void SetSwitch(std::optional<DWORD> value) {
-  if (value) {
-    KestrelRegistryScope::PutDword(HKEY_LOCAL_MACHINE, L"EnableAInWasapi", *value);
-  } else {
-    KestrelRegistryScope::Remove(HKEY_LOCAL_MACHINE, L"EnableAInWasapi");
-  }
+  KestrelRegistryScope::Remove(HKEY_LOCAL_MACHINE, L"EnableAInWasapi");
+  if (value) KestrelRegistryScope::PutDword(HKEY_LOCAL_MACHINE, L"EnableAInWasapi", *value);
 }
 
 // References held on the shared DirectSound instance, and whether dsound.dll is loaded.

@@ -90,23 +90,23 @@ TEST(Exports, EachCallChecksItsArgumentsInTheDocumentedOrder) {
     MmdrResult expected;
   };
   MmdrHandle* h = good.get();
+  MmdrHandle* const d = dead.handle();
   const Case cases[] = {
-      {"Init: handleOut before mode", [](Outputs&) { return Mmdr_Init(5, nullptr); }, 3},
+      {"Init: handleOut first", [](Outputs&) { return Mmdr_Init(5, nullptr); }, 3},
       {"Init: mode 0", [](Outputs& o) { return Mmdr_Init(0, &o.handle); }, 8},
       {"Init: mode 3", [](Outputs& o) { return Mmdr_Init(3, &o.handle); }, 8},
-      {"Enum: kind before handle",
-       [](Outputs& o) { return Mmdr_EnumDevices(nullptr, 0, 0, nullptr, &o.count); }, 3},
-      {"Enum: kind 3",
-       [&](Outputs& o) { return Mmdr_EnumDevices(dead.handle(), 3, 0, nullptr, &o.count); }, 3},
-      {"Enum: handle before countOut",
-       [&](Outputs&) { return Mmdr_EnumDevices(dead.handle(), 1, 0, nullptr, nullptr); }, 2},
-      {"Enum: countOut", [&](Outputs&) { return Mmdr_EnumDevices(h, 1, 0, nullptr, nullptr); }, 3},
-      {"GetPrefDev: output before kind",
-       [&](Outputs&) { return Mmdr_GetPrefDev(h, 9, 9, nullptr); }, 11},
-      {"GetPrefDev: kind before field",
-       [&](Outputs& o) { return Mmdr_GetPrefDev(h, 3, 7, o.text); }, 4},
+      {"Enum: kind first", [&](Outputs& o) { return Mmdr_EnumDevices(d, 0, 0, nullptr, &o.count); },
+       3},
+      {"Enum: kind 3", [&](Outputs& o) { return Mmdr_EnumDevices(d, 3, 0, nullptr, &o.count); }, 3},
+      {"Enum: then handle", [&](Outputs&) { return Mmdr_EnumDevices(d, 1, 0, nullptr, nullptr); },
+       2},
+      {"Enum: then countOut", [&](Outputs&) { return Mmdr_EnumDevices(h, 1, 0, nullptr, nullptr); },
+       3},
+      {"GetPrefDev: output", [&](Outputs&) { return Mmdr_GetPrefDev(h, 9, 9, nullptr); }, 11},
+      {"GetPrefDev: kind 3 field 7", [&](Outputs& o) { return Mmdr_GetPrefDev(h, 3, 7, o.text); },
+       4},
       {"GetPrefDev: kind 0", [&](Outputs& o) { return Mmdr_GetPrefDev(h, 0, 0, o.text); }, 4},
-      {"GetPrefDev: field 2", [&](Outputs& o) { return Mmdr_GetPrefDev(h, 1, 2, o.text); }, 5},
+      {"GetPrefDev: then field", [&](Outputs& o) { return Mmdr_GetPrefDev(h, 1, 2, o.text); }, 5},
       {"GetPrefDev: field -1", [&](Outputs& o) { return Mmdr_GetPrefDev(h, 2, -1, o.text); }, 5},
       {"SetPrefDev: kind 3", [&](Outputs&) { return Mmdr_SetPrefDev(h, 3, "id", "name"); }, 4},
       {"SetPrefDev: kind 0", [&](Outputs&) { return Mmdr_SetPrefDev(h, 0, "id", "name"); }, 4},
@@ -147,6 +147,7 @@ TEST(Exports, EntriesFillExactlyCountTimes520BytesByTheFieldRule) {
   EXPECT_EQ(count, 3u);
   EXPECT_EQ(buffer, std::vector<char>(buffer.size(), '\x77'));
   ASSERT_EQ(Mmdr_EnumDevices(handle.get(), 1, kBytes, buffer.data(), &count), MMDR_OK);
+  ASSERT_EQ(Mmdr_EnumDevices(handle.get(), 1, buffer.size(), buffer.data(), &count), MMDR_OK);
 
   auto field = [&](std::uint32_t entry, std::uint32_t offset) {
     return std::string(&buffer[entry * MMDR_ENTRY_SIZE + offset], MMDR_TEXT_FIELD_SIZE);

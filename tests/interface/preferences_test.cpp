@@ -32,6 +32,7 @@ TEST(Preferences, SetStoresThePairAndAMicrophoneNameOnlyWithAnId) {
   };
   const Case cases[] = {
       {1, nullptr, "N", L"", L"N"},
+      {1, "I", nullptr, L"I", L""},
       {1, "I\xC3\xA9", "\xE5\x90\x8D\xF0\x9F\x98\x80", L"I\u00E9", L"\u540D\xD83D\xDE00"},
       {2, nullptr, "N", L"", L""},
       {2, "", "N", L"", L""},

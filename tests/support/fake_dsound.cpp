@@ -41,7 +41,6 @@ class FakePrivateProperties : public FakeComObject<IKsPropertySet> {
     const bool firstCall = dataLength == sizeof(DescriptionData);
     *returned = firstCall && device->reportedLength != 0 ? device->reportedLength : needed;
     if (dataLength < needed) return E_INVALIDARG;
-    if (device->describeFails) return E_FAIL;
 
     auto* texts = reinterpret_cast<wchar_t*>(block + 1);
     auto put = [&texts](const std::wstring& text) {
@@ -53,7 +52,7 @@ class FakePrivateProperties : public FakeComObject<IKsPropertySet> {
     block->Description = device->nullDescription ? nullptr : put(device->description);
     block->Interface = device->interfaceText ? put(interfaceText) : nullptr;
     block->WaveDeviceId = device->waveDeviceId;
-    return S_OK;
+    return device->describeFails ? E_FAIL : S_OK;  // a failure that still filled the block
   }
   HRESULT STDMETHODCALLTYPE Set(REFGUID, ULONG, void*, ULONG, void*, ULONG) override {
     return E_NOTIMPL;

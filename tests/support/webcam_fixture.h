@@ -26,9 +26,9 @@ class WebcamFixture {
       const DWORD number = 42;
       const Webcam& webcam = webcams[i];
       if (webcam.nameAsNumber) Set(key, L"FriendlyName", REG_DWORD, &number, sizeof number);
-      if (webcam.name && !webcam.nameAsNumber) SetText(key, L"FriendlyName", *webcam.name);
-      if (webcam.path) SetText(key, L"DevicePath", *webcam.path);
-      SetText(key, L"CLSID", L"{E436EBB6-524F-11CE-9F53-0020AF0BA770}");
+      if (webcam.name && !webcam.nameAsNumber) Set(key, L"FriendlyName", *webcam.name);
+      if (webcam.path) Set(key, L"DevicePath", *webcam.path);
+      Set(key, L"CLSID", L"{E436EBB6-524F-11CE-9F53-0020AF0BA770}");
     }
   }
   ~WebcamFixture() { RemoveAll(); }
@@ -49,7 +49,7 @@ class WebcamFixture {
                   std::size_t size) {
     RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), name, type, data, static_cast<DWORD>(size));
   }
-  static void SetText(const std::wstring& key, const wchar_t* name, const std::wstring& text) {
+  static void Set(const std::wstring& key, const wchar_t* name, const std::wstring& text) {
     Set(key, name, REG_SZ, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
   }
   static void RemoveAll() {

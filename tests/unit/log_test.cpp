@@ -25,8 +25,6 @@ struct Popped {
   std::string text;
 };
 
-void Format(LogState* state, std::uint32_t levelWord, const char* format, ...)
-    KESTREL_PRINTF_FORMAT(3, 4);
 void Format(LogState* state, std::uint32_t levelWord, const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -157,6 +155,9 @@ TEST(LogTrimUtf8, KeepsWholeCharactersAndEndsInANewline) {
   char two[3] = {'\xC3', '\0', 'G'};
   EXPECT_EQ(LogTrimUtf8(2, two), 1u);
   EXPECT_EQ(std::string(two, 3), std::string("\n\0G", 3));
+  char one[3] = {'G', 'x', 'G'};  // room for the NUL only, between guards
+  EXPECT_EQ(LogTrimUtf8(1, one + 1), 0u);
+  EXPECT_EQ(std::string(one, 3), std::string("G\0G", 3));
 }
 
 TEST(LogRing, HoldsTheNewestEntriesThatFitAgainstAModel) {

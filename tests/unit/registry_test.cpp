@@ -13,13 +13,6 @@ namespace {
 
 const HKEY kUser = HKEY_CURRENT_USER;
 
-// A value stored as exactly these UTF-16 units (no NUL added) plus extra raw bytes.
-void PutUnits(const std::wstring& units, std::size_t strayBytes = 0) {
-  std::string bytes(reinterpret_cast<const char*>(units.data()), units.size() * 2);
-  bytes.append(strayBytes, 'x');
-  KestrelRegistryScope::Put(kUser, L"v", REG_SZ, bytes.data(), bytes.size());
-}
-
 TEST(RegUtilsRead, TextsEndAtTheirDataOrFirstNulAndLongOnesGiveTheDefault) {
   KestrelRegistryScope scope;
   struct Case {
@@ -37,8 +30,10 @@ TEST(RegUtilsRead, TextsEndAtTheirDataOrFirstNulAndLongOnesGiveTheDefault) {
       {"260 units and NUL", std::wstring(260, L'a') + L'\0', 0, L"dflt"},
       {"empty", std::wstring(L"\0", 1), 0, L"dflt"},
   };
-  for (const Case& c : cases) {
-    PutUnits(c.units, c.strayBytes);
+  for (const Case& c : cases) {  // exactly these units, no NUL added, and the stray bytes
+    std::string bytes(reinterpret_cast<const char*>(c.units.data()), c.units.size() * 2);
+    bytes.append(c.strayBytes, 'x');
+    KestrelRegistryScope::Put(kUser, L"v", REG_SZ, bytes.data(), bytes.size());
     EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"v", L"dflt", true), c.expected)
         << c.what;
   }

@@ -6,6 +6,7 @@
 
 #include "core/text_utils.h"
 #include "log/log.h"
+#include "log/log_base.h"
 #include "support/log_capture.h"
 
 namespace kestrel_test {
@@ -35,6 +36,13 @@ TEST(TextConversion, Utf8AndUtf16BothWays) {
 
 TEST(LogWide, FormatsWithWideConventionsAndLogsTheResultVerbatim) {
   DrainLibraryLog();
+  // A step of the record path that changes the last error, as a writer's file call would.
+  LogTagProvider clobber = {[](LogTagProvider*, std::size_t, char*) {
+                              SetLastError(5);
+                              return false;
+                            },
+                            nullptr};
+  LogLibraryState().tagProvider = &clobber;
   SetLastError(1234);
   LogWide(2, L"%s|%S|%d|%x", L"wide \u00E9", "narrow", -5, 0xBEEFu);
   LogWide(2, L"name '%s'", L"100%n %s %d");  // a device name is never a format
@@ -45,6 +53,7 @@ TEST(LogWide, FormatsWithWideConventionsAndLogsTheResultVerbatim) {
   EXPECT_EQ(GetLastError(), 193u);
   Log(2, "%s", "plain");
   EXPECT_EQ(GetLastError(), 193u);
+  LogLibraryState().tagProvider = nullptr;
 
   const std::vector<CapturedRecord> records = DrainLibraryLog();
   ASSERT_EQ(records.size(), 5u);
@@ -65,6 +74,9 @@ TEST(Log, RecordsTheThreadNameCutTo31Bytes) {
   std::thread([setDescription] {
     setDescription(GetCurrentThread(), (std::wstring(30, L't') + L"\u00E9tttt").c_str());
     Log(2, "named");
+    char small[10] = "GGGGGGGGG";  // 7 bytes of the name and a NUL, then a guard
+    Base_CurrentThreadName(small, 8);
+    EXPECT_EQ(std::string(small, 9), std::string(7, 't') + '\0' + 'G');
   }).join();
   Log(2, "unnamed");
   const std::vector<CapturedRecord> records = DrainLibraryLog();
