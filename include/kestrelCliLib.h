@@ -55,7 +55,8 @@ extern "C" {
 #endif
 
 /* Version of the interface this header describes; Mmdr_GetLibVersion returns the
- * version of the loaded library. */
+ * version of the loaded library. It is the major number of the package version (the
+ * library's build checks that they agree). */
 #define MMDR_LIB_VERSION 2
 
 /* Size of one output text field: at most 259 bytes of UTF-8 are written into it. */
@@ -256,6 +257,5 @@ MMDR_STATIC_ASSERT(MMDR_OK == 0 && MMDR_BUFFER_TOO_SMALL == 1 && MMDR_INVALID_HA
                    "result code values");
 MMDR_STATIC_ASSERT(MMDR_DEVICE_VIDEO == 1 && MMDR_DEVICE_AUDIO == 2, "device kind values");
 MMDR_STATIC_ASSERT(MMDR_PREF_NAME == 0 && MMDR_PREF_ID == 1, "field selector values");
-MMDR_STATIC_ASSERT(MMDR_LIB_VERSION == 2, "interface version");
 
 #endif /* KESTREL_CLI_LIB_H */

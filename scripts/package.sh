@@ -6,8 +6,6 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/install-deps.sh"
-x86_dir=${X86_BUILD_DIR:-$root/build-x86}
-ARCH=x86 BUILD_DIR="$x86_dir" "$root/scripts/build.sh"
-"$root/scripts/build.sh" -DKESTREL_X86_BUILD_DIR="$x86_dir"
+ARCH=both "$root/scripts/build.sh"
 cd "${BUILD_DIR:-$root/build}"
 cpack

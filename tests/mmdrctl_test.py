@@ -64,6 +64,4 @@ check(code == 1 and "no audio device named" in err, f"an absent device fails: {c
 check(run_json("set-option", "2") == {"option": 2}, "set-option 2")
 check(run_json("get-option") == {"option": 2, "valid": True}, "get-option reads 2 back")
 
-if failures:
-    sys.exit(f"{len(failures)} check(s) failed")
-print("mmdrctl end to end: all checks passed")
+sys.exit(f"{len(failures)} check(s) failed" if failures else None)

@@ -7,6 +7,8 @@
 #include <new>
 #include <vector>
 
+#include "core/scoped_srw_lock_win.h"
+
 namespace {
 
 SRWLOCK g_holdersLock = SRWLOCK_INIT;
@@ -40,21 +42,14 @@ void MmdrReleaseHandle(MmdrHandle* handle) noexcept {
 }
 
 void MmdrRememberDirectSoundHolder(const MmdrHandle* handle) {
-  AcquireSRWLockExclusive(&g_holdersLock);
-  try {
-    g_directSoundHolders.push_back(handle);
-  } catch (...) {
-    ReleaseSRWLockExclusive(&g_holdersLock);
-    throw;
-  }
-  ReleaseSRWLockExclusive(&g_holdersLock);
+  const ScopedSrwLock hold(&g_holdersLock, /*exclusive=*/true);
+  g_directSoundHolders.push_back(handle);
 }
 
 bool MmdrForgetDirectSoundHolder(const MmdrHandle* handle) noexcept {
-  AcquireSRWLockExclusive(&g_holdersLock);
+  const ScopedSrwLock hold(&g_holdersLock, /*exclusive=*/true);
   const auto found = std::find(g_directSoundHolders.begin(), g_directSoundHolders.end(), handle);
-  const bool held = found != g_directSoundHolders.end();
-  if (held) g_directSoundHolders.erase(found);
-  ReleaseSRWLockExclusive(&g_holdersLock);
-  return held;
+  if (found == g_directSoundHolders.end()) return false;
+  g_directSoundHolders.erase(found);
+  return true;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "core/scoped_srw_lock_win.h"
 #include "core/text_utils.h"
 #include "devices/device_info.h"
 #include "log/log.h"
@@ -13,28 +14,6 @@
 #include "prefs/reg_utils.h"
 
 namespace {
-
-class SharedPairLock {
- public:
-  explicit SharedPairLock(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockShared(lock_); }
-  ~SharedPairLock() { ReleaseSRWLockShared(lock_); }
-  SharedPairLock(const SharedPairLock&) = delete;
-  SharedPairLock& operator=(const SharedPairLock&) = delete;
-
- private:
-  SRWLOCK* lock_;
-};
-
-class ExclusivePairLock {
- public:
-  explicit ExclusivePairLock(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockExclusive(lock_); }
-  ~ExclusivePairLock() { ReleaseSRWLockExclusive(lock_); }
-  ExclusivePairLock(const ExclusivePairLock&) = delete;
-  ExclusivePairLock& operator=(const ExclusivePairLock&) = delete;
-
- private:
-  SRWLOCK* lock_;
-};
 
 // The user's own text, or the machine-wide one when the user has none (decided per
 // value, so id and name may come from different roots).
@@ -51,7 +30,7 @@ std::wstring ReadPreferenceText(const wchar_t* valueName) {
 namespace UserPrefsUtil {
 
 bool SetPreferredPair(const DeviceKind& kind, std::wstring id, std::wstring name) {
-  ExclusivePairLock pairLock(kind.pairLock);
+  const ScopedSrwLock pairLock(kind.pairLock, /*exclusive=*/true);
   return RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, kind.idValueName, std::move(id)) &&
          RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, kind.nameValueName,
                              std::move(name));
@@ -62,7 +41,7 @@ DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
   std::wstring storedName;
   {
     // Only the reads: the enumeration below runs without the lock.
-    SharedPairLock pairLock(kind.pairLock);
+    const ScopedSrwLock pairLock(kind.pairLock, /*exclusive=*/false);
     storedId = ReadPreferenceText(kind.idValueName);
     storedName = ReadPreferenceText(kind.nameValueName);
   }
