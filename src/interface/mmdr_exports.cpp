@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>

@@ -15,8 +15,7 @@ struct DeviceKind {
   const wchar_t* nameValueName;
   bool nameNeedsId;        // a name is stored only together with a non-empty id (microphones)
   const char* lookupName;  // the preference lookup, as its log lines name it
-  const wchar_t* lookupNameWide;
-  SRWLOCK* pairLock;  // keeps the kind's stored id and name together within the process
+  SRWLOCK* pairLock;       // keeps the kind's stored id and name together within the process
 };
 
 // The kind a caller's number names; null for any other number.

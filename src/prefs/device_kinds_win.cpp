@@ -11,11 +11,9 @@ SRWLOCK g_microphonePairLock = SRWLOCK_INIT;
 
 const DeviceKind kDeviceKinds[] = {
     {MMDR_DEVICE_VIDEO, &VideoInputWin::EnumDevices, L"srcWCamId", L"srcWCamName", false,
-     "UserPrefsUtil::PreferredWCamDeviceInfo", L"UserPrefsUtil::PreferredWCamDeviceInfo",
-     &g_webcamPairLock},
+     "UserPrefsUtil::PreferredWCamDeviceInfo", &g_webcamPairLock},
     {MMDR_DEVICE_AUDIO, &AudioCaptureWin::EnumCaptureDevices, L"srcAudioInId", L"srcAudioInName",
-     true, "UserPrefsUtil::PreferredAInDeviceInfo", L"UserPrefsUtil::PreferredAInDeviceInfo",
-     &g_microphonePairLock},
+     true, "UserPrefsUtil::PreferredAInDeviceInfo", &g_microphonePairLock},
 };
 
 }  // namespace

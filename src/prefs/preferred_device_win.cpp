@@ -64,8 +64,8 @@ DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
     // An exact id anywhere in the list beats an earlier id that merely contains it.
     for (DeviceInfo& device : devices) {
       if (device.id == storedId) {
-        LogWide(kLogLevelTrivia, L"%s - Find matched preferred id: '%s' in device list.",
-                kind.lookupNameWide, device.id.c_str());
+        LogWide(kLogLevelTrivia, L"%S - Find matched preferred id: '%s' in device list.",
+                kind.lookupName, device.id.c_str());
         return std::move(device);
       }
     }
@@ -73,25 +73,25 @@ DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
     // leading part.
     for (DeviceInfo& device : devices) {
       if (device.id.find(storedId) != std::wstring::npos) {
-        LogWide(kLogLevelTrivia, L"%s - Find preferred id: '%s' in device list.",
-                kind.lookupNameWide, device.id.c_str());
+        LogWide(kLogLevelTrivia, L"%S - Find preferred id: '%s' in device list.", kind.lookupName,
+                device.id.c_str());
         return std::move(device);
       }
     }
-    LogWide(kLogLevelTrivia, L"%s - Cannot find preferred id: '%s' in device list.",
-            kind.lookupNameWide, storedId.c_str());
+    LogWide(kLogLevelTrivia, L"%S - Cannot find preferred id: '%s' in device list.",
+            kind.lookupName, storedId.c_str());
   }
 
   if (!storedName.empty()) {
     for (DeviceInfo& device : devices) {
       if (device.name == storedName) {
-        LogWide(kLogLevelTrivia, L"%s - Find preferred name: '%s' in device list.",
-                kind.lookupNameWide, device.name.c_str());
+        LogWide(kLogLevelTrivia, L"%S - Find preferred name: '%s' in device list.", kind.lookupName,
+                device.name.c_str());
         return std::move(device);
       }
     }
-    LogWide(kLogLevelTrivia, L"%s - Cannot find preferred name: '%s' in device list.",
-            kind.lookupNameWide, storedName.c_str());
+    LogWide(kLogLevelTrivia, L"%S - Cannot find preferred name: '%s' in device list.",
+            kind.lookupName, storedName.c_str());
   }
   return DeviceInfo();
 }
