@@ -72,7 +72,10 @@ enum MmdrResultCode {
   /* Mmdr_EnumDevices: the buffer is null or smaller than count x MMDR_ENTRY_SIZE. The
    * count has been delivered; no byte of the buffer was written. */
   MMDR_BUFFER_TOO_SMALL = 1,
-  /* The handle is null, not a handle of this library, or already closed. */
+  /* The handle is null, was never returned by Mmdr_Init, or has been closed. A closed
+   * handle is refused without its memory being read; but once a newer handle has been
+   * given the same address, the old pointer is that newer handle and cannot be told
+   * from it. */
   MMDR_INVALID_HANDLE = 2,
   /* Mmdr_Init: null handleOut. Mmdr_EnumDevices: device kind not 1 or 2, or a null
    * countOut. */
@@ -161,8 +164,8 @@ MMDR_API MmdrResult MMDR_CALL Mmdr_Init(int32_t mode, MmdrHandle** handleOut);
 /* Closes a handle and releases exactly what its Mmdr_Init took (its DirectSound
  * reference, if any), whatever the switch says by now; the last release unloads
  * dsound.dll. Call it once per handle, after every other call on that handle has
- * returned; the handle must not be used afterwards. A null or invalid handle is
- * ignored (there is no result to report it). */
+ * returned; the handle must not be used afterwards. A null, invalid or already closed
+ * handle is ignored (there is no result to report it). */
 MMDR_API void MMDR_CALL Mmdr_Uninit(MmdrHandle* handle);
 
 /* MMDR_OK for an open handle of this library, MMDR_INVALID_HANDLE otherwise. */

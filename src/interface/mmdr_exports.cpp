@@ -61,13 +61,11 @@ MmdrResult MMDR_CALL Mmdr_Init(std::int32_t mode, MmdrHandle** handleOut) {
     // A back end that cannot start is retried by every audio enumeration; the handle is
     // good all the same. A reference this start took is this handle's to release.
     const AudioCaptureWin::Start start = AudioCaptureWin::Init();
-    if (start.holdsDirectSound) {
-      try {
-        MmdrRememberDirectSoundHolder(handle.get());
-      } catch (...) {
-        AudioCaptureWin::Uninit(start);
-        throw;
-      }
+    try {
+      MmdrOpenHandle(handle.get(), start.holdsDirectSound);
+    } catch (...) {
+      AudioCaptureWin::Uninit(start);
+      throw;
     }
     *handleOut = handle.release();
     return MMDR_OK;
@@ -75,12 +73,12 @@ MmdrResult MMDR_CALL Mmdr_Init(std::int32_t mode, MmdrHandle** handleOut) {
 }
 
 void MMDR_CALL Mmdr_Uninit(MmdrHandle* handle) {
-  if (!MmdrCheckHandle(handle)) {
+  // Closed before the block goes, so a new handle at the same address starts afresh,
+  // and a second close finds nothing to do.
+  AudioCaptureWin::Start start;
+  if (!MmdrCloseHandle(handle, &start.holdsDirectSound)) {
     return;
   }
-  // Forgotten before the block goes, so a new handle at the same address starts afresh.
-  AudioCaptureWin::Start start;
-  start.holdsDirectSound = MmdrForgetDirectSoundHolder(handle);
   MmdrReleaseHandle(handle);
   AudioCaptureWin::Uninit(start);
 }

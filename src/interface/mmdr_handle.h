@@ -27,19 +27,26 @@ static_assert(offsetof(MmdrHandle, magic) == 0 && offsetof(MmdrHandle, refCount)
 static_assert(std::atomic<std::int32_t>::is_always_lock_free,
               "refCount must be a plain lock-free word");
 
-// Allocates and publishes a live handle (refCount 1, with release order so that a
-// thread that sees the count sees the other fields too). Null when memory ran out.
+// Allocates a handle block (refCount 1, stored with release order so that a thread that
+// sees the count sees the other fields too). Null when memory ran out. The block is not
+// open until MmdrOpenHandle records it.
 MmdrHandle* MmdrCreateHandle(std::int32_t mode) noexcept;
 
-// True for a non-null block whose first word is the magic and whose refCount, read
-// atomically, is above 0.
+// Records a created handle as open, with whether its Mmdr_Init took a reference on the
+// shared DirectSound instance (which only its own close releases). May throw
+// std::bad_alloc, having recorded nothing.
+void MmdrOpenHandle(const MmdrHandle* handle, bool holdsDirectSound);
+
+// True for a handle that is open now (recorded by MmdrOpenHandle and not yet closed)
+// and whose block still holds the magic and a refCount above 0. A pointer that was
+// never opened, or was closed, is refused before its memory is read.
 bool MmdrCheckHandle(const MmdrHandle* handle) noexcept;
 
-// Drops the reference a checked handle holds; frees the block when it was the last.
-void MmdrReleaseHandle(MmdrHandle* handle) noexcept;
+// Takes an open handle out of the open set: false (nothing done) when it is not open,
+// so a second close of the same handle does nothing. Sets *holdsDirectSound to what
+// MmdrOpenHandle recorded.
+bool MmdrCloseHandle(const MmdrHandle* handle, bool* holdsDirectSound) noexcept;
 
-// The handles whose Mmdr_Init took a reference on the shared DirectSound instance, kept
-// beside the fixed block: each releases exactly its own at its Mmdr_Uninit.
-// Remembering may throw std::bad_alloc; forgetting tells whether the handle held one.
-void MmdrRememberDirectSoundHolder(const MmdrHandle* handle);
-bool MmdrForgetDirectSoundHolder(const MmdrHandle* handle) noexcept;
+// Drops the reference a created or closed handle holds; frees the block when it was the
+// last.
+void MmdrReleaseHandle(MmdrHandle* handle) noexcept;

@@ -11,8 +11,20 @@
 
 namespace {
 
-SRWLOCK g_holdersLock = SRWLOCK_INIT;
-std::vector<const MmdrHandle*> g_directSoundHolders;
+struct OpenHandle {
+  const MmdrHandle* handle;
+  bool holdsDirectSound;
+};
+
+// Every open handle. A call finds its handle here before it reads the block, so a
+// closed handle (whose block the heap may have reused) is refused without touching it.
+SRWLOCK g_openHandlesLock = SRWLOCK_INIT;
+std::vector<OpenHandle> g_openHandles;
+
+auto FindOpen(const MmdrHandle* handle) {
+  return std::find_if(g_openHandles.begin(), g_openHandles.end(),
+                      [handle](const OpenHandle& open) { return open.handle == handle; });
+}
 
 }  // namespace
 
@@ -27,11 +39,28 @@ MmdrHandle* MmdrCreateHandle(std::int32_t mode) noexcept {
   return handle;
 }
 
+void MmdrOpenHandle(const MmdrHandle* handle, bool holdsDirectSound) {
+  const ScopedSrwLock hold(&g_openHandlesLock, /*exclusive=*/true);
+  g_openHandles.push_back({handle, holdsDirectSound});
+}
+
 bool MmdrCheckHandle(const MmdrHandle* handle) noexcept {
-  if (handle == nullptr || handle->magic != kMmdrHandleMagic) {
-    return false;
+  if (handle == nullptr) return false;
+  {
+    const ScopedSrwLock hold(&g_openHandlesLock, /*exclusive=*/false);
+    if (FindOpen(handle) == g_openHandles.end()) return false;
   }
-  return handle->refCount.load(std::memory_order_acquire) > 0;
+  return handle->magic == kMmdrHandleMagic &&
+         handle->refCount.load(std::memory_order_acquire) > 0;
+}
+
+bool MmdrCloseHandle(const MmdrHandle* handle, bool* holdsDirectSound) noexcept {
+  const ScopedSrwLock hold(&g_openHandlesLock, /*exclusive=*/true);
+  const auto found = FindOpen(handle);
+  if (found == g_openHandles.end()) return false;
+  *holdsDirectSound = found->holdsDirectSound;
+  g_openHandles.erase(found);
+  return true;
 }
 
 void MmdrReleaseHandle(MmdrHandle* handle) noexcept {
@@ -39,17 +68,4 @@ void MmdrReleaseHandle(MmdrHandle* handle) noexcept {
     handle->~MmdrHandle();
     std::free(handle);
   }
-}
-
-void MmdrRememberDirectSoundHolder(const MmdrHandle* handle) {
-  const ScopedSrwLock hold(&g_holdersLock, /*exclusive=*/true);
-  g_directSoundHolders.push_back(handle);
-}
-
-bool MmdrForgetDirectSoundHolder(const MmdrHandle* handle) noexcept {
-  const ScopedSrwLock hold(&g_holdersLock, /*exclusive=*/true);
-  const auto found = std::find(g_directSoundHolders.begin(), g_directSoundHolders.end(), handle);
-  if (found == g_directSoundHolders.end()) return false;
-  g_directSoundHolders.erase(found);
-  return true;
 }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cstdlib>
 #include <functional>
+#include <new>
 #include <set>
 
 #include "support/exports.h"
@@ -55,16 +57,23 @@ const std::vector<Call> kCallsWithBadArguments = {
 
 TEST(Exports, BadHandlesFailFirstAndAreNeverTouched) {
   KestrelRegistryScope scope;
-  std::vector<Block> blocks(7);
+  // A closed handle whose memory the heap has handed out again, laid out as a live one.
+  MmdrHandle* closed = nullptr;
+  ASSERT_EQ(Mmdr_Init(MMDR_MODE_1, &closed), MMDR_OK);
+  Mmdr_Uninit(closed);
+  std::vector<void*> reused;
+  while (reused.size() < 64 && (reused.empty() || reused.back() != closed))
+    reused.push_back(std::malloc(sizeof(Block)));
+  ASSERT_EQ(reused.back(), closed) << "the heap gives the closed block out again";
+  Block* const revived = new (closed) Block;
+  std::vector<Block> blocks(8);  // the last one well formed, but never opened
   for (int byte = 0; byte < 4; ++byte)
     reinterpret_cast<std::uint8_t*>(&blocks[byte].magic)[byte] ^= 0x20;
   blocks[4].refCount = 0;
   blocks[5].refCount = -1;
   blocks[6].refCount = INT32_MIN;
   const std::vector<Block> before = blocks;
-  Block live;
-  ASSERT_EQ(Mmdr_IsValid(live.handle()), MMDR_OK) << "the stand-in block is well formed";
-  std::vector<MmdrHandle*> handles = {nullptr};
+  std::vector<MmdrHandle*> handles = {nullptr, revived->handle()};
   for (Block& block : blocks) handles.push_back(block.handle());
   for (std::size_t h = 0; h < handles.size(); ++h) {
     for (std::size_t c = 0; c < kCallsWithBadArguments.size(); ++c) {
@@ -73,9 +82,11 @@ TEST(Exports, BadHandlesFailFirstAndAreNeverTouched) {
           << "handle " << h << " call " << c;
       EXPECT_TRUE(outputs.Untouched()) << "handle " << h << " call " << c;
     }
-    Mmdr_Uninit(handles[h]);
+    Mmdr_Uninit(handles[h]);  // a second close too, for the closed one
   }
   EXPECT_EQ(std::memcmp(blocks.data(), before.data(), blocks.size() * sizeof(Block)), 0);
+  EXPECT_EQ(revived->refCount, 1);
+  for (void* block : reused) std::free(block);
   EXPECT_FALSE(KestrelRegistryScope::Read(HKEY_CURRENT_USER, L"srcAudioInOption"));
 }
 
