@@ -25,4 +25,11 @@ LONG QueryString(HKEY key, std::wstring valueName, std::wstring& out, std::wstri
 bool SetDWORD(HKEY root, std::wstring subKey, std::wstring valueName, DWORD value);
 bool SetString(HKEY root, std::wstring subKey, std::wstring valueName, std::wstring value);
 
+// How SetDWORD and SetString store a value: RegSetValueExW, unless a test puts in a
+// writer that fails on demand (null puts RegSetValueExW back). Only while no other
+// thread writes.
+using SetValueFn = LSTATUS(APIENTRY*)(HKEY key, const wchar_t* valueName, DWORD reserved,
+                                      DWORD type, const BYTE* data, DWORD size);
+void SetValueWriterForTesting(SetValueFn writer);
+
 }  // namespace RegUtils

@@ -1,5 +1,6 @@
 #include "prefs/reg_utils.h"
 
+#include <atomic>
 #include <cwchar>
 #include <utility>
 
@@ -14,6 +15,8 @@ constexpr REGSAM kReadAccess = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
 constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_WOW64_64KEY;
 // Texts are read through a fixed buffer of this many code units (520 bytes).
 constexpr DWORD kTextCapacity = 260;
+
+std::atomic<RegUtils::SetValueFn> g_setValue{&RegSetValueExW};
 
 // Queries the value as a 4-byte number. The result is the query's status; number is
 // set only for a REG_DWORD (a shorter one leaves the upper bytes zero).
@@ -118,7 +121,7 @@ bool SetDWORD(HKEY root, std::wstring subKey, std::wstring valueName, DWORD valu
                       nullptr, key.Receive(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  return RegSetValueExW(key.get(), valueName.c_str(), 0, REG_DWORD,
+  return g_setValue.load()(key.get(), valueName.c_str(), 0, REG_DWORD,
                         reinterpret_cast<const BYTE*>(&value), sizeof value) == ERROR_SUCCESS;
 }
 
@@ -131,8 +134,12 @@ bool SetString(HKEY root, std::wstring subKey, std::wstring valueName, std::wstr
     return false;
   }
   const DWORD byteCount = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-  return RegSetValueExW(key.get(), valueName.c_str(), 0, REG_SZ,
+  return g_setValue.load()(key.get(), valueName.c_str(), 0, REG_SZ,
                         reinterpret_cast<const BYTE*>(value.c_str()), byteCount) == ERROR_SUCCESS;
+}
+
+void SetValueWriterForTesting(SetValueFn writer) {
+  g_setValue.store(writer != nullptr ? writer : &RegSetValueExW);
 }
 
 }  // namespace RegUtils

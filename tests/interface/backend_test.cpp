@@ -52,19 +52,38 @@ TEST(AudioBackEnd, AHandleHoldsDirectSoundWhenItsInitTookItUntilItsOwnUninit) {
 
 TEST(AudioBackEnd, ADirectSoundStartThatFailsLeavesNothingBehind) {
   KestrelRegistryScope scope;
+  KestrelRegistryScope::PutString(HKEY_CURRENT_USER, L"srcAudioInName", L"Fake Mic");
+  ScopedMmdrHandle opened;  // switch absent: the handle takes nothing
   SetSwitch(0);
   {
     FakeDirectSound fake({}, FakeDsoundFault::ResolveThrows);  // memory runs out while loading
     MmdrHandle* handle = nullptr;
+    std::uint32_t count = 77;
+    char text[MMDR_TEXT_FIELD_SIZE] = "guard";
     EXPECT_EQ(Mmdr_Init(1, &handle), MMDR_OUT_OF_MEMORY);
+    EXPECT_EQ(Mmdr_EnumDevices(opened.get(), 2, 0, nullptr, &count), MMDR_OUT_OF_MEMORY);
+    EXPECT_EQ(Mmdr_GetPrefDev(opened.get(), 2, MMDR_PREF_NAME, text), MMDR_OUT_OF_MEMORY);
     EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(count, 77u);
+    EXPECT_STREQ(text, "guard");
     EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
   }
-  FakeDirectSound fake({}, FakeDsoundFault::LoadFails);
-  ScopedMmdrHandle handle;  // opens all the same
-  EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
-  EXPECT_EQ(Enumerate(handle.get(), 2), std::vector<Entry>{});
-  EXPECT_EQ(fake.loads(), 3) << "Mmdr_Init, then each of the two enumerations tries again";
+  MmdrHandle* failed = nullptr;
+  {
+    FakeDirectSound fake({}, FakeDsoundFault::LoadFails);
+    ASSERT_EQ(Mmdr_Init(1, &failed), MMDR_OK);  // opens all the same
+    EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
+    EXPECT_EQ(Enumerate(failed, 2), std::vector<Entry>{});
+    EXPECT_EQ(fake.loads(), 3) << "Mmdr_Init, then each of the two enumerations tries again";
+  }
+  FakeDirectSound fake({{kMicGuid, L"Fake Mic", L"IF1", 1}});
+  ScopedMmdrHandle holder;
+  Mmdr_Uninit(failed);  // took nothing, so it gives nothing back
+  EXPECT_EQ(DirectSoundHeld(), std::make_pair(1, true));
+  // An enumeration that failed part-way is listed, but never picks a preferred device.
+  fake.enumerateResult = E_FAIL;
+  EXPECT_EQ(Enumerate(holder.get(), 2), kFakeMics);
+  EXPECT_EQ(PreferredText(holder.get(), 2, MMDR_PREF_NAME), "code 11");
 }
 
 TEST(Concurrency, EightThreadsKeepPairsWholeListsIntactAndDirectSoundBalanced) {

@@ -198,3 +198,43 @@ TEST(Exports, TheOptionIsStoredWhateverItIsAndJudgedWhenRead) {
 
 }  // namespace
 }  // namespace kestrel_test
+
+namespace kestrel_test {
+namespace {
+
+// Bytes the process's heaps hand out now (the runtime's, COM's and the system's).
+std::int64_t HeapBytesInUse() {
+  std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
+  heaps.resize(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
+  std::int64_t bytes = 0;
+  for (HANDLE heap : heaps) {
+    if (!HeapLock(heap)) continue;
+    PROCESS_HEAP_ENTRY entry{};
+    while (HeapWalk(heap, &entry)) {
+      if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) bytes += entry.cbData;
+    }
+    HeapUnlock(heap);
+  }
+  return bytes;
+}
+
+TEST(Exports, HundredsOfSessionsLeaveNoMemoryBehind) {
+  WebcamFixture webcams({{L"Cam A", L"pa"}, {L"Cam B", L"pb"}});
+  KestrelRegistryScope scope;
+  KestrelRegistryScope::PutString(HKEY_CURRENT_USER, L"srcWCamName", L"Cam B");
+  KestrelRegistryScope::PutString(HKEY_CURRENT_USER, L"srcAudioInName", L"In: Headset");
+  auto sessions = [](int count) {
+    for (int i = 0; i < count; ++i) {
+      ScopedMmdrHandle handle;
+      EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_VIDEO).size(), 2u);
+      EXPECT_EQ(PreferredText(handle.get(), MMDR_DEVICE_AUDIO, MMDR_PREF_NAME), "In: Headset");
+    }
+  };
+  sessions(20);  // the system's own caches fill up first
+  const std::int64_t before = HeapBytesInUse();
+  sessions(200);
+  EXPECT_LT(HeapBytesInUse() - before, 200 * 4) << "one block a session would leave more";
+}
+
+}  // namespace
+}  // namespace kestrel_test

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "prefs/reg_utils.h"
 #include "support/exports.h"
 #include "support/registry_scope.h"
 #include "support/webcam_fixture.h"
@@ -48,6 +49,31 @@ TEST(Preferences, SetStoresThePairAndAMicrophoneNameOnlyWithAnId) {
     EXPECT_EQ(StoredText(kUser, idValue), c.storedId) << c.kind << (c.id ? c.id : "(null)");
     EXPECT_EQ(StoredText(kUser, nameValue), c.storedName) << c.kind << (c.name ? c.name : "(null)");
   }
+}
+
+// Fails the write that counts g_writesBeforeFailure down to 0; the others go through.
+int g_writesBeforeFailure = 0;
+LSTATUS APIENTRY FailingWriter(HKEY key, const wchar_t* name, DWORD reserved, DWORD type,
+                               const BYTE* data, DWORD size) {
+  if (--g_writesBeforeFailure == 0) return ERROR_ACCESS_DENIED;
+  return RegSetValueExW(key, name, reserved, type, data, size);
+}
+
+TEST(Preferences, AFailedWriteFailsTheCallAndAStoredIdStays) {
+  KestrelRegistryScope scope;
+  ScopedMmdrHandle handle;
+  RegUtils::SetValueWriterForTesting(&FailingWriter);
+  for (int failing : {1, 2}) {
+    KestrelRegistryScope::PutString(kUser, L"srcWCamId", L"old");
+    KestrelRegistryScope::PutString(kUser, L"srcWCamName", L"old");
+    g_writesBeforeFailure = failing;
+    EXPECT_EQ(Mmdr_SetPrefDev(handle.get(), 1, "new", "new"), MMDR_FAILED);
+    EXPECT_EQ(StoredText(kUser, L"srcWCamId"), failing == 1 ? L"old" : L"new") << "id first";
+    EXPECT_EQ(StoredText(kUser, L"srcWCamName"), L"old");
+  }
+  g_writesBeforeFailure = 1;
+  EXPECT_EQ(Mmdr_SetAudioInSelectOption(handle.get(), 1), MMDR_FAILED);
+  RegUtils::SetValueWriterForTesting(nullptr);
 }
 
 TEST(Preferences, TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName) {

@@ -54,6 +54,12 @@ class FakePrivateProperties : public FakeComObject<IKsPropertySet> {
     block->WaveDeviceId = device->waveDeviceId;
     return device->describeFails ? E_FAIL : S_OK;  // a failure that still filled the block
   }
+  // The object lives in dsound.dll: releasing it after the module has gone would crash.
+  ULONG STDMETHODCALLTYPE Release() override {
+    releasedWithoutModule |= !FakeDirectSound::StandInLoaded();
+    return FakeComObject::Release();
+  }
+  bool releasedWithoutModule = false;
   HRESULT STDMETHODCALLTYPE Set(REFGUID, ULONG, void*, ULONG, void*, ULONG) override {
     return E_NOTIMPL;
   }
@@ -148,7 +154,8 @@ bool FakeDirectSound::StandInLoaded() { return GetModuleHandleW(kStandInModule) 
 int FakeDirectSound::loads() const { return state_->loads; }
 
 bool FakeDirectSound::AllReleased() const {
-  return state_->factory.outstanding() == 0 && state_->properties.outstanding() == 0;
+  return state_->factory.outstanding() == 0 && state_->properties.outstanding() == 0 &&
+         !state_->properties.releasedWithoutModule;
 }
 
 }  // namespace kestrel_test

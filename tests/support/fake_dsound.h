@@ -49,7 +49,7 @@ class FakeDirectSound {
 
   static bool StandInLoaded();
   int loads() const;         // module loads through the seam
-  bool AllReleased() const;  // the factory and the property object
+  bool AllReleased() const;  // the factory, and the property object before its module
 
   struct State;
 
