@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""mmdrctl end to end under Wine on the fixture microphones: exit status and messages,
-readable and JSON output, preferences stored and read back. Usage: mmdrctl_test.py WINE_RUN MMDRCTL"""
+"""mmdrctl end to end under Wine on the fixture microphones and webcams it registers: exit status
+and messages, readable and JSON output, preferences. Usage: mmdrctl_test.py WINE_RUN MMDRCTL"""
 
+import atexit
 import json
 import subprocess
 import sys
@@ -17,10 +18,10 @@ def check(condition, what):
         print("FAIL:", what, file=sys.stderr)
 
 
-def run(*args):
+def run(*args, program=mmdrctl):
     # Through files, not pipes: Wine's background processes would hold a pipe open.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.run([wine_run, mmdrctl, *args], stdout=out, stderr=err,
+        code = subprocess.run([wine_run, program, *args], stdout=out, stderr=err,
                               stdin=subprocess.DEVNULL, timeout=120).returncode
         out.seek(0)
         err.seek(0)
@@ -33,10 +34,16 @@ def run_json(*args):
     return json.loads(out)  # output that is not JSON ends the test with its traceback
 
 
+def regedit(text):  # imports registry entries into the test prefix
+    with tempfile.NamedTemporaryFile("w", suffix=".reg") as reg:
+        print("Windows Registry Editor Version 5.00\n\n" + text, file=reg, flush=True)
+        run("/S", "Z:" + reg.name.replace("/", "\\"), program="regedit")
+
+
 code, out, _ = run("--help")
 check(code == 0 and out.startswith("Usage: mmdrctl") and "set-pref" in out, "--help prints the usage")
 for args, message in [((), "no command given"), (("list", "fish"), "unknown device kind"),
-                      (("set-option", "7"), "not a valid option"),
+                      (("set-option", "7"), "not a valid option"), (("--dll",), "--dll needs a path"),
                       (("set-pref", "video", "--id"), "--id needs a value"),
                       (("--frob", "status"), "unknown option"), (("frob",), "unknown command")]:
     code, out, err = run(*args)
@@ -63,5 +70,24 @@ code, _, err = run("set-pref", "audio", "--device", "No such microphone")
 check(code == 1 and "no audio device named" in err, f"an absent device fails: {code} {err!r}")
 check(run_json("set-option", "2") == {"option": 2}, "set-option 2")
 check(run_json("get-option") == {"option": 2, "valid": True}, "get-option reads 2 back")
+
+# Webcams, listed in the order of their keys: two of one name, then one without a device path
+# (preferred by its name); and an audio-in option that set-option refuses to store.
+cam = ("HKEY_CLASSES_ROOT\\CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\"
+       "{4B657374-7265-6C00-0000-00000000000%d}")
+webcam = '[%s]\n"CLSID"="{E436EBB6-524F-11CE-9F53-0020AF0BA770}"\n"FriendlyName"="%s"\n'
+kestrel = "[HKEY_CURRENT_USER\\Software\\Corvane\\Meridel\\Kestrel]\n"
+atexit.register(regedit, "".join(f"[-{cam % i}]\n" for i in range(3)) + kestrel
+                + '"srcAudioInOption"=-\n"srcWCamId"=-\n"srcWCamName"=-')
+regedit(webcam % (cam % 0, "Twin") + '"DevicePath"="twin-0"\n' + webcam % (cam % 1, "Twin")
+        + '"DevicePath"="twin-1"\n' + webcam % (cam % 2, "Lone") + kestrel
+        + '"srcAudioInOption"=dword:00000005\n"srcWCamName"="Lone"')
+code, out, err = run("--json", "get-option")
+check(code == 1 and json.loads(out) == {"option": 5, "valid": False} and "outside 0..2" in err,
+      f"a stored option 5 is shown as invalid and exits 1: {code} {out!r} {err!r}")
+check(run_json("get-pref", "video") == {"kind": "video", "preferred": {"id": "", "name": "Lone"}},
+      "a preferred webcam without a device path shows its name and an empty id")
+check(run_json("set-pref", "video", "--device", "Twin")["stored"] == {"id": "twin-0", "name": "Twin"},
+      "set-pref --device stores the first of two devices of one name")
 
 sys.exit(f"{len(failures)} check(s) failed" if failures else None)
