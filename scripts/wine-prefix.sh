@@ -45,6 +45,15 @@ Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\\Software\\Wine\\Drivers\\winealsa.drv]
 "ALSAInputDevices"=hex(7):$hex
+
+; A microphone the system remembers but that is unplugged: an endpoint known only from
+; the registry, which Wine lists as not present.
+[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio\\Capture\\{4B657374-0000-4000-8000-556E706C7567}]
+"DeviceState"=dword:00000001
+
+[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio\\Capture\\{4B657374-0000-4000-8000-556E706C7567}\\Properties]
+"{A45C254E-DF1C-4EFD-8020-67D146A850E0},14"="In: Unplugged"
+"{A45C254E-DF1C-4EFD-8020-67D146A850E0},2"="In: Unplugged"
 REG
 wine regedit /S "$(winepath -w "$prefix/audio.reg" 2>/dev/null)" >/dev/null 2>&1
 wineserver -w

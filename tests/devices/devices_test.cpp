@@ -15,8 +15,13 @@
 #include "support/fake_com.h"
 #include "support/webcam_fixture.h"
 
+// After the fixture, whose swprintf the safe-string header would otherwise forbid.
+#include <dshow.h>
+
 namespace kestrel_test {
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 enum class Apartment { None, STA, MTA };
 
@@ -66,15 +71,22 @@ TEST(Devices, EnumerationsRunInEveryApartmentAndLeaveItAsTheyFoundIt) {
       EXPECT_EQ(SortedNames(audio),
                 apartment == Apartment::MTA ? std::vector<std::string>{} : FixtureMicrophones());
       EXPECT_EQ(CurrentApartment(), apartment);
-      for (std::size_t i = 0; apartment == Apartment::STA && i < audio.size(); ++i) {
+      if (apartment != Apartment::STA) return;
+      Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator;
+      ASSERT_EQ(
+          CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL, kMMDeviceEnumeratorIid,
+                           reinterpret_cast<void**>(enumerator.GetAddressOf())),
+          S_OK);
+      Microsoft::WRL::ComPtr<IMMDeviceCollection> unplugged;  // known, but not listed above
+      UINT count = 0;
+      ASSERT_EQ(enumerator->EnumAudioEndpoints(eCapture, DEVICE_STATE_NOTPRESENT,
+                                               unplugged.GetAddressOf()),
+                S_OK);
+      EXPECT_TRUE(SUCCEEDED(unplugged->GetCount(&count)) && count == 1);
+      for (std::size_t i = 0; i < audio.size(); ++i) {
         // Each id is the system's own text for its endpoint.
-        Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator;
         Microsoft::WRL::ComPtr<IMMDevice> endpoint;
         ScopedCoMem<wchar_t> id;
-        ASSERT_EQ(
-            CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL, kMMDeviceEnumeratorIid,
-                             reinterpret_cast<void**>(enumerator.GetAddressOf())),
-            S_OK);
         ASSERT_EQ(enumerator->GetDevice(audio[i].id.c_str(), endpoint.GetAddressOf()), S_OK);
         ASSERT_EQ(endpoint->GetId(id.Receive()), S_OK);
         EXPECT_EQ(audio[i].id, id.get());
@@ -87,9 +99,12 @@ TEST(Devices, VideoEnumerationsOverlappingOnTwoThreadsEachEnterTheirOwnApartment
   WebcamFixture webcams(kWebcams);
   std::promise<void> entered, done;
   std::thread holder([&] {
-    ComInit apartment;  // an enumeration in progress on another thread
-    entered.set_value();
-    done.get_future().wait();
+    {
+      ComInit apartment;  // an enumeration in progress on another thread, which leaves last
+      entered.set_value();
+      done.get_future().wait();
+    }
+    EXPECT_EQ(CurrentApartment(), Apartment::None);
   });
   entered.get_future().wait();
   RunOnThread(Apartment::None, [] {
@@ -101,22 +116,75 @@ TEST(Devices, VideoEnumerationsOverlappingOnTwoThreadsEachEnterTheirOwnApartment
   holder.join();
 }
 
-TEST(Devices, AnEnumeratorThatCannotBeCreatedGivesAnEmptyList) {
+// Hands out the given monikers in turn, as DirectShow's class enumerator would.
+class FakeMonikers : public FakeComObject<IEnumMoniker> {
+ public:
+  explicit FakeMonikers(std::vector<ComPtr<IMoniker>> monikers)
+      : FakeComObject(IID_IEnumMoniker), monikers_(std::move(monikers)) {}
+  HRESULT STDMETHODCALLTYPE Next(ULONG, IMoniker** moniker, ULONG*) override {
+    if (next_ == monikers_.size()) return S_FALSE;
+    *moniker = monikers_[next_++].Get();
+    (*moniker)->AddRef();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Skip(ULONG) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reset() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Clone(IEnumMoniker**) override { return E_NOTIMPL; }
+
+ private:
+  std::vector<ComPtr<IMoniker>> monikers_;
+  std::size_t next_ = 0;
+};
+
+class FakeDeviceEnumerator : public FakeComObject<ICreateDevEnum> {
+ public:
+  explicit FakeDeviceEnumerator(IEnumMoniker* monikers)
+      : FakeComObject(IID_ICreateDevEnum), monikers_(monikers) {}
+  HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID, IEnumMoniker** out, DWORD) override {
+    return monikers_->QueryInterface(IID_IEnumMoniker, reinterpret_cast<void**>(out));
+  }
+
+ private:
+  IEnumMoniker* monikers_;
+};
+
+TEST(Devices, FaultsOfTheSystemsEnumeratorsShortenTheListOnlyByWhatFailed) {
   WebcamFixture webcams(kWebcams);
   RunOnThread(Apartment::STA, [] {
-    FakeClassFactory refusing(nullptr);
+    // The fixture's webcams, with one whose properties cannot be opened after the first.
+    std::vector<ComPtr<IMoniker>> monikers(1);
+    ComPtr<ICreateDevEnum> system;
+    ComPtr<IEnumMoniker> real;
+    ASSERT_EQ(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_ICreateDevEnum, reinterpret_cast<void**>(system.GetAddressOf())),
+              S_OK);
+    ASSERT_EQ(system->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &real, 0), S_OK);
+    for (ComPtr<IMoniker> next; real->Next(1, next.ReleaseAndGetAddressOf(), nullptr) == S_OK;)
+      monikers.push_back(next);
+    ASSERT_EQ(CreateFileMoniker(L"Z:\\no\\such\\file", &monikers[0]), S_OK);
+    std::swap(monikers[0], monikers[1]);
+    FakeMonikers fakeMonikers(monikers);
+    FakeDeviceEnumerator devices(&fakeMonikers);
+    FakeClassFactory listing(&devices), refusing(nullptr);
     refusing.createResult = E_OUTOFMEMORY;
     DWORD cookies[2];
-    CoRegisterClassObject(kSystemDeviceEnumClsid, &refusing, CLSCTX_INPROC_SERVER,
+    CoRegisterClassObject(kSystemDeviceEnumClsid, &listing, CLSCTX_INPROC_SERVER,
                           REGCLS_MULTIPLEUSE, &cookies[0]);
     CoRegisterClassObject(kMMDeviceEnumeratorClsid, &refusing, CLSCTX_INPROC_SERVER,
                           REGCLS_MULTIPLEUSE, &cookies[1]);
     DeviceInfoList list;
     EXPECT_TRUE(VideoInputWin::EnumDevices(list));
-    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(NamesAndIds(list), kListedWebcams);
+    EXPECT_EQ(list.at(1).index, 3u) << "the unopened device took no number";
     EXPECT_FALSE(WinDeviceUtil::EnumCaptureDevices(list));
     EXPECT_TRUE(list.empty());
+    CoRevokeClassObject(cookies[0]);
+    CoRegisterClassObject(kSystemDeviceEnumClsid, &refusing, CLSCTX_INPROC_SERVER,
+                          REGCLS_MULTIPLEUSE, &cookies[0]);
+    EXPECT_TRUE(VideoInputWin::EnumDevices(list));
+    EXPECT_TRUE(list.empty());
     for (DWORD cookie : cookies) CoRevokeClassObject(cookie);
+    EXPECT_EQ(fakeMonikers.outstanding() + devices.outstanding(), 0);
   });
 }
 

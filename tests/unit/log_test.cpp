@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <set>
 #include <deque>
 #include <memory>
 #include <string>
@@ -98,6 +100,33 @@ TEST(Log, FiltersByLevelAndModuleWithSignedThresholds) {
       EXPECT_EQ(records[0].header.module, &log.state->defaultThresholds);
     }
   }
+}
+
+TEST(Log, TheHeaderHoldsTheUtcTimeAndZerosWhereNothingWasSaid) {
+  TestLog log;
+  const std::time_t before = std::time(nullptr);
+  log.Log(2, "m");
+  const std::time_t after = std::time(nullptr);
+  const auto records = log.Drain();
+  ASSERT_EQ(records.size(), 1u);
+  const LogRecordHeader& header = records[0].header;
+  std::set<std::string> seconds;  // the clock may tick between the two readings
+  for (std::time_t t = before; t <= after; ++t) {
+    char text[kLogDateTimeSize] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", std::gmtime(&t));
+    seconds.insert(std::string(text, sizeof text));
+  }
+  EXPECT_EQ(seconds.count(std::string(header.dateTime, sizeof header.dateTime)), 1u)
+      << header.dateTime;
+  const std::string millis(header.milliseconds, sizeof header.milliseconds);
+  EXPECT_EQ(millis.find_first_not_of("0123456789", 1), 4u) << millis;
+  EXPECT_EQ(millis[0] + millis.substr(4), std::string(".") + std::string(4, '\0'));
+  EXPECT_EQ(std::string(header.zone, sizeof header.zone), std::string("Z", 2));
+  EXPECT_EQ(header.continuation, 0);
+  const std::string zeros(sizeof header.tag, '\0');
+  EXPECT_EQ(std::string(header.tag, sizeof header.tag), zeros) << "no tag provider";
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(header.reserved), sizeof header.reserved),
+            zeros.substr(0, sizeof header.reserved));
 }
 
 TEST(Log, EndsWithOneNewlineAndMasksTheSequence) {
