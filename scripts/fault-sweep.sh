@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs each fault of a blind sweep through the whole suite and prints the table for the
+# closing note. FAULTS_DIR holds one unified diff per fault (NAME.diff, made with `git
+# diff` at the tree's root; its first line a "# what it breaks" comment). Each fault is
+# applied, built (x64), run through ctest and undone; its build and test output lands in
+# FAULTS_DIR/NAME.log. A fault that does not build or does not apply is reported as such.
+# Usage: scripts/fault-sweep.sh FAULTS_DIR [ctest arguments, e.g. -E host_log]
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${BUILD_DIR:-$root/build}
+faults=$(cd "${1:?usage: fault-sweep.sh FAULTS_DIR [ctest arguments]}" && pwd)
+shift
+if ! git -C "$root" diff --quiet; then
+  echo "fault-sweep: the tree has changes of its own; commit or stash them first" >&2
+  exit 2
+fi
+"$root/scripts/build.sh" >/dev/null
+if ! (cd "$build_dir" && ctest --timeout 120 "$@" >"$faults/baseline.log" 2>&1); then
+  echo "fault-sweep: the suite fails without any fault (see $faults/baseline.log)" >&2
+  exit 1
+fi
+caught=0 survived=0
+for fault in "$faults"/*.diff; do
+  name=$(basename "$fault" .diff)
+  log="$faults/$name.log"
+  if ! git -C "$root" apply "$fault" 2>"$log"; then
+    printf '%-40s does not apply\n' "$name"
+    continue
+  fi
+  if ! "$root/scripts/build.sh" >>"$log" 2>&1; then
+    result="does not build"
+  elif (cd "$build_dir" && ctest --timeout 120 --output-on-failure "$@" >>"$log" 2>&1); then
+    result="SURVIVED"
+    survived=$((survived + 1))
+  else
+    # The failing CTest entries, and the GoogleTest cases among them.
+    result="caught: $(grep -oE '[0-9]+ - [^ ]+ \((Failed|Timeout|SEGFAULT|Exception)' "$log" |
+      sed -E 's/^[0-9]+ - ([^ ]+).*/\1/' | sort -u | tr '\n' ' ')$(grep -oE '^\[  FAILED  \] [A-Za-z0-9_]+\.[A-Za-z0-9_]+' "$log" |
+      sed 's/^\[  FAILED  \] //' | sort -u | tr '\n' ' ')"
+    caught=$((caught + 1))
+  fi
+  git -C "$root" apply -R "$fault"
+  printf '%-40s %s\n' "$name" "$result"
+done
+"$root/scripts/build.sh" >/dev/null
+echo "caught $caught of $((caught + survived)) faults that built"
