@@ -86,7 +86,7 @@ def main():
 
     def run(check):
         file, options = check
-        result = subprocess.run([clang] + CHECK + list(options) + [file],
+        result = subprocess.run([clang] + CHECK + options + [file],
                                 capture_output=True, text=True)
         return file, result.returncode == 0 and not result.stderr, result.stderr
 

@@ -1,8 +1,8 @@
 // SrwLock: a slim reader/writer lock that Clang's thread-safety analysis knows as a
 // capability, so that what it guards names it (GUARDED_BY, REQUIRES). Not recursive.
 // Statically initialised, so a lock at namespace scope needs no construction or
-// teardown at load or unload, and one never fails to take. ExclusiveHold and SharedHold
-// hold it for one scope and release it on every way out, exceptions included.
+// teardown at load or unload; taking it never fails. ExclusiveHold and SharedHold hold
+// it for one scope and release it on every way out, exceptions included.
 #pragma once
 
 #include <windows.h>

@@ -1,9 +1,9 @@
 // Clang's thread-safety attributes, so that the compiler checks which lock guards what
 // (clang -Wthread-safety). A lock type is a CAPABILITY, its scoped holder a
-// SCOPED_CAPABILITY; a value names its lock where it is declared (GUARDED_BY), a
-// function the locks its caller must hold (REQUIRES) or that it takes (ACQUIRE) or gives
-// back (RELEASE). Other compilers see nothing. Kept in src/log, the lowest layer, so that
-// every folder can use it.
+// SCOPED_CAPABILITY; a value names its lock where it is declared (GUARDED_BY), and a
+// function names the locks its caller must hold (REQUIRES) and those it takes (ACQUIRE)
+// or gives back (RELEASE). Other compilers see nothing. Kept in src/log, the lowest
+// layer, so that every folder can use it.
 #pragma once
 
 #if defined(__clang__)
