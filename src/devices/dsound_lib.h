@@ -7,12 +7,12 @@
 #include <windows.h>
 #include <wrl/client.h>
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "core/data_buffer.h"
 #include "core/scoped_handle_win.h"
+#include "core/srw_lock_win.h"
 #include "devices/device_info.h"
 
 struct IKsPropertySet;  // DirectSound's flavour; complete only in dsound_lib_win.cpp
@@ -24,6 +24,10 @@ struct DSoundModuleLoader {
   FARPROC (*resolve)(HMODULE module, const char* exportName);
 };
 
+// One lock, lock_, serialises the instance's creation at the first reference, its
+// destruction at the last, and every enumeration: so two threads can neither load twice,
+// nor free the library under a running enumeration, nor share the scratch buffer and
+// target list. Each public operation takes it once; the ...Locked helpers run under it.
 class DSoundLib {
  public:
   using CaptureEnumCallbackFn = BOOL(CALLBACK*)(GUID* deviceGuid, const wchar_t* description,
@@ -42,8 +46,10 @@ class DSoundLib {
   // Runs DirectSound's capture enumeration, appending one record per described device.
   static bool EnumCaptureDevices(DSoundLib* instance, DeviceInfoList& list);
   // Per-device step of the enumeration; context is the instance. Always TRUE.
+  // DirectSound calls it from within captureEnumerate on the enumerating thread, which
+  // holds lock_.
   static BOOL CALLBACK CaptureEnumCallback(GUID* deviceGuid, const wchar_t* description,
-                                           const wchar_t* module, void* context);
+                                           const wchar_t* module, void* context) REQUIRES(lock_);
 
   static std::int32_t ReferenceCount();
   // Test-only: replaces how dsound.dll is loaded and its exports resolved; null puts
@@ -53,16 +59,28 @@ class DSoundLib {
   DSoundLib(const DSoundLib&) = delete;
   DSoundLib& operator=(const DSoundLib&) = delete;
 
-  bool loaded = false;
-  ScopedModule module;
-  Microsoft::WRL::ComPtr<IKsPropertySet> privateProps;
-  CaptureEnumerateFn captureEnumerate = nullptr;
-  DataBuffer propData;                   // scratch for descriptions; only grows
-  DeviceInfoList* targetList = nullptr;  // the list of the enumeration in progress
+  bool loaded GUARDED_BY(lock_) = false;
+  ScopedModule module GUARDED_BY(lock_);
+  Microsoft::WRL::ComPtr<IKsPropertySet> privateProps GUARDED_BY(lock_);
+  CaptureEnumerateFn captureEnumerate GUARDED_BY(lock_) = nullptr;
+  DataBuffer propData GUARDED_BY(lock_);  // scratch for descriptions; only grows
+  // The list of the enumeration in progress.
+  DeviceInfoList* targetList GUARDED_BY(lock_) = nullptr;
 
  private:
+  friend class AudioCaptureWinDsound;  // enumerates the shared instance under lock_
+
   DSoundLib();
-  ~DSoundLib();
+  ~DSoundLib();  // only under lock_
+
+  static bool LoadDSoundLibLocked(DSoundLib* instance) REQUIRES(lock_);
+  static void UnloadDSoundLibLocked(DSoundLib* instance) noexcept REQUIRES(lock_);
+  static bool EnumCaptureDevicesLocked(DSoundLib* instance, DeviceInfoList& list) REQUIRES(lock_);
+
+  static SrwLock lock_;
+  static DSoundLib* instance_ GUARDED_BY(lock_);
+  static std::int32_t referenceCount_ GUARDED_BY(lock_);
+  static const DSoundModuleLoader* loader_ GUARDED_BY(lock_);
 };
 
 class AudioCaptureWinDsound {

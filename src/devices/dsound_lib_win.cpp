@@ -66,76 +66,66 @@ FARPROC ResolveExport(HMODULE module, const char* exportName) {
 
 constexpr DSoundModuleLoader kSystemLoader = {&LoadSystemDSound, &ResolveExport};
 
-// One lock serialises the instance's creation at the first reference, its destruction
-// at the last, and every enumeration: so two threads can neither load twice, nor free
-// the library under a running enumeration, nor share the scratch buffer and target
-// list. Recursive, because the public operations also call one another.
-class DSoundLock {
- public:
-  DSoundLock() noexcept { EnterCriticalSection(&Section()); }
-  ~DSoundLock() { LeaveCriticalSection(&Section()); }
-  DSoundLock(const DSoundLock&) = delete;
-  DSoundLock& operator=(const DSoundLock&) = delete;
-
- private:
-  // A critical section never fails to enter, so the releases on the way out of a
-  // handle (which report nothing) cannot be lost to a lock error.
-  static CRITICAL_SECTION& Section() noexcept {
-    static struct Holder {
-      Holder() { InitializeCriticalSection(&section); }
-      ~Holder() { DeleteCriticalSection(&section); }
-      CRITICAL_SECTION section;
-    } holder;
-    return holder.section;
-  }
-};
-
-std::atomic<DSoundLib*> g_instance{nullptr};
-std::atomic<std::int32_t> g_referenceCount{0};
-const DSoundModuleLoader* g_loader = &kSystemLoader;
-
 }  // namespace
+
+SrwLock DSoundLib::lock_;
+DSoundLib* DSoundLib::instance_ = nullptr;
+std::int32_t DSoundLib::referenceCount_ = 0;
+const DSoundModuleLoader* DSoundLib::loader_ = &kSystemLoader;
 
 DSoundLib::DSoundLib() = default;
 
-DSoundLib::~DSoundLib() { UnloadDSoundLib(this); }
+// Runs under lock_ only: from UninitInstance, or from InitInstance after a failed load.
+// (The analysis does not look into destructors.)
+DSoundLib::~DSoundLib() { UnloadDSoundLibLocked(this); }
 
 bool DSoundLib::InitInstance() {
-  const DSoundLock hold;
-  if (g_referenceCount.load() == 0) {
+  const ExclusiveHold hold(lock_);
+  if (referenceCount_ == 0) {
     // Published only once loaded: a failure (or an exception) leaves no instance, no
     // reference and no module behind, and the next call tries again from the start.
     std::unique_ptr<DSoundLib, void (*)(DSoundLib*)> instance(
         new DSoundLib(), [](DSoundLib* unpublished) { delete unpublished; });
-    if (!LoadDSoundLib(instance.get())) return false;
-    g_instance.store(instance.release());
+    if (!LoadDSoundLibLocked(instance.get())) return false;
+    instance_ = instance.release();
   }
-  g_referenceCount.fetch_add(1);
+  ++referenceCount_;
   return true;
 }
 
 void DSoundLib::UninitInstance() noexcept {
-  const DSoundLock hold;
-  if (g_referenceCount.load() == 0) return;
-  if (g_referenceCount.fetch_sub(1) == 1) {
-    delete g_instance.exchange(nullptr);
+  const ExclusiveHold hold(lock_);
+  if (referenceCount_ == 0) return;
+  if (--referenceCount_ == 0) {
+    delete instance_;
+    instance_ = nullptr;
   }
 }
 
-DSoundLib* DSoundLib::GetInstance() { return g_instance.load(); }
+DSoundLib* DSoundLib::GetInstance() {
+  const ExclusiveHold hold(lock_);
+  return instance_;
+}
 
-std::int32_t DSoundLib::ReferenceCount() { return g_referenceCount.load(); }
+std::int32_t DSoundLib::ReferenceCount() {
+  const ExclusiveHold hold(lock_);
+  return referenceCount_;
+}
 
 void DSoundLib::SetModuleLoaderForTesting(const DSoundModuleLoader* loader) {
-  const DSoundLock hold;
-  g_loader = loader != nullptr ? loader : &kSystemLoader;
+  const ExclusiveHold hold(lock_);
+  loader_ = loader != nullptr ? loader : &kSystemLoader;
 }
 
 bool DSoundLib::LoadDSoundLib(DSoundLib* instance) {
+  const ExclusiveHold hold(lock_);
+  return LoadDSoundLibLocked(instance);
+}
+
+bool DSoundLib::LoadDSoundLibLocked(DSoundLib* instance) {
   static const wchar_t kName[] = L"DSoundLib::LoadDSoundLib";
   if (instance == nullptr) return false;
-  const DSoundLock hold;
-  const DSoundModuleLoader& loader = *g_loader;
+  const DSoundModuleLoader& loader = *loader_;
   // Every piece goes into a local owner first and into the instance only when all are
   // there, so a failure releases the pieces (the property object before its module).
   ScopedModule module(loader.load());
@@ -172,7 +162,7 @@ bool DSoundLib::LoadDSoundLib(DSoundLib* instance) {
         "DSoundLib::LoadDSoundLib");
     return false;
   }
-  UnloadDSoundLib(instance);  // a second load on one instance replaces the first
+  UnloadDSoundLibLocked(instance);  // a second load on one instance replaces the first
   instance->module = std::move(module);
   instance->captureEnumerate = captureEnumerate;
   instance->privateProps = std::move(privateProps);
@@ -181,8 +171,12 @@ bool DSoundLib::LoadDSoundLib(DSoundLib* instance) {
 }
 
 void DSoundLib::UnloadDSoundLib(DSoundLib* instance) noexcept {
+  const ExclusiveHold hold(lock_);
+  UnloadDSoundLibLocked(instance);
+}
+
+void DSoundLib::UnloadDSoundLibLocked(DSoundLib* instance) noexcept {
   if (instance == nullptr) return;
-  const DSoundLock hold;
   instance->loaded = false;
   instance->privateProps.Reset();  // before the module that implements it goes
   instance->captureEnumerate = nullptr;
@@ -190,7 +184,11 @@ void DSoundLib::UnloadDSoundLib(DSoundLib* instance) noexcept {
 }
 
 bool DSoundLib::EnumCaptureDevices(DSoundLib* instance, DeviceInfoList& list) {
-  const DSoundLock hold;
+  const ExclusiveHold hold(lock_);
+  return EnumCaptureDevicesLocked(instance, list);
+}
+
+bool DSoundLib::EnumCaptureDevicesLocked(DSoundLib* instance, DeviceInfoList& list) {
   if (instance == nullptr || !instance->loaded) {
     Log(kLogLevelError, "%s - Failed to initialize DSound lib", "DSoundLib::EnumCaptureDevices");
     return false;
@@ -269,14 +267,14 @@ BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* /*
 
 bool AudioCaptureWinDsound::EnumCaptureDevices(DeviceInfoList& list) {
   list.clear();
-  const DSoundLock hold;
-  DSoundLib* instance = DSoundLib::GetInstance();
+  const ExclusiveHold hold(DSoundLib::lock_);
+  DSoundLib* instance = DSoundLib::instance_;
   if (instance == nullptr) {
     Log(kLogLevelError, "%s - Got a NULL DSoundLib instance",
         "AudioCaptureWinDsound::EnumCaptureDevices");
     return false;
   }
-  return DSoundLib::EnumCaptureDevices(instance, list);
+  return DSoundLib::EnumCaptureDevicesLocked(instance, list);
 }
 
 std::wstring ConvertGuidToString(const GUID& guid) {

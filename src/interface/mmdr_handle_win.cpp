@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "core/scoped_srw_lock_win.h"
+#include "core/srw_lock_win.h"
 
 namespace {
 
@@ -18,12 +18,20 @@ struct OpenHandle {
 
 // Every open handle. A call finds its handle here before it reads the block, so a
 // closed handle (whose block the heap may have reused) is refused without touching it.
-SRWLOCK g_openHandlesLock = SRWLOCK_INIT;
-std::vector<OpenHandle> g_openHandles;
+SrwLock g_openHandlesLock;
+std::vector<OpenHandle> g_openHandles GUARDED_BY(g_openHandlesLock);
 
-auto FindOpen(const MmdrHandle* handle) {
+auto FindOpen(const MmdrHandle* handle) REQUIRES_SHARED(g_openHandlesLock) {
   return std::find_if(g_openHandles.begin(), g_openHandles.end(),
                       [handle](const OpenHandle& open) { return open.handle == handle; });
+}
+
+// The analysis counts any call on the set as a read, so the changes go through
+// functions that demand the exclusive hold.
+void AddOpen(const OpenHandle& open) REQUIRES(g_openHandlesLock) { g_openHandles.push_back(open); }
+
+void EraseOpen(std::vector<OpenHandle>::iterator found) REQUIRES(g_openHandlesLock) {
+  g_openHandles.erase(found);
 }
 
 }  // namespace
@@ -40,26 +48,25 @@ MmdrHandle* MmdrCreateHandle(std::int32_t mode) noexcept {
 }
 
 void MmdrOpenHandle(const MmdrHandle* handle, bool holdsDirectSound) {
-  const ScopedSrwLock hold(&g_openHandlesLock, /*exclusive=*/true);
-  g_openHandles.push_back({handle, holdsDirectSound});
+  const ExclusiveHold hold(g_openHandlesLock);
+  AddOpen({handle, holdsDirectSound});
 }
 
 bool MmdrCheckHandle(const MmdrHandle* handle) noexcept {
   if (handle == nullptr) return false;
   {
-    const ScopedSrwLock hold(&g_openHandlesLock, /*exclusive=*/false);
+    const SharedHold hold(g_openHandlesLock);
     if (FindOpen(handle) == g_openHandles.end()) return false;
   }
-  return handle->magic == kMmdrHandleMagic &&
-         handle->refCount.load(std::memory_order_acquire) > 0;
+  return handle->magic == kMmdrHandleMagic && handle->refCount.load(std::memory_order_acquire) > 0;
 }
 
 bool MmdrCloseHandle(const MmdrHandle* handle, bool* holdsDirectSound) noexcept {
-  const ScopedSrwLock hold(&g_openHandlesLock, /*exclusive=*/true);
+  const ExclusiveHold hold(g_openHandlesLock);
   const auto found = FindOpen(handle);
   if (found == g_openHandles.end()) return false;
   *holdsDirectSound = found->holdsDirectSound;
-  g_openHandles.erase(found);
+  EraseOpen(found);
   return true;
 }
 

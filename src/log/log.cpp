@@ -37,7 +37,6 @@ LogState g_libraryState = {
     kLibraryLockName,
     nullptr,
     kLibraryLockRank,
-    false,
     0,
     0,
     kLibraryDefaultThresholds,
@@ -131,15 +130,29 @@ void WriteToConsole(const char* text) {
   Base_OutputDebugString(text);
 }
 
+// Takes the state's lock, creating it first when need be; false, with nothing held,
+// when the system refused to create one. The analysis cannot see into RecLock, so
+// these two tell it that the capability state->lock is taken and given back.
+bool LockState(LogState* state) TRY_ACQUIRE(true, state->lock) {
+  RecLock* lock = LogState_ObtainLock(state);
+  if (lock == nullptr) return false;
+  RecLock_Acquire(lock);
+  return true;
+}
+
+void UnlockState(LogState* state) RELEASE(state->lock) NO_THREAD_SAFETY_ANALYSIS {
+  RecLock_Release(state->lock.load(std::memory_order_acquire));
+}
+
 }  // namespace
 
 LogState& LogLibraryState() { return g_libraryState; }
 
-void LogState_Init(LogState* state, LogRing* ring) {
+// The state is not shared yet and has no lock to take.
+void LogState_Init(LogState* state, LogRing* ring) NO_THREAD_SAFETY_ANALYSIS {
   state->lockName = kLibraryLockName;
   state->lock.store(nullptr);
   state->lockRank = kLibraryLockRank;
-  state->lockingDisabled = false;
   state->lockCreating.store(0);
   state->depth = 0;
   state->defaultThresholds = kLibraryDefaultThresholds;
@@ -186,22 +199,9 @@ void LogV(LogState* state, std::uint32_t levelWord, const char* format, va_list 
   }
   if (length >= 3) MaskSequence(text, length);
 
-  const bool locking = !state->lockingDisabled;
-  RecLock* lock = nullptr;
-  bool sinksAllowed = true;
-  if (!locking) {
-    state->depth = 0;
-  } else {
-    lock = LogState_ObtainLock(state);
-    // Without a lock the sinks cannot run safely; the message is lost.
-    sinksAllowed = lock != nullptr;
-    if (sinksAllowed) {
-      RecLock_Acquire(lock);
-      ++state->depth;
-    }
-  }
-
-  if (sinksAllowed) {
+  // Without a lock the sinks cannot run safely; the message is lost.
+  if (LockState(state)) {
+    ++state->depth;
     if (decision.console) WriteToConsole(text);
     if (decision.record) {
       LogSink sink = LogBufferRecord;
@@ -213,12 +213,8 @@ void LogV(LogState* state, std::uint32_t levelWord, const char* format, va_list 
       }
       LogBuildHeader(state, levelRow, decision.thresholds, length, text, sink);
     }
-    if (locking) {
-      --state->depth;
-      RecLock_Release(lock);
-    } else {
-      state->depth = 0;
-    }
+    --state->depth;
+    UnlockState(state);
   }
 
   if (spareTaken != nullptr) state->spareSlot.store(spareTaken, std::memory_order_release);

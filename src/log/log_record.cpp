@@ -37,7 +37,7 @@ bool WriterTakes(const LogState* state, const LogWriter* writer, const LogRecord
          header->module != &state->defaultThresholds;
 }
 
-std::uint32_t WriterCount(const LogState* state) {
+std::uint32_t WriterCount(const LogState* state) REQUIRES(state->lock) {
   return state->writerCount < kLogMaxWriters ? state->writerCount
                                              : static_cast<std::uint32_t>(kLogMaxWriters);
 }

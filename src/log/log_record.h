@@ -42,24 +42,26 @@ static_assert(offsetof(LogRecordHeader, level) == sizeof(void*) &&
                   offsetof(LogRecordHeader, reserved) == kLogHeaderPointers + 116,
               "header layout");
 
+// Called with the state's lock held (a call through a pointer is not checked).
 using LogSink = void (*)(LogState* state, LogRecordHeader* header, std::size_t length,
                          const char* text);
 
 // Builds a header for the calling thread and the current time and hands it with the
 // text to sink.
 void LogBuildHeader(LogState* state, const LogLevelInfo* level, const LogThresholds* module,
-                    std::size_t length, const char* text, LogSink sink);
+                    std::size_t length, const char* text, LogSink sink) REQUIRES(state->lock);
 // Writes the header's date-and-time, milliseconds and zone fields for the current UTC time.
 void LogFormatTimestamp(LogRecordHeader* header);
 
 // Sink: appends the record to the state's ring.
-void LogBufferRecord(LogState* state, LogRecordHeader* header, std::size_t length,
-                     const char* text);
+void LogBufferRecord(LogState* state, LogRecordHeader* header, std::size_t length, const char* text)
+    REQUIRES(state->lock);
 // Sink: hands the record to the state's writers (whole-record writers once, line
 // writers line by line with continuation set after the first line).
-void LogDispatch(LogState* state, LogRecordHeader* header, std::size_t length, const char* text);
+void LogDispatch(LogState* state, LogRecordHeader* header, std::size_t length, const char* text)
+    REQUIRES(state->lock);
 // Drains the ring through sink, oldest record first.
-void LogFlush(LogState* state, LogSink sink);
+void LogFlush(LogState* state, LogSink sink) REQUIRES(state->lock);
 
 // Cuts an overflowed message (its first size - 1 bytes in buffer, buffer holding size
 // bytes) to whole UTF-8 characters and puts a newline in place of the last one kept.

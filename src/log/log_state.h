@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "log/log_base.h"
+#include "log/thread_annotations.h"
 
 struct LogRing;
 struct LogRecordHeader;
@@ -61,23 +62,29 @@ struct LogTagProvider {
   void* context;
 };
 
+// A state's lock: null until the first caller that needs it creates it
+// (LogState_ObtainLock). Typed as a capability so that what the lock guards, and the
+// functions that need it held, can name it for the thread-safety analysis.
+struct CAPABILITY("mutex") LogStateLock : std::atomic<RecLock*> {
+  using std::atomic<RecLock*>::atomic;
+};
+
 struct LogState {
   const char* lockName;
-  std::atomic<RecLock*> lock;
+  LogStateLock lock;
   std::uint32_t lockRank;
-  bool lockingDisabled;
   std::atomic<std::uint32_t> lockCreating;  // non-zero while some thread creates lock
-  std::uint32_t depth;                      // nesting inside the lock
+  std::uint32_t depth GUARDED_BY(lock);     // nesting inside the lock
   LogThresholds defaultThresholds;
   char spareBuffer[kLogSpareBufferSize];
-  std::atomic<char*> spareSlot;  // spareBuffer while free, null while a call holds it
-  LogRing* ring;
-  std::uint32_t writerCount;
-  LogWriter* writers[kLogMaxWriters];
-  LogTagProvider* tagProvider;
-  // Receives record texts taken out of the ring on their way to the writers; used
-  // under the lock only. Kept per state so that two states never share it.
-  char flushBuffer[kLogFlushBufferSize];
+  std::atomic<char*> spareSlot;    // spareBuffer while free, null while a call holds it
+  LogRing* ring GUARDED_BY(lock);  // the only way to the ring, so the ring too
+  std::uint32_t writerCount GUARDED_BY(lock);
+  LogWriter* writers[kLogMaxWriters] GUARDED_BY(lock);
+  LogTagProvider* tagProvider GUARDED_BY(lock);
+  // Receives record texts taken out of the ring on their way to the writers. Kept per
+  // state so that two states never share it.
+  char flushBuffer[kLogFlushBufferSize] GUARDED_BY(lock);
 };
 
 // The library's own state: module 0 records levels 0 to 5, nothing prints, no writer,

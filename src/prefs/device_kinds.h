@@ -3,8 +3,7 @@
 // device is stored, and whether a stored name needs its id.
 #pragma once
 
-#include <windows.h>
-
+#include "core/srw_lock_win.h"
 #include "devices/device_info.h"
 #include "kestrelCliLib.h"
 
@@ -15,7 +14,7 @@ struct DeviceKind {
   const wchar_t* nameValueName;
   bool nameNeedsId;        // a name is stored only together with a non-empty id (microphones)
   const char* lookupName;  // the preference lookup, as its log lines name it
-  SRWLOCK* pairLock;       // keeps the kind's stored id and name together within the process
+  SrwLock* pairLock;       // keeps the kind's stored id and name together within the process
 };
 
 // The kind a caller's number names; null for any other number.

@@ -5,9 +5,8 @@
 
 namespace {
 
-// Statically initialised, so they need no construction or teardown at load or unload.
-SRWLOCK g_webcamPairLock = SRWLOCK_INIT;
-SRWLOCK g_microphonePairLock = SRWLOCK_INIT;
+SrwLock g_webcamPairLock;
+SrwLock g_microphonePairLock;
 
 const DeviceKind kDeviceKinds[] = {
     {MMDR_DEVICE_VIDEO, &VideoInputWin::EnumDevices, L"srcWCamId", L"srcWCamName", false,

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "core/scoped_srw_lock_win.h"
+#include "core/srw_lock_win.h"
 #include "core/text_utils.h"
 #include "devices/device_info.h"
 #include "log/log.h"
@@ -25,26 +25,39 @@ std::wstring ReadPreferenceText(const wchar_t* valueName) {
   return text;
 }
 
-}  // namespace
+// The registry is no C++ variable that the pair lock could guard, so these two are the
+// only places that touch the stored pair, and each demands the lock's hold.
+struct StoredPair {
+  std::wstring id;
+  std::wstring name;
+};
 
-namespace UserPrefsUtil {
+StoredPair ReadStoredPair(const DeviceKind& kind) REQUIRES_SHARED(*kind.pairLock) {
+  return {ReadPreferenceText(kind.idValueName), ReadPreferenceText(kind.nameValueName)};
+}
 
-bool SetPreferredPair(const DeviceKind& kind, std::wstring id, std::wstring name) {
-  const ScopedSrwLock pairLock(kind.pairLock, /*exclusive=*/true);
+bool WriteStoredPair(const DeviceKind& kind, std::wstring id, std::wstring name)
+    REQUIRES(*kind.pairLock) {
   return RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, kind.idValueName, std::move(id)) &&
          RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, kind.nameValueName,
                              std::move(name));
 }
 
+}  // namespace
+
+namespace UserPrefsUtil {
+
+bool SetPreferredPair(const DeviceKind& kind, std::wstring id, std::wstring name) {
+  const ExclusiveHold hold(*kind.pairLock);
+  return WriteStoredPair(kind, std::move(id), std::move(name));
+}
+
 DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
-  std::wstring storedId;
-  std::wstring storedName;
-  {
+  const auto [storedId, storedName] = [&kind] {
     // Only the reads: the enumeration below runs without the lock.
-    const ScopedSrwLock pairLock(kind.pairLock, /*exclusive=*/false);
-    storedId = ReadPreferenceText(kind.idValueName);
-    storedName = ReadPreferenceText(kind.nameValueName);
-  }
+    const SharedHold hold(*kind.pairLock);
+    return ReadStoredPair(kind);
+  }();
   if (storedId.empty() && storedName.empty()) {
     Log(kLogLevelTrivia, "%s - Config preferred device is NULL.", kind.lookupName);
     return DeviceInfo();
