@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "core/text_utils.h"
-#include "devices/audio_capture_win.h"
+#include "kinds/audio_capture_win.h"
 #include "devices/device_info.h"
 #include "interface/mmdr_handle.h"
 #include "interface/mmdr_output.h"
-#include "prefs/device_kinds.h"
+#include "kinds/device_kinds.h"
+#include "kinds/preferred_device.h"
 #include "prefs/user_prefs_util.h"
 
 static_assert(MMDR_LIB_VERSION == KESTREL_VERSION_MAJOR,

@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-#include "core/compiler.h"
+#include "log/compiler.h"
 
 // Levels the library uses; lower is more severe. The level sits in bits 0 to 4 of a
 // level word, the module number above it (0 is the default module).

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/compiler.h"
+#include "log/compiler.h"
 
 struct RecLock;
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "log/log_record.h"
+#include "log/log_header.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "core/scoped_handle_win.h"
 #include "devices/platform_ids.h"
 #include "devices/video_input_win.h"
-#include "devices/win_device_util.h"
+#include "devices/endpoint_enumeration.h"
 #include "support/devices.h"
 #include "support/fake_com.h"
 #include "support/webcam_fixture.h"

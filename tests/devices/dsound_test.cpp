@@ -2,7 +2,7 @@
 // instance's lifetime), and the audio back-end switch with the real one.
 #include <gtest/gtest.h>
 
-#include "devices/audio_capture_win.h"
+#include "kinds/audio_capture_win.h"
 #include "devices/dsound_lib.h"
 #include "support/devices.h"
 #include "support/fake_dsound.h"

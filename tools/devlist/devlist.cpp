@@ -10,7 +10,7 @@
 #include "devices/device_info.h"
 #include "devices/dsound_lib.h"
 #include "devices/video_input_win.h"
-#include "devices/win_device_util.h"
+#include "devices/endpoint_enumeration.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "prefs/device_kinds.h"
+#include "kinds/device_kinds.h"
 
-#include "devices/audio_capture_win.h"
+#include "kinds/audio_capture_win.h"
 #include "devices/video_input_win.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The stored preferred webcam and microphone, matched against the devices present now.
-#include "prefs/user_prefs_util.h"
+#include "kinds/preferred_device.h"
 
 #include <windows.h>
 
@@ -10,7 +10,7 @@
 #include "core/text_utils.h"
 #include "devices/device_info.h"
 #include "log/log.h"
-#include "prefs/device_kinds.h"
+#include "kinds/device_kinds.h"
 #include "prefs/reg_utils.h"
 
 namespace {

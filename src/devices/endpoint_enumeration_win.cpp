@@ -1,4 +1,4 @@
-#include "devices/win_device_util.h"
+#include "devices/endpoint_enumeration.h"
 
 #include <functiondiscoverykeys_devpkey.h>
 #include <propsys.h>

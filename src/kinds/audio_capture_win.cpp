@@ -1,7 +1,7 @@
-#include "devices/audio_capture_win.h"
+#include "kinds/audio_capture_win.h"
 
 #include "devices/dsound_lib.h"
-#include "devices/win_device_util.h"
+#include "devices/endpoint_enumeration.h"
 #include "prefs/user_prefs_util.h"
 
 namespace AudioCaptureWin {

@@ -1,0 +1,47 @@
+// The fixed header every log record carries, and the rule that cuts an overflowed
+// message on a character boundary. Shared by the record path and the ring.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "log/log_state.h"
+
+constexpr std::size_t kLogThreadNameSize = 32;
+constexpr std::size_t kLogDateTimeSize = 40;
+constexpr std::size_t kLogMillisecondsSize = 8;
+constexpr std::size_t kLogZoneSize = 2;
+constexpr std::size_t kLogReservedSize = 12;
+constexpr const char* kLogUnknownThreadName = "*UNKNOWN*";
+
+// Copied into the ring byte for byte.
+struct LogRecordHeader {
+  const LogThresholds* module;  // the default module's pair for module 0, >314 and level 0
+  const LogLevelInfo* level;
+  std::uint8_t continuation;  // 1 on the second and later lines given to line writers
+  char threadName[kLogThreadNameSize];
+  char tag[kLogTagSize];
+  char dateTime[kLogDateTimeSize];          // "YYYY-MM-DDThh:mm:ss", UTC
+  char milliseconds[kLogMillisecondsSize];  // ".mmm"
+  char zone[kLogZoneSize];                  // "Z"
+  std::uint8_t reserved[kLogReservedSize];
+};
+
+// Two pointers lead the header: it is 144 bytes on 64-bit Windows and 136 on 32-bit.
+constexpr std::size_t kLogHeaderPointers = 2 * sizeof(void*);
+static_assert(sizeof(LogRecordHeader) == (sizeof(void*) == 8 ? 144 : 136),
+              "the ring stores 144-byte headers (136 on 32-bit Windows)");
+static_assert(offsetof(LogRecordHeader, level) == sizeof(void*) &&
+                  offsetof(LogRecordHeader, continuation) == kLogHeaderPointers &&
+                  offsetof(LogRecordHeader, threadName) == kLogHeaderPointers + 1 &&
+                  offsetof(LogRecordHeader, tag) == kLogHeaderPointers + 33 &&
+                  offsetof(LogRecordHeader, dateTime) == kLogHeaderPointers + 66 &&
+                  offsetof(LogRecordHeader, milliseconds) == kLogHeaderPointers + 106 &&
+                  offsetof(LogRecordHeader, zone) == kLogHeaderPointers + 114 &&
+                  offsetof(LogRecordHeader, reserved) == kLogHeaderPointers + 116,
+              "header layout");
+
+// Cuts an overflowed message (its first size - 1 bytes in buffer, buffer holding size
+// bytes) to whole UTF-8 characters and puts a newline in place of the last one kept.
+// Returns the new length, newline included; a NUL follows it.
+std::size_t LogTrimUtf8(std::size_t size, char* buffer);
