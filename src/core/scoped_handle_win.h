@@ -31,13 +31,19 @@ class ScopedHandle {
     assert(handle_ == Traits::Invalid() && "ScopedHandle::Receive on a held handle");
     return &handle_;
   }
-  Handle Take() noexcept {
+  [[nodiscard]] Handle Take() noexcept {
     const Handle handle = handle_;
     handle_ = Traits::Invalid();
     return handle;
   }
+  // Keeps the thread's last error, so that a failure's code survives the clean-up that
+  // runs on the way out of the failing function.
   void Reset(Handle handle = Traits::Invalid()) noexcept {
-    if (handle_ != Traits::Invalid()) Traits::Free(handle_);
+    if (handle_ != Traits::Invalid()) {
+      const DWORD lastError = GetLastError();
+      Traits::Free(handle_);
+      SetLastError(lastError);
+    }
     handle_ = handle;
   }
   Handle get() const noexcept { return handle_; }

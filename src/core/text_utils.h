@@ -27,4 +27,4 @@ DWORD ConvertStringToDWORD(std::wstring text);
 void LogWide(std::uint32_t levelWord, const wchar_t* format, ...);
 // Logs at level 2 "<function> - <description>: <system text> (0x<code>)" for the
 // calling thread's last Win32 error. Never throws.
-void LogLastError(const wchar_t* functionName, const wchar_t* description);
+void LogLastError(const char* functionName, const wchar_t* description);

@@ -67,6 +67,8 @@ bool ConvertStringToBool(std::wstring text) {
 DWORD ConvertStringToDWORD(std::wstring text) { return static_cast<DWORD>(_wtoi(text.c_str())); }
 
 void LogWide(std::uint32_t levelWord, const wchar_t* format, ...) {
+  // A line the log does not want costs no buffer, format, conversion or allocation.
+  if (!LogWants(levelWord)) return;
   const DWORD lastError = GetLastError();
   wchar_t message[kWideMessageCapacity] = {};
   if (format != nullptr) {
@@ -92,7 +94,7 @@ void LogWide(std::uint32_t levelWord, const wchar_t* format, ...) {
   SetLastError(lastError);
 }
 
-void LogLastError(const wchar_t* functionName, const wchar_t* description) {
+void LogLastError(const char* functionName, const wchar_t* description) {
   const DWORD errorCode = GetLastError();
   ScopedLocalMem<wchar_t> systemText;
   // Inserts are left as they are: some system texts hold "%1" placeholders, and with
@@ -102,6 +104,6 @@ void LogLastError(const wchar_t* functionName, const wchar_t* description) {
       nullptr, errorCode, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
       reinterpret_cast<wchar_t*>(systemText.Receive()), 0, nullptr);
   const wchar_t* text = length != 0 && systemText.get() != nullptr ? systemText.get() : L"";
-  LogWide(kLogLevelError, L"%s - %s: %s (0x%x)", functionName, description, text, errorCode);
+  LogWide(kLogLevelError, L"%S - %s: %s (0x%x)", functionName, description, text, errorCode);
   SetLastError(errorCode);
 }

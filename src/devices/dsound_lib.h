@@ -40,18 +40,15 @@ class DSoundLib {
   static bool InitInstance();
   // Drops a reference (none held: nothing); the last destroys the instance.
   static void UninitInstance() noexcept;
-  static DSoundLib* GetInstance();
-  static bool LoadDSoundLib(DSoundLib* instance);
-  static void UnloadDSoundLib(DSoundLib* instance) noexcept;
-  // Runs DirectSound's capture enumeration, appending one record per described device.
-  static bool EnumCaptureDevices(DSoundLib* instance, DeviceInfoList& list);
   // Per-device step of the enumeration; context is the instance. Always TRUE.
   // DirectSound calls it from within captureEnumerate on the enumerating thread, which
   // holds lock_.
   static BOOL CALLBACK CaptureEnumCallback(GUID* deviceGuid, const wchar_t* description,
                                            const wchar_t* module, void* context) REQUIRES(lock_);
 
-  static std::int32_t ReferenceCount();
+  // Test-only: the shared instance (null without a reference) and its reference count.
+  static DSoundLib* GetInstanceForTesting();
+  static std::int32_t ReferenceCountForTesting();
   // Test-only: replaces how dsound.dll is loaded and its exports resolved; null puts
   // the system loader back. Call only while no instance exists.
   static void SetModuleLoaderForTesting(const DSoundModuleLoader* loader);
@@ -73,8 +70,10 @@ class DSoundLib {
   DSoundLib();
   ~DSoundLib();  // only under lock_
 
+  // Loads dsound.dll and its private property object into a new instance.
   static bool LoadDSoundLibLocked(DSoundLib* instance) REQUIRES(lock_);
   static void UnloadDSoundLibLocked(DSoundLib* instance) noexcept REQUIRES(lock_);
+  // Runs DirectSound's capture enumeration, appending one record per described device.
   static bool EnumCaptureDevicesLocked(DSoundLib* instance, DeviceInfoList& list) REQUIRES(lock_);
 
   static SrwLock lock_;

@@ -36,6 +36,8 @@ static_assert(sizeof(DescriptionData) == 40 && offsetof(DescriptionData, Descrip
               "description block layout");
 #endif
 
+constexpr char kLoadName[] = "DSoundLib::LoadDSoundLib";
+
 // A description shorter than this yields a path of the wave device id alone.
 constexpr std::size_t kBuiltPathSkippedChars = 35;
 
@@ -102,12 +104,12 @@ void DSoundLib::UninitInstance() noexcept {
   }
 }
 
-DSoundLib* DSoundLib::GetInstance() {
+DSoundLib* DSoundLib::GetInstanceForTesting() {
   const ExclusiveHold hold(lock_);
   return instance_;
 }
 
-std::int32_t DSoundLib::ReferenceCount() {
+std::int32_t DSoundLib::ReferenceCountForTesting() {
   const ExclusiveHold hold(lock_);
   return referenceCount_;
 }
@@ -117,26 +119,20 @@ void DSoundLib::SetModuleLoaderForTesting(const DSoundModuleLoader* loader) {
   loader_ = loader != nullptr ? loader : &kSystemLoader;
 }
 
-bool DSoundLib::LoadDSoundLib(DSoundLib* instance) {
-  const ExclusiveHold hold(lock_);
-  return LoadDSoundLibLocked(instance);
-}
-
 bool DSoundLib::LoadDSoundLibLocked(DSoundLib* instance) {
-  static const wchar_t kName[] = L"DSoundLib::LoadDSoundLib";
   if (instance == nullptr) return false;
   const DSoundModuleLoader& loader = *loader_;
   // Every piece goes into a local owner first and into the instance only when all are
   // there, so a failure releases the pieces (the property object before its module).
   ScopedModule module(loader.load());
   if (!module) {
-    LogLastError(kName, L"LoadLibrary for loading dsound.dll failed");
+    LogLastError(kLoadName, L"LoadLibrary for loading dsound.dll failed");
     return false;
   }
   const auto captureEnumerate =
       ToFunction<CaptureEnumerateFn>(loader.resolve(module.get(), "DirectSoundCaptureEnumerateW"));
   if (captureEnumerate == nullptr) {
-    LogLastError(kName, L"GetProcAddress for DirectSoundCaptureEnumerateW failed");
+    LogLastError(kLoadName, L"GetProcAddress for DirectSoundCaptureEnumerateW failed");
     return false;
   }
   // The private class is not registered for CoCreateInstance; it is reached through the
@@ -144,35 +140,28 @@ bool DSoundLib::LoadDSoundLibLocked(DSoundLib* instance) {
   const auto getClassObject =
       ToFunction<GetClassObjectFn>(loader.resolve(module.get(), "DllGetClassObject"));
   if (getClassObject == nullptr) {
-    LogLastError(kName, L"GetProcAddress for DllGetClassObject failed");
+    LogLastError(kLoadName, L"GetProcAddress for DllGetClassObject failed");
     return false;
   }
   ComPtr<IClassFactory> factory;
   if (getClassObject(kDirectSoundPrivateClsid, IID_IClassFactory,
                      reinterpret_cast<void**>(factory.GetAddressOf())) != S_OK ||
       !factory) {
-    Log(kLogLevelError, "%s - Failed to create a Class Factory Object", "DSoundLib::LoadDSoundLib");
+    Log(kLogLevelError, "%s - Failed to create a Class Factory Object", kLoadName);
     return false;
   }
   ComPtr<IKsPropertySet> privateProps;
   const HRESULT hr = factory->CreateInstance(nullptr, kKsPropertySetIid,
                                              reinterpret_cast<void**>(privateProps.GetAddressOf()));
   if (FAILED(hr) || !privateProps) {
-    Log(kLogLevelError, "%s - Failed to create DirectSoundPrivate Object",
-        "DSoundLib::LoadDSoundLib");
+    Log(kLogLevelError, "%s - Failed to create DirectSoundPrivate Object", kLoadName);
     return false;
   }
-  UnloadDSoundLibLocked(instance);  // a second load on one instance replaces the first
   instance->module = std::move(module);
   instance->captureEnumerate = captureEnumerate;
   instance->privateProps = std::move(privateProps);
   instance->loaded = true;
   return true;
-}
-
-void DSoundLib::UnloadDSoundLib(DSoundLib* instance) noexcept {
-  const ExclusiveHold hold(lock_);
-  UnloadDSoundLibLocked(instance);
 }
 
 void DSoundLib::UnloadDSoundLibLocked(DSoundLib* instance) noexcept {
@@ -181,11 +170,6 @@ void DSoundLib::UnloadDSoundLibLocked(DSoundLib* instance) noexcept {
   instance->privateProps.Reset();  // before the module that implements it goes
   instance->captureEnumerate = nullptr;
   instance->module.Reset();
-}
-
-bool DSoundLib::EnumCaptureDevices(DSoundLib* instance, DeviceInfoList& list) {
-  const ExclusiveHold hold(lock_);
-  return EnumCaptureDevicesLocked(instance, list);
 }
 
 bool DSoundLib::EnumCaptureDevicesLocked(DSoundLib* instance, DeviceInfoList& list) {
@@ -242,7 +226,7 @@ BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* /*
     device.name = description.Description;
 
     std::wstring guidText = ConvertGuidToString(*deviceGuid);
-    LogWide(kLogLevelVerbose, L"%s - guid: %s", L"ConvertGuidToString", guidText.c_str());
+    LogWide(kLogLevelVerbose, L"%S - guid: %s", "ConvertGuidToString", guidText.c_str());
     device.guid = std::move(guidText);
 
     if (description.Interface != nullptr) {

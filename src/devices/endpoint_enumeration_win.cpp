@@ -87,8 +87,8 @@ bool WinDeviceUtil::EnumCaptureDevices(DeviceInfoList& list) {
   }
 
   for (const DeviceInfo& device : list) {
-    LogWide(kLogLevelVerbose, L"%s - Enum Audio Capture Device: \"%s\" guid \"%s\" devId \"%s\"",
-            L"WinDeviceUtil::EnumCaptureDevices", device.name.c_str(), device.guid.c_str(),
+    LogWide(kLogLevelVerbose, L"%S - Enum Audio Capture Device: \"%s\" guid \"%s\" devId \"%s\"",
+            kEnumName, device.name.c_str(), device.guid.c_str(),
             device.id.c_str());
   }
   return true;

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "core/text_utils.h"
-#include "kinds/audio_capture_win.h"
 #include "devices/device_info.h"
 #include "interface/mmdr_handle.h"
 #include "interface/mmdr_output.h"
+#include "kinds/audio_capture_win.h"
 #include "kinds/device_kinds.h"
 #include "kinds/preferred_device.h"
 #include "prefs/user_prefs_util.h"
@@ -60,14 +60,8 @@ MmdrResult MMDR_CALL Mmdr_Init(std::int32_t mode, MmdrHandle** handleOut) {
       return MMDR_OUT_OF_MEMORY;
     }
     // A back end that cannot start is retried by every audio enumeration; the handle is
-    // good all the same. A reference this start took is this handle's to release.
-    const AudioCaptureWin::Start start = AudioCaptureWin::Init();
-    try {
-      MmdrOpenHandle(handle.get(), start.holdsDirectSound);
-    } catch (...) {
-      AudioCaptureWin::Uninit(start);
-      throw;
-    }
+    // good all the same. A DirectSound reference this start took is this handle's.
+    MmdrOpenHandle(handle.get(), AudioCaptureWin::Init());
     *handleOut = handle.release();
     return MMDR_OK;
   });
@@ -75,13 +69,12 @@ MmdrResult MMDR_CALL Mmdr_Init(std::int32_t mode, MmdrHandle** handleOut) {
 
 void MMDR_CALL Mmdr_Uninit(MmdrHandle* handle) {
   // Closed before the block goes, so a new handle at the same address starts afresh,
-  // and a second close finds nothing to do.
-  AudioCaptureWin::Start start;
-  if (!MmdrCloseHandle(handle, &start.holdsDirectSound)) {
+  // and a second close finds nothing to do. The back end stops as backEnd goes.
+  AudioCaptureWin::Start backEnd;
+  if (!MmdrCloseHandle(handle, &backEnd)) {
     return;
   }
   MmdrReleaseHandle(handle);
-  AudioCaptureWin::Uninit(start);
 }
 
 MmdrResult MMDR_CALL Mmdr_IsValid(MmdrHandle* handle) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "kestrelCliLib.h"
+#include "kinds/audio_capture_win.h"
 
 // A 12-byte block from the runtime heap (malloc/free), so that its layout stays the
 // same whoever builds the library. refCount is the only word that changes after the
@@ -32,10 +33,10 @@ static_assert(std::atomic<std::int32_t>::is_always_lock_free,
 // open until MmdrOpenHandle records it.
 MmdrHandle* MmdrCreateHandle(std::int32_t mode) noexcept;
 
-// Records a created handle as open, with whether its Mmdr_Init took a reference on the
-// shared DirectSound instance (which only its own close releases). May throw
-// std::bad_alloc, having recorded nothing.
-void MmdrOpenHandle(const MmdrHandle* handle, bool holdsDirectSound);
+// Records a created handle as open, with the back end its Mmdr_Init started (and so the
+// DirectSound reference that only its own close releases). May throw std::bad_alloc,
+// having recorded nothing; backEnd then stops as it goes.
+void MmdrOpenHandle(const MmdrHandle* handle, AudioCaptureWin::Start backEnd);
 
 // True for a handle that is open now (recorded by MmdrOpenHandle and not yet closed)
 // and whose block still holds the magic and a refCount above 0. A pointer that was
@@ -43,9 +44,9 @@ void MmdrOpenHandle(const MmdrHandle* handle, bool holdsDirectSound);
 bool MmdrCheckHandle(const MmdrHandle* handle) noexcept;
 
 // Takes an open handle out of the open set: false (nothing done) when it is not open,
-// so a second close of the same handle does nothing. Sets *holdsDirectSound to what
-// MmdrOpenHandle recorded.
-bool MmdrCloseHandle(const MmdrHandle* handle, bool* holdsDirectSound) noexcept;
+// so a second close of the same handle does nothing. Hands the handle's back end to
+// *backEnd, which stops it when it goes.
+bool MmdrCloseHandle(const MmdrHandle* handle, AudioCaptureWin::Start* backEnd) noexcept;
 
 // Drops the reference a created or closed handle holds; frees the block when it was the
 // last.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "core/srw_lock_win.h"
@@ -13,7 +14,7 @@ namespace {
 
 struct OpenHandle {
   const MmdrHandle* handle;
-  bool holdsDirectSound;
+  AudioCaptureWin::Start backEnd;  // what the handle's Mmdr_Init started
 };
 
 // Every open handle. A call finds its handle here before it reads the block, so a
@@ -28,7 +29,9 @@ auto FindOpen(const MmdrHandle* handle) REQUIRES_SHARED(g_openHandlesLock) {
 
 // The analysis counts any call on the set as a read, so the changes go through
 // functions that demand the exclusive hold.
-void AddOpen(const OpenHandle& open) REQUIRES(g_openHandlesLock) { g_openHandles.push_back(open); }
+void AddOpen(OpenHandle&& open) REQUIRES(g_openHandlesLock) {
+  g_openHandles.push_back(std::move(open));
+}
 
 void EraseOpen(std::vector<OpenHandle>::iterator found) REQUIRES(g_openHandlesLock) {
   g_openHandles.erase(found);
@@ -47,9 +50,9 @@ MmdrHandle* MmdrCreateHandle(std::int32_t mode) noexcept {
   return handle;
 }
 
-void MmdrOpenHandle(const MmdrHandle* handle, bool holdsDirectSound) {
+void MmdrOpenHandle(const MmdrHandle* handle, AudioCaptureWin::Start backEnd) {
   const ExclusiveHold hold(g_openHandlesLock);
-  AddOpen({handle, holdsDirectSound});
+  AddOpen({handle, std::move(backEnd)});
 }
 
 bool MmdrCheckHandle(const MmdrHandle* handle) noexcept {
@@ -61,11 +64,12 @@ bool MmdrCheckHandle(const MmdrHandle* handle) noexcept {
   return handle->magic == kMmdrHandleMagic && handle->refCount.load(std::memory_order_acquire) > 0;
 }
 
-bool MmdrCloseHandle(const MmdrHandle* handle, bool* holdsDirectSound) noexcept {
+bool MmdrCloseHandle(const MmdrHandle* handle, AudioCaptureWin::Start* backEnd) noexcept {
   const ExclusiveHold hold(g_openHandlesLock);
   const auto found = FindOpen(handle);
   if (found == g_openHandles.end()) return false;
-  *holdsDirectSound = found->holdsDirectSound;
+  // Handed out, so that the back end stops after this lock is released.
+  *backEnd = std::move(found->backEnd);
   EraseOpen(found);
   return true;
 }

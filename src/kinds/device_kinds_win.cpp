@@ -17,9 +17,9 @@ const DeviceKind kDeviceKinds[] = {
 
 }  // namespace
 
-const DeviceKind* FindDeviceKind(MmdrDeviceKind number) {
+const DeviceKind* FindDeviceKind(MmdrDeviceKind code) {
   for (const DeviceKind& kind : kDeviceKinds) {
-    if (kind.number == number) return &kind;
+    if (kind.code == code) return &kind;
   }
   return nullptr;
 }

@@ -59,17 +59,17 @@ DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
     return ReadStoredPair(kind);
   }();
   if (storedId.empty() && storedName.empty()) {
-    Log(kLogLevelTrivia, "%s - Config preferred device is NULL.", kind.lookupName);
+    Log(kLogLevelTrivia, "%s - Config preferred device is NULL.", kind.logName);
     return DeviceInfo();
   }
 
   DeviceInfoList devices;
   if (!kind.enumerate(devices)) {
-    Log(kLogLevelError, "%s - Failed to enum the device.", kind.lookupName);
+    Log(kLogLevelError, "%s - Failed to enum the device.", kind.logName);
     return DeviceInfo();
   }
   if (devices.empty()) {
-    Log(kLogLevelTrivia, "%s - List size is 0.", kind.lookupName);
+    Log(kLogLevelTrivia, "%s - List size is 0.", kind.logName);
     return DeviceInfo();
   }
 
@@ -78,7 +78,7 @@ DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
     for (DeviceInfo& device : devices) {
       if (device.id == storedId) {
         LogWide(kLogLevelTrivia, L"%S - Find matched preferred id: '%s' in device list.",
-                kind.lookupName, device.id.c_str());
+                kind.logName, device.id.c_str());
         return std::move(device);
       }
     }
@@ -86,25 +86,25 @@ DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
     // leading part.
     for (DeviceInfo& device : devices) {
       if (device.id.find(storedId) != std::wstring::npos) {
-        LogWide(kLogLevelTrivia, L"%S - Find preferred id: '%s' in device list.", kind.lookupName,
+        LogWide(kLogLevelTrivia, L"%S - Find preferred id: '%s' in device list.", kind.logName,
                 device.id.c_str());
         return std::move(device);
       }
     }
     LogWide(kLogLevelTrivia, L"%S - Cannot find preferred id: '%s' in device list.",
-            kind.lookupName, storedId.c_str());
+            kind.logName, storedId.c_str());
   }
 
   if (!storedName.empty()) {
     for (DeviceInfo& device : devices) {
       if (device.name == storedName) {
-        LogWide(kLogLevelTrivia, L"%S - Find preferred name: '%s' in device list.", kind.lookupName,
+        LogWide(kLogLevelTrivia, L"%S - Find preferred name: '%s' in device list.", kind.logName,
                 device.name.c_str());
         return std::move(device);
       }
     }
     LogWide(kLogLevelTrivia, L"%S - Cannot find preferred name: '%s' in device list.",
-            kind.lookupName, storedName.c_str());
+            kind.logName, storedName.c_str());
   }
   return DeviceInfo();
 }

@@ -126,7 +126,7 @@ char* FormatText(LogState* state, char* firstBuffer, const char* format, va_list
 }
 
 void WriteToConsole(const char* text) {
-  if (LogPlatform_StandardErrorExists()) std::fputs(text, stderr);
+  if (Base_StandardErrorExists()) std::fputs(text, stderr);
   Base_OutputDebugString(text);
 }
 
@@ -220,14 +220,19 @@ void LogV(LogState* state, std::uint32_t levelWord, const char* format, va_list 
   if (spareTaken != nullptr) state->spareSlot.store(spareTaken, std::memory_order_release);
 }
 
+bool LogWants(std::uint32_t levelWord) {
+  const Decision decision = Decide(&g_libraryState, levelWord);
+  return decision.record || decision.console;
+}
+
 void Log(std::uint32_t levelWord, const char* format, ...) {
   // Unwanted messages leave before anything else; nothing here touches the last error.
   const Decision decision = Decide(&g_libraryState, levelWord);
   if (!decision.record && !decision.console) return;
-  const std::uint32_t lastError = LogPlatform_GetLastError();
+  const std::uint32_t lastError = Base_GetLastError();
   va_list args;
   va_start(args, format);
   LogV(&g_libraryState, levelWord, format, args);
   va_end(args);
-  LogPlatform_SetLastError(lastError);
+  Base_SetLastError(lastError);
 }

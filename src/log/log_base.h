@@ -54,10 +54,10 @@ struct LogSystemTime {
   int milliseconds;
 };
 
-std::uint32_t LogPlatform_GetLastError();
-void LogPlatform_SetLastError(std::uint32_t code);
+std::uint32_t Base_GetLastError();
+void Base_SetLastError(std::uint32_t code);
 // The current UTC date and time.
-void LogPlatform_GetSystemTime(LogSystemTime* time);
+void Base_GetSystemTime(LogSystemTime* time);
 // True when the runtime's standard error stream exists and is connected to something
 // the process can write to (a console, a pipe or a file).
-bool LogPlatform_StandardErrorExists();
+bool Base_StandardErrorExists();

@@ -50,11 +50,11 @@ void Base_CurrentThreadName(char* buffer, std::size_t size) {
 void Base_OutputDebugString(const char* /*text*/) {}
 
 // errno stands in for the thread's last-error code.
-std::uint32_t LogPlatform_GetLastError() { return static_cast<std::uint32_t>(errno); }
+std::uint32_t Base_GetLastError() { return static_cast<std::uint32_t>(errno); }
 
-void LogPlatform_SetLastError(std::uint32_t code) { errno = static_cast<int>(code); }
+void Base_SetLastError(std::uint32_t code) { errno = static_cast<int>(code); }
 
-void LogPlatform_GetSystemTime(LogSystemTime* time) {
+void Base_GetSystemTime(LogSystemTime* time) {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   tm fields{};
@@ -68,7 +68,7 @@ void LogPlatform_GetSystemTime(LogSystemTime* time) {
   time->milliseconds = static_cast<int>(now.tv_nsec / 1000000);
 }
 
-bool LogPlatform_StandardErrorExists() {
+bool Base_StandardErrorExists() {
   if (stderr == nullptr) return false;
   const int descriptor = fileno(stderr);
   return descriptor >= 0 && fcntl(descriptor, F_GETFD) != -1;

@@ -107,17 +107,17 @@ void Base_OutputDebugString(const char* text) {
   }
 }
 
-std::uint32_t LogPlatform_GetLastError() { return GetLastError(); }
+std::uint32_t Base_GetLastError() { return GetLastError(); }
 
-void LogPlatform_SetLastError(std::uint32_t code) { SetLastError(code); }
+void Base_SetLastError(std::uint32_t code) { SetLastError(code); }
 
-void LogPlatform_GetSystemTime(LogSystemTime* time) {
+void Base_GetSystemTime(LogSystemTime* time) {
   SYSTEMTIME now;
   GetSystemTime(&now);
   *time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
-bool LogPlatform_StandardErrorExists() {
+bool Base_StandardErrorExists() {
   // In a GUI host without a console the runtime's stderr has no descriptor (negative)
   // or one that maps to no system handle; writing there would go nowhere at best.
   if (stderr == nullptr) return false;

@@ -24,7 +24,7 @@ std::uint32_t WriterCount(const LogState* state) REQUIRES(state->lock) {
 
 void LogFormatTimestamp(LogRecordHeader* header) {
   LogSystemTime now;
-  LogPlatform_GetSystemTime(&now);
+  Base_GetSystemTime(&now);
   Base_Sprintf(header->dateTime, sizeof header->dateTime, "%04d-%02d-%02dT%02d:%02d:%02d", now.year,
                now.month, now.day, now.hour, now.minute, now.second);
   Base_Sprintf(header->milliseconds, sizeof header->milliseconds, ".%03d", now.milliseconds);

@@ -13,6 +13,7 @@ namespace {
 // Every open names the 64-bit view, so 32-bit and 64-bit callers share the values.
 constexpr REGSAM kReadAccess = KEY_QUERY_VALUE | KEY_WOW64_64KEY;
 constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_WOW64_64KEY;
+constexpr char kGetBoolName[] = "RegUtils::GetBOOL";
 // Texts are read through a fixed buffer of this many code units (520 bytes).
 constexpr DWORD kTextCapacity = 260;
 
@@ -40,9 +41,9 @@ bool GetBOOL(HKEY root, std::wstring subKey, std::wstring valueName, bool defaul
   const LONG openStatus = RegOpenKeyExW(root, subKey.c_str(), 0, kReadAccess, key.Receive());
   if (openStatus != ERROR_SUCCESS) {
     if (openStatus == ERROR_FILE_NOT_FOUND) {
-      LogWide(kLogLevelVerbose, L"%s - key %s not exists", L"RegUtils::GetBOOL", subKey.c_str());
+      LogWide(kLogLevelVerbose, L"%S - key %s not exists", kGetBoolName, subKey.c_str());
     } else {
-      LogWide(kLogLevelError, L"%s - Failed to open key %s with error %d", L"RegUtils::GetBOOL",
+      LogWide(kLogLevelError, L"%S - Failed to open key %s with error %d", kGetBoolName,
               subKey.c_str(), static_cast<int>(openStatus));
     }
     return defaultValue;

@@ -16,8 +16,8 @@ GUID Guid(unsigned long n) {
 }
 
 void ExpectNoInstance(const FakeDirectSound& fake) {
-  EXPECT_EQ(DSoundLib::GetInstance(), nullptr);
-  EXPECT_EQ(DSoundLib::ReferenceCount(), 0);
+  EXPECT_EQ(DSoundLib::GetInstanceForTesting(), nullptr);
+  EXPECT_EQ(DSoundLib::ReferenceCountForTesting(), 0);
   EXPECT_FALSE(FakeDirectSound::StandInLoaded());
   EXPECT_TRUE(fake.AllReleased());
 }
@@ -72,7 +72,7 @@ TEST(DirectSound, AShortReportedLengthStillReservesTheFixedBlock) {
   DeviceInfoList list;
   EXPECT_TRUE(AudioCaptureWinDsound::EnumCaptureDevices(list));
   EXPECT_TRUE(list.empty());
-  EXPECT_GE(DSoundLib::GetInstance()->propData.capacity(), 56);
+  EXPECT_GE(DSoundLib::GetInstanceForTesting()->propData.capacity(), 56);
   DSoundLib::UninitInstance();
   ExpectNoInstance(fake);
 }
@@ -85,7 +85,7 @@ TEST(AudioBackEnd, TheRealDirectSoundListsTheFixtureMicrophones) {
   EXPECT_EQ(SortedNames(list), FixtureMicrophones());
   // Wine's DirectSound gives every capture device the interface text "Interface".
   for (const DeviceInfo& device : list) EXPECT_EQ(device.id, L"Interface");
-  EXPECT_EQ(DSoundLib::ReferenceCount(), 0);
+  EXPECT_EQ(DSoundLib::ReferenceCountForTesting(), 0);
 }
 
 TEST(AudioBackEnd, AnEnumerationReadsTheSwitchOnce) {

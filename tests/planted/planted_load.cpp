@@ -24,7 +24,7 @@ int wmain(int argc, wchar_t** argv) {
     loaded = LoadLibraryExW(L"dsound.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     expected = standIn;
   } else if (argc == 2 && std::wcscmp(argv[1], L"library") == 0) {
-    loaded = DSoundLib::InitInstance() ? DSoundLib::GetInstance()->module.get() : nullptr;
+    loaded = DSoundLib::InitInstance() ? DSoundLib::GetInstanceForTesting()->module.get() : nullptr;
     expected = system;
   } else {
     return 2;

@@ -49,7 +49,7 @@ TEST(LogWide, FormatsWithWideConventionsAndLogsTheResultVerbatim) {
   LogWide(2, L"%s", std::wstring(5000, L'w').c_str());
   EXPECT_EQ(GetLastError(), 1234u);
   SetLastError(193);  // its system text holds an insert, "%1"
-  LogLastError(L"Fn", L"step");
+  LogLastError("Fn", L"step");
   EXPECT_EQ(GetLastError(), 193u);
   Log(2, "%s", "plain");
   EXPECT_EQ(GetLastError(), 193u);

@@ -1,7 +1,6 @@
 // The platform work behind the library's enumerations, done directly with the same COM
 // calls and the same apartment handling, for comparison: the benchmark times it against
-// the exported calls, and the leak check tells the platform's own growth from the
-// library's with it.
+// the exported calls.
 #pragma once
 
 #include <windows.h>
