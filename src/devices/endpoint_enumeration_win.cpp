@@ -88,8 +88,7 @@ bool WinDeviceUtil::EnumCaptureDevices(DeviceInfoList& list) {
 
   for (const DeviceInfo& device : list) {
     LogWide(kLogLevelVerbose, L"%S - Enum Audio Capture Device: \"%s\" guid \"%s\" devId \"%s\"",
-            kEnumName, device.name.c_str(), device.guid.c_str(),
-            device.id.c_str());
+            kEnumName, device.name.c_str(), device.guid.c_str(), device.id.c_str());
   }
   return true;
 }

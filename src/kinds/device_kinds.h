@@ -8,13 +8,13 @@
 #include "kestrelCliLib.h"
 
 struct DeviceKind {
-  MmdrDeviceKind code;  // what callers pass as the kind
+  MmdrDeviceKind code;                      // what callers pass as the kind
   bool (*enumerate)(DeviceInfoList& list);  // false when the enumeration failed
   const wchar_t* idValueName;               // REG_SZ values under kKestrelKeyPath
   const wchar_t* nameValueName;
-  bool nameNeedsId;        // a name is stored only together with a non-empty id (microphones)
+  bool nameNeedsId;     // a name is stored only together with a non-empty id (microphones)
   const char* logName;  // the preference lookup, as its log lines name it
-  SrwLock* pairLock;       // keeps the kind's stored id and name together within the process
+  SrwLock* pairLock;    // keeps the kind's stored id and name together within the process
 };
 
 // The kind a caller's code names; null for any other code.

@@ -91,8 +91,8 @@ DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
         return std::move(device);
       }
     }
-    LogWide(kLogLevelTrivia, L"%S - Cannot find preferred id: '%s' in device list.",
-            kind.logName, storedId.c_str());
+    LogWide(kLogLevelTrivia, L"%S - Cannot find preferred id: '%s' in device list.", kind.logName,
+            storedId.c_str());
   }
 
   if (!storedName.empty()) {
@@ -103,8 +103,8 @@ DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
         return std::move(device);
       }
     }
-    LogWide(kLogLevelTrivia, L"%S - Cannot find preferred name: '%s' in device list.",
-            kind.logName, storedName.c_str());
+    LogWide(kLogLevelTrivia, L"%S - Cannot find preferred name: '%s' in device list.", kind.logName,
+            storedName.c_str());
   }
   return DeviceInfo();
 }

@@ -1,7 +1,7 @@
 // The in-memory record ring: entries of a 2-byte little-endian length, the record header
-// (144 bytes; 136 in a 32-bit process) and the text, stored back to back and wrapping at the end of the
-// storage wherever they fall (even inside the length). A full ring drops its oldest
-// entries. Not locked: the log facility calls it under its own lock.
+// (144 bytes; 136 in a 32-bit process) and the text, stored back to back and wrapping at the end of
+// the storage wherever they fall (even inside the length). A full ring drops its oldest entries.
+// Not locked: the log facility calls it under its own lock.
 #pragma once
 
 #include <cstddef>

@@ -52,4 +52,3 @@ std::size_t LogTrimUtf8(std::size_t size, char* buffer) {
   buffer[newlineAt + 1] = '\0';
   return newlineAt + 1;
 }
-

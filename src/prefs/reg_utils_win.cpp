@@ -123,7 +123,7 @@ bool SetDWORD(HKEY root, std::wstring subKey, std::wstring valueName, DWORD valu
     return false;
   }
   return g_setValue.load()(key.get(), valueName.c_str(), 0, REG_DWORD,
-                        reinterpret_cast<const BYTE*>(&value), sizeof value) == ERROR_SUCCESS;
+                           reinterpret_cast<const BYTE*>(&value), sizeof value) == ERROR_SUCCESS;
 }
 
 bool SetString(HKEY root, std::wstring subKey, std::wstring valueName, std::wstring value) {
@@ -136,7 +136,8 @@ bool SetString(HKEY root, std::wstring subKey, std::wstring valueName, std::wstr
   }
   const DWORD byteCount = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
   return g_setValue.load()(key.get(), valueName.c_str(), 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(value.c_str()), byteCount) == ERROR_SUCCESS;
+                           reinterpret_cast<const BYTE*>(value.c_str()),
+                           byteCount) == ERROR_SUCCESS;
 }
 
 void SetValueWriterForTesting(SetValueFn writer) {

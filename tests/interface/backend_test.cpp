@@ -24,7 +24,8 @@ void SetSwitch(std::optional<DWORD> value) {
 
 // References held on the shared DirectSound instance, and whether dsound.dll is loaded.
 std::pair<int, bool> DirectSoundHeld() {
-  EXPECT_EQ(DSoundLib::GetInstanceForTesting() != nullptr, DSoundLib::ReferenceCountForTesting() > 0);
+  EXPECT_EQ(DSoundLib::GetInstanceForTesting() != nullptr,
+            DSoundLib::ReferenceCountForTesting() > 0);
   return {DSoundLib::ReferenceCountForTesting(), FakeDirectSound::StandInLoaded()};
 }
 

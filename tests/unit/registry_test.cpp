@@ -50,13 +50,19 @@ TEST(RegUtilsRead, BooleansAndNumbers) {
     DWORD dword;                       // GetDWORD with default 9
   };
   const Case cases[] = {
-      {std::nullopt, 0, false, false, 0},   {std::nullopt, 2, true, true, 2},
-      {L"TRUE", {}, true, true, 0},         {L"false", {}, false, false, 0},
-      {L"0", {}, false, false, 0},          {L"2", {}, true, true, 2},
-      {L"-1", {}, true, true, 4294967295u}, {L"12abc", {}, true, true, 12},
-      {L" true", {}, false, false, 0},      {L"trueish", {}, false, false, 0},
+      {std::nullopt, 0, false, false, 0},
+      {std::nullopt, 2, true, true, 2},
+      {L"TRUE", {}, true, true, 0},
+      {L"false", {}, false, false, 0},
+      {L"0", {}, false, false, 0},
+      {L"2", {}, true, true, 2},
+      {L"-1", {}, true, true, 4294967295u},
+      {L"12abc", {}, true, true, 12},
+      {L" true", {}, false, false, 0},
+      {L"trueish", {}, false, false, 0},
       {L"Default", {}, false, false, 9},
-      {L"default", {}, false, false, 0},    {L"", {}, false, true, 9},
+      {L"default", {}, false, false, 0},
+      {L"", {}, false, true, 9},
       {std::nullopt, {}, false, true, 9},
   };
   for (const Case& c : cases) {
