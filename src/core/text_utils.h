@@ -1,5 +1,5 @@
-// Text conversion between the interface's UTF-8 and the system's UTF-16, small
-// text/number conversions, and the wide-text log entries.
+// Small text/number conversions and the wide-text log entries (and, through
+// core/utf8.h, the conversion between the interface's UTF-8 and the system's UTF-16).
 #pragma once
 
 #include <windows.h>
@@ -7,11 +7,8 @@
 #include <cstdint>
 #include <string>
 
-// UTF-8 (code page 65001) to UTF-16; ill-formed input becomes U+FFFD, a refused
-// input the empty text. A null pointer is the empty text.
-std::wstring ConvertUtf8ToWide(const char* text);
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD. A null pointer is the empty text.
-std::string ConvertWideToUtf8(const wchar_t* text);
+#include "core/utf8.h"
+
 // towlower of every code unit, one by one.
 std::wstring ConvertToLower(std::wstring text);
 // Decimal text of value taken as a signed 32-bit number; false leaves out unchanged.

@@ -13,37 +13,11 @@
 
 namespace {
 
-constexpr int kUtf8CodePage = 65001;
 // Longest message LogWide keeps, plus its terminating NUL.
 constexpr std::size_t kWideMessageCapacity = 4096;
 constexpr std::size_t kNumberTextCapacity = 260;
 
 }  // namespace
-
-std::wstring ConvertUtf8ToWide(const char* text) {
-  if (text == nullptr) return std::wstring();
-  const int length = MultiByteToWideChar(kUtf8CodePage, 0, text, -1, nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring converted(static_cast<std::size_t>(length), L'\0');
-  if (MultiByteToWideChar(kUtf8CodePage, 0, text, -1, &converted[0], length) <= 0) {
-    return std::wstring();
-  }
-  converted.resize(std::wcslen(converted.c_str()));
-  return converted;
-}
-
-std::string ConvertWideToUtf8(const wchar_t* text) {
-  if (text == nullptr) return std::string();
-  const int length = WideCharToMultiByte(kUtf8CodePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string converted(static_cast<std::size_t>(length), '\0');
-  if (WideCharToMultiByte(kUtf8CodePage, 0, text, -1, &converted[0], length, nullptr, nullptr) <=
-      0) {
-    return std::string();
-  }
-  converted.resize(std::strlen(converted.c_str()));
-  return converted;
-}
 
 std::wstring ConvertToLower(std::wstring text) {
   for (wchar_t& unit : text) unit = static_cast<wchar_t>(towlower(unit));
