@@ -2,7 +2,7 @@
 
 #include <objbase.h>
 
-CCoInitialize::CCoInitialize() { result_ = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+CCoInitialize::CCoInitialize() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
 
 CCoInitialize::~CCoInitialize() {
   if (SUCCEEDED(result_)) CoUninitialize();

@@ -12,7 +12,7 @@
 
 class ScopedPropVariant {
  public:
-  ScopedPropVariant() { PropVariantInit(&value_); }
+  ScopedPropVariant() : value_() { PropVariantInit(&value_); }
   ~ScopedPropVariant() { Reset(); }
   ScopedPropVariant(const ScopedPropVariant&) = delete;
   ScopedPropVariant& operator=(const ScopedPropVariant&) = delete;

@@ -11,7 +11,7 @@
 
 class ScopedVariant {
  public:
-  ScopedVariant() { VariantInit(&value_); }
+  ScopedVariant() : value_() { VariantInit(&value_); }
   ~ScopedVariant() { Reset(); }
   ScopedVariant(const ScopedVariant&) = delete;
   ScopedVariant& operator=(const ScopedVariant&) = delete;

@@ -12,6 +12,7 @@
 class CAPABILITY("mutex") SrwLock {
  public:
   constexpr SrwLock() noexcept = default;
+  ~SrwLock() = default;
   SrwLock(const SrwLock&) = delete;
   SrwLock& operator=(const SrwLock&) = delete;
 

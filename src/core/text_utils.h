@@ -14,9 +14,9 @@ std::wstring ConvertToLower(std::wstring text);
 // Decimal text of value taken as a signed 32-bit number; false leaves out unchanged.
 bool ConvertDWORDToString(DWORD value, std::wstring& out);
 // "true" in any letter case is true; otherwise the leading decimal number, true when not 0.
-bool ConvertStringToBool(std::wstring text);
+bool ConvertStringToBool(const std::wstring& text);
 // The leading decimal number (with optional sign) as an unsigned 32-bit value.
-DWORD ConvertStringToDWORD(std::wstring text);
+DWORD ConvertStringToDWORD(const std::wstring& text);
 
 // Formats a wide message with the legacy wide conventions ("%s" is a wide string,
 // "%S" a narrow one), cuts it at 4095 code units, and logs its UTF-8 form verbatim.

@@ -32,13 +32,15 @@ bool ConvertDWORDToString(DWORD value, std::wstring& out) {
   return true;
 }
 
-bool ConvertStringToBool(std::wstring text) {
+bool ConvertStringToBool(const std::wstring& text) {
   if (text.empty()) return false;
   if (_wcsicmp(text.c_str(), L"true") == 0) return true;
   return _wtoi(text.c_str()) != 0;
 }
 
-DWORD ConvertStringToDWORD(std::wstring text) { return static_cast<DWORD>(_wtoi(text.c_str())); }
+DWORD ConvertStringToDWORD(const std::wstring& text) {
+  return static_cast<DWORD>(_wtoi(text.c_str()));
+}
 
 void LogWide(std::uint32_t levelWord, const wchar_t* format, ...) {
   // A line the log does not want costs no buffer, format, conversion or allocation.
@@ -46,7 +48,7 @@ void LogWide(std::uint32_t levelWord, const wchar_t* format, ...) {
   const DWORD lastError = GetLastError();
   wchar_t message[kWideMessageCapacity] = {};
   if (format != nullptr) {
-    va_list args;
+    va_list args;  // NOLINT(cppcoreguidelines-init-variables): va_start fills it
     va_start(args, format);
     // The runtime's own bounded formatter, not MinGW's C99 replacement: only it reads
     // "%s" in a wide format as a wide string and "%S" as a narrow one. One unit less

@@ -16,11 +16,10 @@ class WinDeviceUtil {
   // of its own. True only when every endpoint was read; on a failure inside the loop
   // the records made before it stay in list.
   static bool EnumCaptureDevices(DeviceInfoList& list);
-  // The endpoint id; false (id unchanged) when it cannot be read. Holds its own
-  // reference on device for the call.
-  static bool GetDeviceID(Microsoft::WRL::ComPtr<IMMDevice> device, std::wstring& id);
+  // The endpoint id; false (id unchanged) when it cannot be read.
+  static bool GetDeviceID(const Microsoft::WRL::ComPtr<IMMDevice>& device, std::wstring& id);
   // A string (VT_LPWSTR) property of the endpoint; any other type, or a failed read,
   // is false with value unchanged.
-  static bool RetrievePropertyValue(Microsoft::WRL::ComPtr<IMMDevice> device,
+  static bool RetrievePropertyValue(const Microsoft::WRL::ComPtr<IMMDevice>& device,
                                     const PROPERTYKEY& key, std::wstring& value);
 };

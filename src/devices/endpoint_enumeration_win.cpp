@@ -93,7 +93,7 @@ bool WinDeviceUtil::EnumCaptureDevices(DeviceInfoList& list) {
   return true;
 }
 
-bool WinDeviceUtil::GetDeviceID(ComPtr<IMMDevice> device, std::wstring& id) {
+bool WinDeviceUtil::GetDeviceID(const ComPtr<IMMDevice>& device, std::wstring& id) {
   ScopedCoMem<wchar_t> text;
   if (!device || FAILED(device->GetId(text.Receive()))) {
     Log(kLogLevelError, "%s - failed to get device ID.", kGetIdName);
@@ -103,7 +103,7 @@ bool WinDeviceUtil::GetDeviceID(ComPtr<IMMDevice> device, std::wstring& id) {
   return true;
 }
 
-bool WinDeviceUtil::RetrievePropertyValue(ComPtr<IMMDevice> device, const PROPERTYKEY& key,
+bool WinDeviceUtil::RetrievePropertyValue(const ComPtr<IMMDevice>& device, const PROPERTYKEY& key,
                                           std::wstring& value) {
   if (!device) {
     Log(kLogLevelError, "%s - pointer of device is NULL.", kRetrieveName);

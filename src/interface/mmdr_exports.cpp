@@ -130,8 +130,8 @@ MmdrResult MMDR_CALL Mmdr_EnumDevices(MmdrHandle* handle, MmdrDeviceKind kind,
     }
     auto* entries = static_cast<MmdrDeviceEntry*>(buffer);
     for (std::uint32_t i = 0; i < count; ++i) {
-      CopyToTextField(texts[2 * i], entries[i].id);
-      CopyToTextField(texts[2 * i + 1], entries[i].name);
+      CopyToTextField(texts[std::size_t{2} * i], entries[i].id);
+      CopyToTextField(texts[std::size_t{2} * i + 1], entries[i].name);
     }
     return MMDR_OK;
   });

@@ -18,6 +18,6 @@ DeviceInfo PreferredDeviceInfo(const DeviceKind& kind);
 // Stores the id, then the name only when the id was stored; true when both were.
 // Within this process another pair write or a lookup of the same kind never runs
 // between the two writes, so concurrent callers leave one caller's pair, not a mix.
-bool SetPreferredPair(const DeviceKind& kind, std::wstring id, std::wstring name);
+bool SetPreferredPair(const DeviceKind& kind, const std::wstring& id, const std::wstring& name);
 
 }  // namespace UserPrefsUtil

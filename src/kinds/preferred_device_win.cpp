@@ -36,20 +36,19 @@ StoredPair ReadStoredPair(const DeviceKind& kind) REQUIRES_SHARED(*kind.pairLock
   return {ReadPreferenceText(kind.idValueName), ReadPreferenceText(kind.nameValueName)};
 }
 
-bool WriteStoredPair(const DeviceKind& kind, std::wstring id, std::wstring name)
+bool WriteStoredPair(const DeviceKind& kind, const std::wstring& id, const std::wstring& name)
     REQUIRES(*kind.pairLock) {
-  return RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, kind.idValueName, std::move(id)) &&
-         RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, kind.nameValueName,
-                             std::move(name));
+  return RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, kind.idValueName, id) &&
+         RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, kind.nameValueName, name);
 }
 
 }  // namespace
 
 namespace UserPrefsUtil {
 
-bool SetPreferredPair(const DeviceKind& kind, std::wstring id, std::wstring name) {
+bool SetPreferredPair(const DeviceKind& kind, const std::wstring& id, const std::wstring& name) {
   const ExclusiveHold hold(*kind.pairLock);
-  return WriteStoredPair(kind, std::move(id), std::move(name));
+  return WriteStoredPair(kind, id, name);
 }
 
 DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {

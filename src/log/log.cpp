@@ -98,7 +98,7 @@ void MaskSequence(char* text, std::size_t length) {
 char* FormatText(LogState* state, char* firstBuffer, const char* format, va_list args,
                  std::size_t* length, char** spareTaken) {
   *spareTaken = nullptr;
-  va_list attempt;
+  va_list attempt;  // NOLINT(cppcoreguidelines-init-variables): va_copy fills it
   va_copy(attempt, args);
   int result = Base_Vsnprintf(firstBuffer, kLogFirstBufferSize - 1, format, attempt);
   va_end(attempt);
@@ -126,7 +126,8 @@ char* FormatText(LogState* state, char* firstBuffer, const char* format, va_list
 }
 
 void WriteToConsole(const char* text) {
-  if (Base_StandardErrorExists()) std::fputs(text, stderr);
+  // Nothing to do when the console refuses the text: the record is kept all the same.
+  if (Base_StandardErrorExists()) static_cast<void>(std::fputs(text, stderr));
   Base_OutputDebugString(text);
 }
 
@@ -230,7 +231,7 @@ void Log(std::uint32_t levelWord, const char* format, ...) {
   const Decision decision = Decide(&g_libraryState, levelWord);
   if (!decision.record && !decision.console) return;
   const std::uint32_t lastError = Base_GetLastError();
-  va_list args;
+  va_list args;  // NOLINT(cppcoreguidelines-init-variables): va_start fills it
   va_start(args, format);
   LogV(&g_libraryState, levelWord, format, args);
   va_end(args);

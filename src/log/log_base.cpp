@@ -26,7 +26,7 @@ int Base_Vsnprintf(char* buffer, std::size_t size, const char* format, va_list a
 }
 
 int Base_Sprintf(char* buffer, std::size_t size, const char* format, ...) {
-  va_list args;
+  va_list args;  // NOLINT(cppcoreguidelines-init-variables): va_start fills it
   va_start(args, format);
   const int result = Base_Vsnprintf(buffer, size, format, args);
   va_end(args);

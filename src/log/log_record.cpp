@@ -23,7 +23,7 @@ std::uint32_t WriterCount(const LogState* state) REQUIRES(state->lock) {
 }  // namespace
 
 void LogFormatTimestamp(LogRecordHeader* header) {
-  LogSystemTime now;
+  LogSystemTime now{};
   Base_GetSystemTime(&now);
   Base_Sprintf(header->dateTime, sizeof header->dateTime, "%04d-%02d-%02dT%02d:%02d:%02d", now.year,
                now.month, now.day, now.hour, now.minute, now.second);
@@ -34,8 +34,7 @@ void LogFormatTimestamp(LogRecordHeader* header) {
 
 void LogBuildHeader(LogState* state, const LogLevelInfo* level, const LogThresholds* module,
                     std::size_t length, const char* text, LogSink sink) {
-  LogRecordHeader header;
-  std::memset(&header, 0, sizeof header);
+  LogRecordHeader header{};  // zero: the fields nothing fills, and the padding, stay so
   header.module = module;
   header.level = level;
   header.continuation = 0;
@@ -87,7 +86,7 @@ void LogDispatch(LogState* state, LogRecordHeader* header, std::size_t length, c
 }
 
 void LogFlush(LogState* state, LogSink sink) {
-  LogRecordHeader header;
+  LogRecordHeader header{};
   std::size_t length = 0;
   while (
       LogRing_Pop(state->ring, sizeof state->flushBuffer, &header, &length, state->flushBuffer)) {

@@ -14,16 +14,20 @@ inline constexpr wchar_t kKestrelKeyPath[] = L"Software\\Corvane\\Meridel\\Kestr
 
 namespace RegUtils {
 
-bool GetBOOL(HKEY root, std::wstring subKey, std::wstring valueName, bool defaultValue);
-DWORD GetDWORD(HKEY root, std::wstring subKey, std::wstring valueName, DWORD defaultValue);
-std::wstring GetString(HKEY root, std::wstring subKey, std::wstring valueName,
+bool GetBOOL(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
+             bool defaultValue);
+DWORD GetDWORD(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
+               DWORD defaultValue);
+std::wstring GetString(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
                        std::wstring defaultValue, bool use64BitView);
 // Reads valueName of an open key as text (at most 260 code units); out is always set,
 // to defaultValue when the value is missing, too large or empty. Returns the query's
 // Win32 error code.
-LONG QueryString(HKEY key, std::wstring valueName, std::wstring& out, std::wstring defaultValue);
-bool SetDWORD(HKEY root, std::wstring subKey, std::wstring valueName, DWORD value);
-bool SetString(HKEY root, std::wstring subKey, std::wstring valueName, std::wstring value);
+LONG QueryString(HKEY key, const std::wstring& valueName, std::wstring& out,
+                 std::wstring defaultValue);
+bool SetDWORD(HKEY root, const std::wstring& subKey, const std::wstring& valueName, DWORD value);
+bool SetString(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
+               const std::wstring& value);
 
 // How SetDWORD and SetString store a value: RegSetValueExW, unless a test puts in a
 // writer that fails on demand (null puts RegSetValueExW back). Only while no other

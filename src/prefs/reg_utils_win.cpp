@@ -36,7 +36,8 @@ LONG QueryDwordValue(HKEY key, const std::wstring& valueName, bool* isDword, DWO
 
 namespace RegUtils {
 
-bool GetBOOL(HKEY root, std::wstring subKey, std::wstring valueName, bool defaultValue) {
+bool GetBOOL(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
+             bool defaultValue) {
   ScopedRegKey key;
   const LONG openStatus = RegOpenKeyExW(root, subKey.c_str(), 0, kReadAccess, key.Receive());
   if (openStatus != ERROR_SUCCESS) {
@@ -64,7 +65,8 @@ bool GetBOOL(HKEY root, std::wstring subKey, std::wstring valueName, bool defaul
   return ConvertStringToBool(text);
 }
 
-DWORD GetDWORD(HKEY root, std::wstring subKey, std::wstring valueName, DWORD defaultValue) {
+DWORD GetDWORD(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
+               DWORD defaultValue) {
   ScopedRegKey key;
   if (RegOpenKeyExW(root, subKey.c_str(), 0, kReadAccess, key.Receive()) != ERROR_SUCCESS) {
     return defaultValue;
@@ -83,10 +85,10 @@ DWORD GetDWORD(HKEY root, std::wstring subKey, std::wstring valueName, DWORD def
       text == kDefaultMarker) {
     return defaultValue;
   }
-  return ConvertStringToDWORD(std::move(text));
+  return ConvertStringToDWORD(text);
 }
 
-std::wstring GetString(HKEY root, std::wstring subKey, std::wstring valueName,
+std::wstring GetString(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
                        std::wstring defaultValue, bool use64BitView) {
   const REGSAM access = use64BitView ? kReadAccess : KEY_QUERY_VALUE;
   ScopedRegKey key;
@@ -94,11 +96,12 @@ std::wstring GetString(HKEY root, std::wstring subKey, std::wstring valueName,
     return defaultValue;
   }
   std::wstring text;
-  QueryString(key.get(), std::move(valueName), text, std::move(defaultValue));
+  QueryString(key.get(), valueName, text, std::move(defaultValue));
   return text;
 }
 
-LONG QueryString(HKEY key, std::wstring valueName, std::wstring& out, std::wstring defaultValue) {
+LONG QueryString(HKEY key, const std::wstring& valueName, std::wstring& out,
+                 std::wstring defaultValue) {
   wchar_t buffer[kTextCapacity] = {};
   DWORD byteCount = sizeof buffer;
   // No type asked for: whatever the value's type, its bytes are taken as UTF-16 text.
@@ -116,7 +119,7 @@ LONG QueryString(HKEY key, std::wstring valueName, std::wstring& out, std::wstri
   return status;
 }
 
-bool SetDWORD(HKEY root, std::wstring subKey, std::wstring valueName, DWORD value) {
+bool SetDWORD(HKEY root, const std::wstring& subKey, const std::wstring& valueName, DWORD value) {
   ScopedRegKey key;
   if (RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kWriteAccess,
                       nullptr, key.Receive(), nullptr) != ERROR_SUCCESS) {
@@ -126,7 +129,8 @@ bool SetDWORD(HKEY root, std::wstring subKey, std::wstring valueName, DWORD valu
                            reinterpret_cast<const BYTE*>(&value), sizeof value) == ERROR_SUCCESS;
 }
 
-bool SetString(HKEY root, std::wstring subKey, std::wstring valueName, std::wstring value) {
+bool SetString(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
+               const std::wstring& value) {
   // The byte count is a DWORD: a text too long for it is refused, not cut.
   if (value.size() >= (MAXDWORD / sizeof(wchar_t)) - 1) return false;
   ScopedRegKey key;
