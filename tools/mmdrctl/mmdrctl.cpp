@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "core/utf8.h"
 #include "kestrelCliLib.h"
 #include "text_output.h"
 
@@ -141,25 +142,6 @@ std::wstring DllBesideExe() {
   return path + L"kestrelCliLib.dll";
 }
 
-std::wstring Widen(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length,
-                      nullptr, nullptr);
-  return utf8;
-}
-
 // A path made absolute against the current directory (empty when the system refuses
 // it): with a relative path the altered search order is undefined.
 std::wstring FullPath(const std::wstring& path) {
@@ -171,14 +153,16 @@ std::wstring FullPath(const std::wstring& path) {
 }
 
 std::optional<MmdrApi> LoadApi(const std::optional<std::string>& dllPath) {
-  const std::wstring requested = dllPath ? Widen(*dllPath) : DllBesideExe();
+  // A path from the command line holds no zero character, so the conversion sees all of it.
+  const std::wstring requested = dllPath ? ConvertUtf8ToWide(dllPath->c_str()) : DllBesideExe();
   const std::wstring path = dllPath ? FullPath(requested) : requested;
   // The full path keeps the search away from the current directory; the altered
   // search path lets the DLL's own dependencies come from its directory.
   HMODULE module =
       path.empty() ? nullptr : LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (module == nullptr) {
-    Error("cannot load %s (Win32 error %lu)", Narrow(requested).c_str(), GetLastError());
+    const DWORD error = GetLastError();
+    Error("cannot load %s (Win32 error %lu)", ConvertWideToUtf8(requested.c_str()).c_str(), error);
     return std::nullopt;
   }
   // The module stays loaded until the process ends.
@@ -502,7 +486,7 @@ std::vector<std::string> CommandLineWords() {
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   if (arguments == nullptr) return words;
-  for (int i = 1; i < count; ++i) words.push_back(Narrow(arguments[i]));
+  for (int i = 1; i < count; ++i) words.push_back(ConvertWideToUtf8(arguments[i]));
   LocalFree(arguments);
   return words;
 }
