@@ -7,37 +7,21 @@
 #include <io.h>
 #include <shellapi.h>
 
-#include <cerrno>
-#include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "console.h"
 #include "core/utf8.h"
 #include "kestrelCliLib.h"
+#include "library.h"
 #include "text_output.h"
 
-// Lets the compiler check the formats of the printing helpers below.
-#if defined(__MINGW32__)
-#define KESTREL_MMDRCTL_PRINTF(formatIndex, firstArg) \
-  __attribute__((format(__MINGW_PRINTF_FORMAT, formatIndex, firstArg)))
-#elif defined(__GNUC__)
-#define KESTREL_MMDRCTL_PRINTF(formatIndex, firstArg) \
-  __attribute__((format(printf, formatIndex, firstArg)))
-#else
-#define KESTREL_MMDRCTL_PRINTF(formatIndex, firstArg)
-#endif
-
+namespace mmdrctl {
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitCallFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitNoLibrary = 3;
 
 const char kUsage[] =
     "Usage: mmdrctl [--json] [--dll PATH] COMMAND [ARGUMENTS]\n"
@@ -65,149 +49,6 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 success, 1 a library call failed (or the stored option is out of\n"
     "range), 2 bad arguments, 3 the DLL could not be loaded.\n";
-
-// ---- Output -------------------------------------------------------------------------
-
-void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
-
-void PrintF(const char* format, ...) KESTREL_MMDRCTL_PRINTF(1, 2);
-void PrintF(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stdout, format, args);
-  va_end(args);
-}
-
-void Error(const char* format, ...) KESTREL_MMDRCTL_PRINTF(1, 2);
-void Error(const char* format, ...) {
-  std::fputs("mmdrctl: ", stderr);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputc('\n', stderr);
-}
-
-int CallFailed(const char* call, MmdrResult result) {
-  Error("%s failed: %s (%u)", call, Mmdr_ResultName(result), static_cast<unsigned>(result));
-  return kExitCallFailed;
-}
-
-// A text field as delivered: up to its first zero byte, never past its end.
-std::string FieldText(const char* field) {
-  return std::string(field, strnlen(field, MMDR_TEXT_FIELD_SIZE));
-}
-
-// ---- The library --------------------------------------------------------------------
-
-// The ten exported functions, looked up by name in the loaded DLL.
-struct MmdrApi {
-  decltype(&Mmdr_Init) init = nullptr;
-  decltype(&Mmdr_Uninit) uninit = nullptr;
-  decltype(&Mmdr_IsValid) isValid = nullptr;
-  decltype(&Mmdr_GetLibVersion) getLibVersion = nullptr;
-  decltype(&Mmdr_IsEnabled) isEnabled = nullptr;
-  decltype(&Mmdr_EnumDevices) enumDevices = nullptr;
-  decltype(&Mmdr_GetPrefDev) getPrefDev = nullptr;
-  decltype(&Mmdr_SetPrefDev) setPrefDev = nullptr;
-  decltype(&Mmdr_GetAudioInSelectOption) getAudioInSelectOption = nullptr;
-  decltype(&Mmdr_SetAudioInSelectOption) setAudioInSelectOption = nullptr;
-};
-
-template <typename Function>
-bool Resolve(HMODULE module, const char* name, Function& function) {
-  function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  if (function == nullptr) {
-    Error("kestrelCliLib.dll does not export %s", name);
-    return false;
-  }
-  return true;
-}
-
-std::wstring DllBesideExe() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) {
-      return L"kestrelCliLib.dll";
-    }
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  const std::size_t slash = path.find_last_of(L"\\/");
-  path.resize(slash == std::wstring::npos ? 0 : slash + 1);
-  return path + L"kestrelCliLib.dll";
-}
-
-// A path made absolute against the current directory (empty when the system refuses
-// it): with a relative path the altered search order is undefined.
-std::wstring FullPath(const std::wstring& path) {
-  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  std::wstring full(size, L'\0');
-  const DWORD length = size == 0 ? 0 : GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-  full.resize(length < size ? length : 0);
-  return full;
-}
-
-std::optional<MmdrApi> LoadApi(const std::optional<std::string>& dllPath) {
-  // A path from the command line holds no zero character, so the conversion sees all of it.
-  const std::wstring requested = dllPath ? ConvertUtf8ToWide(dllPath->c_str()) : DllBesideExe();
-  const std::wstring path = dllPath ? FullPath(requested) : requested;
-  // The full path keeps the search away from the current directory; the altered
-  // search path lets the DLL's own dependencies come from its directory.
-  HMODULE module =
-      path.empty() ? nullptr : LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  if (module == nullptr) {
-    const DWORD error = GetLastError();
-    Error("cannot load %s (Win32 error %lu)", ConvertWideToUtf8(requested.c_str()).c_str(), error);
-    return std::nullopt;
-  }
-  // The module stays loaded until the process ends.
-  MmdrApi api;
-  const bool complete =
-      Resolve(module, "Mmdr_Init", api.init) && Resolve(module, "Mmdr_Uninit", api.uninit) &&
-      Resolve(module, "Mmdr_IsValid", api.isValid) &&
-      Resolve(module, "Mmdr_GetLibVersion", api.getLibVersion) &&
-      Resolve(module, "Mmdr_IsEnabled", api.isEnabled) &&
-      Resolve(module, "Mmdr_EnumDevices", api.enumDevices) &&
-      Resolve(module, "Mmdr_GetPrefDev", api.getPrefDev) &&
-      Resolve(module, "Mmdr_SetPrefDev", api.setPrefDev) &&
-      Resolve(module, "Mmdr_GetAudioInSelectOption", api.getAudioInSelectOption) &&
-      Resolve(module, "Mmdr_SetAudioInSelectOption", api.setAudioInSelectOption);
-  if (!complete) {
-    return std::nullopt;
-  }
-  return api;
-}
-
-// An open handle for the length of one command.
-class Session {
- public:
-  explicit Session(const MmdrApi& api) : api_(api) {}
-  ~Session() {
-    if (handle_ != nullptr) api_.uninit(handle_);
-  }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-
-  bool Open() {
-    const MmdrResult result = api_.init(MMDR_MODE_1, &handle_);
-    if (result != MMDR_OK) {
-      CallFailed("Mmdr_Init", result);
-      handle_ = nullptr;
-      return false;
-    }
-    return true;
-  }
-  MmdrHandle* handle() const { return handle_; }
-
- private:
-  const MmdrApi& api_;
-  MmdrHandle* handle_ = nullptr;
-};
 
 // ---- Commands -----------------------------------------------------------------------
 
@@ -491,9 +332,7 @@ std::vector<std::string> CommandLineWords() {
   return words;
 }
 
-}  // namespace
-
-int main() {
+int Main() {
   // Binary mode: scripts on any system get "\n" line ends; the console shows UTF-8.
   _setmode(_fileno(stdout), _O_BINARY);
   SetConsoleOutputCP(CP_UTF8);
@@ -552,3 +391,8 @@ int main() {
   Error("unknown command '%s' (see mmdrctl --help)", DisplayText(options.words[0]).c_str());
   return kExitUsage;
 }
+
+}  // namespace
+}  // namespace mmdrctl
+
+int main() { return mmdrctl::Main(); }
