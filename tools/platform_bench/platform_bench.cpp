@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/utf8.h"
 #include "direct_platform.h"
 #include "kestrelCliLib.h"
 
@@ -278,15 +279,6 @@ void PrintComparison(const char* what, const Comparison& c) {
               c.pairedRatio, c.ratio() <= 1.10 ? "ok" : "OVER 1.10");
 }
 
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-  out.resize(std::strlen(out.c_str()));
-  return out;
-}
-
 // The library's entries for one kind (a single call with room for every device).
 struct LibraryEnumeration {
   MmdrHandle* handle = nullptr;
@@ -305,9 +297,9 @@ struct LibraryEnumeration {
 bool SameDevices(const LibraryEnumeration& library, const DirectList& direct, const char* what) {
   bool same = library.count == direct.size();
   for (std::size_t i = 0; same && i < direct.size(); ++i) {
-    same = Narrow(direct[i].id).substr(0, 259) ==
+    same = ConvertWideToUtf8(direct[i].id.c_str()).substr(0, 259) ==
                std::string(library.entries[i].id, strnlen(library.entries[i].id, 259)) &&
-           Narrow(direct[i].name).substr(0, 259) ==
+           ConvertWideToUtf8(direct[i].name.c_str()).substr(0, 259) ==
                std::string(library.entries[i].name, strnlen(library.entries[i].name, 259));
   }
   if (!same) {
@@ -367,7 +359,7 @@ int main(int argc, char** argv) {
     auto directCamLookup = [&] {
       return DirectLookupId(L"srcWCamId", L"srcWCamName", DirectVideoEnum, direct);
     };
-    if (libraryCamLookup() != MMDR_OK || Narrow(directCamLookup()) != text) {
+    if (libraryCamLookup() != MMDR_OK || ConvertWideToUtf8(directCamLookup().c_str()) != text) {
       std::printf("MISMATCH in the preferred webcam lookup\n");
       consistent = false;
     }
@@ -381,7 +373,7 @@ int main(int argc, char** argv) {
     auto directMicLookup = [&] {
       return DirectLookupId(L"srcAudioInId", L"srcAudioInName", DirectEndpointEnum, direct);
     };
-    if (libraryMicLookup() != MMDR_OK || Narrow(directMicLookup()) != text) {
+    if (libraryMicLookup() != MMDR_OK || ConvertWideToUtf8(directMicLookup().c_str()) != text) {
       std::printf("MISMATCH in the preferred microphone lookup\n");
       consistent = false;
     }
