@@ -7,36 +7,22 @@
 #include <io.h>
 #include <shellapi.h>
 
-#include <cerrno>
-#include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "console.h"
+#include "core/utf8.h"
 #include "kestrelCliLib.h"
+#include "library.h"
 #include "text_output.h"
 
-// Lets the compiler check the formats of the printing helpers below.
-#if defined(__MINGW32__)
-#define KESTREL_MMDRCTL_PRINTF(formatIndex, firstArg) \
-  __attribute__((format(__MINGW_PRINTF_FORMAT, formatIndex, firstArg)))
-#elif defined(__GNUC__)
-#define KESTREL_MMDRCTL_PRINTF(formatIndex, firstArg) \
-  __attribute__((format(printf, formatIndex, firstArg)))
-#else
-#define KESTREL_MMDRCTL_PRINTF(formatIndex, firstArg)
-#endif
-
+namespace mmdrctl {
 namespace {
-
-constexpr int kExitOk = 0;
-constexpr int kExitCallFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitNoLibrary = 3;
 
 const char kUsage[] =
     "Usage: mmdrctl [--json] [--dll PATH] COMMAND [ARGUMENTS]\n"
@@ -65,172 +51,27 @@ const char kUsage[] =
     "Exit status: 0 success, 1 a library call failed (or the stored option is out of\n"
     "range), 2 bad arguments, 3 the DLL could not be loaded.\n";
 
-// ---- Output -------------------------------------------------------------------------
-
-void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
-
-void PrintF(const char* format, ...) KESTREL_MMDRCTL_PRINTF(1, 2);
-void PrintF(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stdout, format, args);
-  va_end(args);
-}
-
-void Error(const char* format, ...) KESTREL_MMDRCTL_PRINTF(1, 2);
-void Error(const char* format, ...) {
-  std::fputs("mmdrctl: ", stderr);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputc('\n', stderr);
-}
-
-int CallFailed(const char* call, MmdrResult result) {
-  Error("%s failed: %s (%u)", call, Mmdr_ResultName(result), static_cast<unsigned>(result));
-  return kExitCallFailed;
-}
-
-// A text field as delivered: up to its first zero byte, never past its end.
-std::string FieldText(const char* field) {
-  return std::string(field, strnlen(field, MMDR_TEXT_FIELD_SIZE));
-}
-
-// ---- The library --------------------------------------------------------------------
-
-// The ten exported functions, looked up by name in the loaded DLL.
-struct MmdrApi {
-  decltype(&Mmdr_Init) init = nullptr;
-  decltype(&Mmdr_Uninit) uninit = nullptr;
-  decltype(&Mmdr_IsValid) isValid = nullptr;
-  decltype(&Mmdr_GetLibVersion) getLibVersion = nullptr;
-  decltype(&Mmdr_IsEnabled) isEnabled = nullptr;
-  decltype(&Mmdr_EnumDevices) enumDevices = nullptr;
-  decltype(&Mmdr_GetPrefDev) getPrefDev = nullptr;
-  decltype(&Mmdr_SetPrefDev) setPrefDev = nullptr;
-  decltype(&Mmdr_GetAudioInSelectOption) getAudioInSelectOption = nullptr;
-  decltype(&Mmdr_SetAudioInSelectOption) setAudioInSelectOption = nullptr;
-};
-
-template <typename Function>
-bool Resolve(HMODULE module, const char* name, Function& function) {
-  function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  if (function == nullptr) {
-    Error("kestrelCliLib.dll does not export %s", name);
-    return false;
-  }
-  return true;
-}
-
-std::wstring DllBesideExe() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) {
-      return L"kestrelCliLib.dll";
-    }
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  const std::size_t slash = path.find_last_of(L"\\/");
-  path.resize(slash == std::wstring::npos ? 0 : slash + 1);
-  return path + L"kestrelCliLib.dll";
-}
-
-std::wstring Widen(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int length =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length,
-                      nullptr, nullptr);
-  return utf8;
-}
-
-// A path made absolute against the current directory (empty when the system refuses
-// it): with a relative path the altered search order is undefined.
-std::wstring FullPath(const std::wstring& path) {
-  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  std::wstring full(size, L'\0');
-  const DWORD length = size == 0 ? 0 : GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-  full.resize(length < size ? length : 0);
-  return full;
-}
-
-std::optional<MmdrApi> LoadApi(const std::optional<std::string>& dllPath) {
-  const std::wstring requested = dllPath ? Widen(*dllPath) : DllBesideExe();
-  const std::wstring path = dllPath ? FullPath(requested) : requested;
-  // The full path keeps the search away from the current directory; the altered
-  // search path lets the DLL's own dependencies come from its directory.
-  HMODULE module =
-      path.empty() ? nullptr : LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  if (module == nullptr) {
-    Error("cannot load %s (Win32 error %lu)", Narrow(requested).c_str(), GetLastError());
-    return std::nullopt;
-  }
-  // The module stays loaded until the process ends.
-  MmdrApi api;
-  const bool complete =
-      Resolve(module, "Mmdr_Init", api.init) && Resolve(module, "Mmdr_Uninit", api.uninit) &&
-      Resolve(module, "Mmdr_IsValid", api.isValid) &&
-      Resolve(module, "Mmdr_GetLibVersion", api.getLibVersion) &&
-      Resolve(module, "Mmdr_IsEnabled", api.isEnabled) &&
-      Resolve(module, "Mmdr_EnumDevices", api.enumDevices) &&
-      Resolve(module, "Mmdr_GetPrefDev", api.getPrefDev) &&
-      Resolve(module, "Mmdr_SetPrefDev", api.setPrefDev) &&
-      Resolve(module, "Mmdr_GetAudioInSelectOption", api.getAudioInSelectOption) &&
-      Resolve(module, "Mmdr_SetAudioInSelectOption", api.setAudioInSelectOption);
-  if (!complete) {
-    return std::nullopt;
-  }
-  return api;
-}
-
-// An open handle for the length of one command.
-class Session {
- public:
-  explicit Session(const MmdrApi& api) : api_(api) {}
-  ~Session() {
-    if (handle_ != nullptr) api_.uninit(handle_);
-  }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-
-  bool Open() {
-    const MmdrResult result = api_.init(MMDR_MODE_1, &handle_);
-    if (result != MMDR_OK) {
-      CallFailed("Mmdr_Init", result);
-      handle_ = nullptr;
-      return false;
-    }
-    return true;
-  }
-  MmdrHandle* handle() const { return handle_; }
-
- private:
-  const MmdrApi& api_;
-  MmdrHandle* handle_ = nullptr;
-};
-
-// ---- Commands -----------------------------------------------------------------------
-
 struct Options {
   bool json = false;
   std::optional<std::string> dllPath;
   std::vector<std::string> words;  // the command and its arguments
+};
+
+// What the words after a command's kind say, for the commands that take more.
+struct Arguments {
+  std::optional<std::string> id;          // set-pref --id
+  std::optional<std::string> name;        // set-pref --name
+  std::optional<std::string> deviceName;  // set-pref --device
+  std::uint32_t option = 0;               // set-option
+};
+
+// What a command runs with: its arguments checked and a handle open.
+struct Context {
+  const MmdrApi& api;
+  const Options& options;
+  MmdrDeviceKind kind;  // for the commands that take one
+  const Arguments& arguments;
+  MmdrHandle* handle;
 };
 
 const char* KindWord(MmdrDeviceKind kind) { return kind == MMDR_DEVICE_VIDEO ? "video" : "audio"; }
@@ -270,21 +111,16 @@ MmdrResult EnumDevices(const MmdrApi& api, MmdrHandle* handle, MmdrDeviceKind ki
   return result;
 }
 
-int RunList(const MmdrApi& api, const Options& options) {
-  if (options.words.size() != 2) {
-    Error("list takes one argument: video or audio");
-    return kExitUsage;
-  }
-  const auto kind = ParseKind(options.words[1]);
-  if (!kind) return kExitUsage;
-  Session session(api);
-  if (!session.Open()) return kExitCallFailed;
+// ---- Commands -----------------------------------------------------------------------
+
+int RunList(const Context& context) {
   std::vector<Device> devices;
-  const MmdrResult result = EnumDevices(api, session.handle(), *kind, devices);
+  const MmdrResult result = EnumDevices(context.api, context.handle, context.kind, devices);
   if (result != MMDR_OK) return CallFailed("Mmdr_EnumDevices", result);
 
-  if (options.json) {
-    PrintF("{\"kind\": \"%s\", \"count\": %zu, \"devices\": [", KindWord(*kind), devices.size());
+  const char* const kind = KindWord(context.kind);
+  if (context.options.json) {
+    PrintF("{\"kind\": \"%s\", \"count\": %zu, \"devices\": [", kind, devices.size());
     for (std::size_t i = 0; i < devices.size(); ++i) {
       PrintF("%s\n  {\"index\": %zu, \"id\": ", i == 0 ? "" : ",", i);
       Print(JsonString(devices[i].id));
@@ -295,8 +131,7 @@ int RunList(const MmdrApi& api, const Options& options) {
     Print(devices.empty() ? "]}\n" : "\n]}\n");
     return kExitOk;
   }
-  PrintF("%zu %s capture device%s\n", devices.size(), KindWord(*kind),
-         devices.size() == 1 ? "" : "s");
+  PrintF("%zu %s capture device%s\n", devices.size(), kind, devices.size() == 1 ? "" : "s");
   for (std::size_t i = 0; i < devices.size(); ++i) {
     PrintF("  [%zu] %s\n", i, DisplayText(devices[i].name).c_str());
     PrintF("      id: %s\n", DisplayText(devices[i].id).c_str());
@@ -305,36 +140,28 @@ int RunList(const MmdrApi& api, const Options& options) {
 }
 
 // One field of the preferred device; nullopt when the library has none to give.
-std::optional<std::string> PreferredField(const MmdrApi& api, MmdrHandle* handle,
-                                          MmdrDeviceKind kind, MmdrPrefField field,
+std::optional<std::string> PreferredField(const Context& context, MmdrPrefField field,
                                           MmdrResult& result) {
   char text[MMDR_TEXT_FIELD_SIZE] = {};
-  result = api.getPrefDev(handle, kind, field, text);
+  result = context.api.getPrefDev(context.handle, context.kind, field, text);
   if (result != MMDR_OK) return std::nullopt;
   return FieldText(text);
 }
 
-int RunGetPref(const MmdrApi& api, const Options& options) {
-  if (options.words.size() != 2) {
-    Error("get-pref takes one argument: video or audio");
-    return kExitUsage;
-  }
-  const auto kind = ParseKind(options.words[1]);
-  if (!kind) return kExitUsage;
-  Session session(api);
-  if (!session.Open()) return kExitCallFailed;
+int RunGetPref(const Context& context) {
   // Each call matches afresh; the two answers describe the same device unless the
   // devices changed in between.
   MmdrResult idResult = MMDR_OK;
   MmdrResult nameResult = MMDR_OK;
-  const auto id = PreferredField(api, session.handle(), *kind, MMDR_PREF_ID, idResult);
-  const auto name = PreferredField(api, session.handle(), *kind, MMDR_PREF_NAME, nameResult);
+  const auto id = PreferredField(context, MMDR_PREF_ID, idResult);
+  const auto name = PreferredField(context, MMDR_PREF_NAME, nameResult);
   for (MmdrResult result : {idResult, nameResult}) {
     if (result != MMDR_OK && result != MMDR_NO_DATA) return CallFailed("Mmdr_GetPrefDev", result);
   }
   const bool found = id || name;
-  if (options.json) {
-    PrintF("{\"kind\": \"%s\", \"preferred\": ", KindWord(*kind));
+  const char* const kind = KindWord(context.kind);
+  if (context.options.json) {
+    PrintF("{\"kind\": \"%s\", \"preferred\": ", kind);
     if (found) {
       Print("{\"id\": " + JsonString(id.value_or("")) +
             ", \"name\": " + JsonString(name.value_or("")) + "}");
@@ -345,55 +172,51 @@ int RunGetPref(const MmdrApi& api, const Options& options) {
     return kExitOk;
   }
   if (!found) {
-    PrintF("No preferred %s device is present.\n", KindWord(*kind));
+    PrintF("No preferred %s device is present.\n", kind);
     return kExitOk;
   }
-  PrintF("Preferred %s device\n", KindWord(*kind));
+  PrintF("Preferred %s device\n", kind);
   PrintF("  name: %s\n", DisplayText(name.value_or("")).c_str());
   PrintF("  id:   %s\n", DisplayText(id.value_or("")).c_str());
   return kExitOk;
 }
 
-int RunSetPref(const MmdrApi& api, const Options& options) {
-  if (options.words.size() < 2) {
-    Error("set-pref needs a device kind: video or audio");
-    return kExitUsage;
-  }
-  const auto kind = ParseKind(options.words[1]);
-  if (!kind) return kExitUsage;
-  std::optional<std::string> id;
-  std::optional<std::string> name;
-  std::optional<std::string> deviceName;
-  for (std::size_t i = 2; i < options.words.size(); i += 2) {
-    const std::string& option = options.words[i];
-    std::optional<std::string>* target = option == "--id"       ? &id
-                                         : option == "--name"   ? &name
-                                         : option == "--device" ? &deviceName
+// The words after the kind: --id, --name or --device, each with a value, each once.
+bool ParseSetPref(const std::vector<std::string>& words, Arguments& arguments) {
+  for (std::size_t i = 2; i < words.size(); i += 2) {
+    const std::string& option = words[i];
+    std::optional<std::string>* target = option == "--id"       ? &arguments.id
+                                         : option == "--name"   ? &arguments.name
+                                         : option == "--device" ? &arguments.deviceName
                                                                 : nullptr;
     if (target == nullptr) {
       Error("set-pref: unknown argument '%s'", DisplayText(option).c_str());
-      return kExitUsage;
+      return false;
     }
-    if (i + 1 >= options.words.size()) {
+    if (i + 1 >= words.size()) {
       Error("set-pref: %s needs a value", option.c_str());
-      return kExitUsage;
+      return false;
     }
     if (*target) {
       Error("set-pref: %s given twice", option.c_str());
-      return kExitUsage;
+      return false;
     }
-    *target = options.words[i + 1];
+    *target = words[i + 1];
   }
-  if (deviceName && (id || name)) {
+  if (arguments.deviceName && (arguments.id || arguments.name)) {
     Error("set-pref: --device cannot be combined with --id or --name");
-    return kExitUsage;
+    return false;
   }
+  return true;
+}
 
-  Session session(api);
-  if (!session.Open()) return kExitCallFailed;
-  if (deviceName) {
+int RunSetPref(const Context& context) {
+  std::optional<std::string> id = context.arguments.id;
+  std::optional<std::string> name = context.arguments.name;
+  const char* const kind = KindWord(context.kind);
+  if (const auto& deviceName = context.arguments.deviceName) {
     std::vector<Device> devices;
-    const MmdrResult result = EnumDevices(api, session.handle(), *kind, devices);
+    const MmdrResult result = EnumDevices(context.api, context.handle, context.kind, devices);
     if (result != MMDR_OK) return CallFailed("Mmdr_EnumDevices", result);
     for (const Device& device : devices) {
       if (device.name == *deviceName) {
@@ -403,40 +226,33 @@ int RunSetPref(const MmdrApi& api, const Options& options) {
       }
     }
     if (!name) {
-      Error("no %s device named '%s' is present", KindWord(*kind),
-            DisplayText(*deviceName).c_str());
+      Error("no %s device named '%s' is present", kind, DisplayText(*deviceName).c_str());
       return kExitCallFailed;
     }
   }
-  const MmdrResult result = api.setPrefDev(session.handle(), *kind, id ? id->c_str() : nullptr,
-                                           name ? name->c_str() : nullptr);
+  const MmdrResult result = context.api.setPrefDev(
+      context.handle, context.kind, id ? id->c_str() : nullptr, name ? name->c_str() : nullptr);
   if (result != MMDR_OK) return CallFailed("Mmdr_SetPrefDev", result);
-  if (options.json) {
-    PrintF("{\"kind\": \"%s\", \"stored\": {\"id\": ", KindWord(*kind));
+  if (context.options.json) {
+    PrintF("{\"kind\": \"%s\", \"stored\": {\"id\": ", kind);
     Print(JsonString(id.value_or("")) + ", \"name\": " + JsonString(name.value_or("")) + "}}\n");
   } else {
-    PrintF("Stored the preferred %s device\n", KindWord(*kind));
+    PrintF("Stored the preferred %s device\n", kind);
     PrintF("  name: %s\n", DisplayText(name.value_or("")).c_str());
     PrintF("  id:   %s\n", DisplayText(id.value_or("")).c_str());
   }
   return kExitOk;
 }
 
-int RunGetOption(const MmdrApi& api, const Options& options) {
-  if (options.words.size() != 1) {
-    Error("get-option takes no argument");
-    return kExitUsage;
-  }
-  Session session(api);
-  if (!session.Open()) return kExitCallFailed;
+int RunGetOption(const Context& context) {
   std::uint32_t option = 0;
-  const MmdrResult result = api.getAudioInSelectOption(session.handle(), &option);
+  const MmdrResult result = context.api.getAudioInSelectOption(context.handle, &option);
   // MMDR_FAILED still delivers the number: show what is stored, then fail.
   if (result != MMDR_OK && result != MMDR_FAILED) {
     return CallFailed("Mmdr_GetAudioInSelectOption", result);
   }
   const bool valid = result == MMDR_OK;
-  if (options.json) {
+  if (context.options.json) {
     PrintF("{\"option\": %lu, \"valid\": %s}\n", static_cast<unsigned long>(option),
            valid ? "true" : "false");
   } else {
@@ -450,22 +266,22 @@ int RunGetOption(const MmdrApi& api, const Options& options) {
   return kExitOk;
 }
 
-int RunSetOption(const MmdrApi& api, const Options& options) {
-  if (options.words.size() != 2) {
-    Error("set-option takes one argument: 0, 1 or 2");
-    return kExitUsage;
-  }
-  const std::string& word = options.words[1];
+// The one word after the command: 0, 1 or 2.
+bool ParseSetOption(const std::vector<std::string>& words, Arguments& arguments) {
+  const std::string& word = words[1];
   if (word != "0" && word != "1" && word != "2") {
     Error("set-option: '%s' is not a valid option (expected 0, 1 or 2)", DisplayText(word).c_str());
-    return kExitUsage;
+    return false;
   }
-  const std::uint32_t option = static_cast<std::uint32_t>(word[0] - '0');
-  Session session(api);
-  if (!session.Open()) return kExitCallFailed;
-  const MmdrResult result = api.setAudioInSelectOption(session.handle(), option);
+  arguments.option = static_cast<std::uint32_t>(word[0] - '0');
+  return true;
+}
+
+int RunSetOption(const Context& context) {
+  const std::uint32_t option = context.arguments.option;
+  const MmdrResult result = context.api.setAudioInSelectOption(context.handle, option);
   if (result != MMDR_OK) return CallFailed("Mmdr_SetAudioInSelectOption", result);
-  if (options.json) {
+  if (context.options.json) {
     PrintF("{\"option\": %lu}\n", static_cast<unsigned long>(option));
   } else {
     PrintF("Stored the audio-in selection option %lu\n", static_cast<unsigned long>(option));
@@ -473,18 +289,12 @@ int RunSetOption(const MmdrApi& api, const Options& options) {
   return kExitOk;
 }
 
-int RunStatus(const MmdrApi& api, const Options& options) {
-  if (options.words.size() != 1) {
-    Error("status takes no argument");
-    return kExitUsage;
-  }
-  const std::uint32_t version = api.getLibVersion();
-  Session session(api);
-  if (!session.Open()) return kExitCallFailed;
+int RunStatus(const Context& context) {
+  const std::uint32_t version = context.api.getLibVersion();
   std::uint8_t enabled = 0;
-  const MmdrResult result = api.isEnabled(session.handle(), &enabled);
+  const MmdrResult result = context.api.isEnabled(context.handle, &enabled);
   if (result != MMDR_OK) return CallFailed("Mmdr_IsEnabled", result);
-  if (options.json) {
+  if (context.options.json) {
     PrintF("{\"interfaceVersion\": %lu, \"headerVersion\": %d, \"enabled\": %s}\n",
            static_cast<unsigned long>(version), MMDR_LIB_VERSION, enabled ? "true" : "false");
   } else {
@@ -495,6 +305,55 @@ int RunStatus(const MmdrApi& api, const Options& options) {
   return kExitOk;
 }
 
+// ---- The command table --------------------------------------------------------------
+
+constexpr std::size_t kAnyCount = std::numeric_limits<std::size_t>::max();
+
+struct Command {
+  const char* name;
+  std::size_t minArguments;  // words after the command's name
+  std::size_t maxArguments;
+  bool takesKind;     // the first argument is video or audio
+  const char* usage;  // the complaint when the number of arguments is wrong
+  // Checks the arguments beyond the kind (complaining on standard error), or nullptr.
+  bool (*parse)(const std::vector<std::string>& words, Arguments& arguments);
+  int (*run)(const Context& context);
+};
+
+const Command kCommands[] = {
+    {"list", 1, 1, true, "list takes one argument: video or audio", nullptr, &RunList},
+    {"get-pref", 1, 1, true, "get-pref takes one argument: video or audio", nullptr, &RunGetPref},
+    {"set-pref", 1, kAnyCount, true, "set-pref needs a device kind: video or audio", &ParseSetPref,
+     &RunSetPref},
+    {"get-option", 0, 0, false, "get-option takes no argument", nullptr, &RunGetOption},
+    {"set-option", 1, 1, false, "set-option takes one argument: 0, 1 or 2", &ParseSetOption,
+     &RunSetOption},
+    {"status", 0, 0, false, "status takes no argument", nullptr, &RunStatus},
+};
+
+// The prologue every command shares, in this order: the library loaded (exit 3), the
+// arguments checked (exit 2), a handle opened (exit 1); then the command itself.
+int Execute(const Command& command, const Options& options) {
+  const auto api = LoadApi(options.dllPath);
+  if (!api) return kExitNoLibrary;
+  const std::size_t count = options.words.size() - 1;
+  if (count < command.minArguments || count > command.maxArguments) {
+    Error("%s", command.usage);
+    return kExitUsage;
+  }
+  MmdrDeviceKind kind = MMDR_DEVICE_VIDEO;
+  if (command.takesKind) {
+    const auto parsed = ParseKind(options.words[1]);
+    if (!parsed) return kExitUsage;
+    kind = *parsed;
+  }
+  Arguments arguments;
+  if (command.parse != nullptr && !command.parse(options.words, arguments)) return kExitUsage;
+  Session session(*api);
+  if (!session.Open()) return kExitCallFailed;
+  return command.run({*api, options, kind, arguments, session.handle()});
+}
+
 // The command line as UTF-8 words (the narrow argv would lose characters outside the
 // ANSI code page).
 std::vector<std::string> CommandLineWords() {
@@ -502,14 +361,12 @@ std::vector<std::string> CommandLineWords() {
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   if (arguments == nullptr) return words;
-  for (int i = 1; i < count; ++i) words.push_back(Narrow(arguments[i]));
+  for (int i = 1; i < count; ++i) words.push_back(ConvertWideToUtf8(arguments[i]));
   LocalFree(arguments);
   return words;
 }
 
-}  // namespace
-
-int main() {
+int Main() {
   // Binary mode: scripts on any system get "\n" line ends; the console shows UTF-8.
   _setmode(_fileno(stdout), _O_BINARY);
   SetConsoleOutputCP(CP_UTF8);
@@ -542,25 +399,9 @@ int main() {
     Error("no command given (see mmdrctl --help)");
     return kExitUsage;
   }
-
-  using Command = int (*)(const MmdrApi&, const Options&);
-  struct NamedCommand {
-    const char* name;
-    Command run;
-  };
-  static const NamedCommand kCommands[] = {
-      {"list", &RunList},
-      {"get-pref", &RunGetPref},
-      {"set-pref", &RunSetPref},
-      {"get-option", &RunGetOption},
-      {"set-option", &RunSetOption},
-      {"status", &RunStatus},
-  };
-  for (const NamedCommand& command : kCommands) {
+  for (const Command& command : kCommands) {
     if (options.words[0] == command.name) {
-      const auto api = LoadApi(options.dllPath);
-      if (!api) return kExitNoLibrary;
-      const int status = command.run(*api, options);
+      const int status = Execute(command, options);
       std::fflush(stdout);
       return status;
     }
@@ -568,3 +409,8 @@ int main() {
   Error("unknown command '%s' (see mmdrctl --help)", DisplayText(options.words[0]).c_str());
   return kExitUsage;
 }
+
+}  // namespace
+}  // namespace mmdrctl
+
+int main() { return mmdrctl::Main(); }

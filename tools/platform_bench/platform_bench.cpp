@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/utf8.h"
 #include "direct_platform.h"
 #include "kestrelCliLib.h"
 
@@ -278,15 +279,6 @@ void PrintComparison(const char* what, const Comparison& c) {
               c.pairedRatio, c.ratio() <= 1.10 ? "ok" : "OVER 1.10");
 }
 
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-  out.resize(std::strlen(out.c_str()));
-  return out;
-}
-
 // The library's entries for one kind (a single call with room for every device).
 struct LibraryEnumeration {
   MmdrHandle* handle = nullptr;
@@ -305,9 +297,9 @@ struct LibraryEnumeration {
 bool SameDevices(const LibraryEnumeration& library, const DirectList& direct, const char* what) {
   bool same = library.count == direct.size();
   for (std::size_t i = 0; same && i < direct.size(); ++i) {
-    same = Narrow(direct[i].id).substr(0, 259) ==
+    same = ConvertWideToUtf8(direct[i].id.c_str()).substr(0, 259) ==
                std::string(library.entries[i].id, strnlen(library.entries[i].id, 259)) &&
-           Narrow(direct[i].name).substr(0, 259) ==
+           ConvertWideToUtf8(direct[i].name.c_str()).substr(0, 259) ==
                std::string(library.entries[i].name, strnlen(library.entries[i].name, 259));
   }
   if (!same) {
@@ -317,134 +309,138 @@ bool SameDevices(const LibraryEnumeration& library, const DirectList& direct, co
   return same;
 }
 
-}  // namespace
+// ---- Sections --------------------------------------------------------------------
 
-int main(int argc, char** argv) {
-  const int repetitions = argc > 1 ? std::max(3, std::atoi(argv[1])) : 21;
-  bool consistent = true;
-
-  SavedValue wasapi(HKEY_LOCAL_MACHINE, L"EnableAInWasapi");
-  SavedValue camId(HKEY_CURRENT_USER, L"srcWCamId");
-  SavedValue camName(HKEY_CURRENT_USER, L"srcWCamName");
-  SavedValue micId(HKEY_CURRENT_USER, L"srcAudioInId");
-  SavedValue micName(HKEY_CURRENT_USER, L"srcAudioInName");
-  wasapi.Remove();
+// What every section shares: the repetition count, the benchmark's webcams, a scratch
+// list for the direct side, and whether both sides have listed the same devices so far.
+struct Bench {
+  int repetitions = 0;
   BenchWebcams webcams;
   DirectList direct;
+  bool consistent = true;
+};
 
+void PrintComparisonHeader(int repetitions) {
   std::printf("platform_bench: medians of %d alternating runs, microseconds per call\n",
               repetitions);
   std::printf("  %-44s %10s %10s %7s %7s\n", "call", "library", "direct", "ratio", "paired");
+}
 
-  // Endpoint back end (the default): one handle open, as a caller keeps it.
-  {
-    MmdrHandle* handle = nullptr;
-    if (Mmdr_Init(1, &handle) != MMDR_OK) {
-      std::printf("Mmdr_Init failed\n");
-      return 1;
-    }
-    webcams.GrowTo(8);
-    LibraryEnumeration video{handle, MMDR_DEVICE_VIDEO};
-    video();
-    DirectVideoEnum(direct);
-    consistent = SameDevices(video, direct, "video") && consistent;
-    PrintComparison("Mmdr_EnumDevices video (8 webcams)",
-                    Compare(repetitions, video, [&] { DirectVideoEnum(direct); }));
+// One enumeration of a kind through the library against the direct one; label names
+// the row, what the enumeration in a mismatch.
+template <typename Enumerate>
+void CompareEnumeration(Bench& bench, MmdrHandle* handle, MmdrDeviceKind kind, const char* label,
+                        const char* what, Enumerate&& enumerate) {
+  LibraryEnumeration library{handle, kind};
+  library();
+  enumerate(bench.direct);
+  bench.consistent = SameDevices(library, bench.direct, what) && bench.consistent;
+  PrintComparison(label, Compare(bench.repetitions, library, [&] { enumerate(bench.direct); }));
+}
 
-    LibraryEnumeration audio{handle, MMDR_DEVICE_AUDIO};
-    audio();
-    DirectEndpointEnum(direct);
-    consistent = SameDevices(audio, direct, "audio endpoints") && consistent;
-    PrintComparison("Mmdr_EnumDevices audio, endpoints",
-                    Compare(repetitions, audio, [&] { DirectEndpointEnum(direct); }));
-
-    // Preferred devices stored as the last one listed, so the lookup walks them all.
-    DirectVideoEnum(direct);
-    SetUserString(L"srcWCamId", direct.back().id);
-    SetUserString(L"srcWCamName", direct.back().name);
-    char text[MMDR_TEXT_FIELD_SIZE];
-    auto libraryCamLookup = [&] { return Mmdr_GetPrefDev(handle, 1, MMDR_PREF_ID, text); };
-    auto directCamLookup = [&] {
-      return DirectLookupId(L"srcWCamId", L"srcWCamName", DirectVideoEnum, direct);
-    };
-    if (libraryCamLookup() != MMDR_OK || Narrow(directCamLookup()) != text) {
-      std::printf("MISMATCH in the preferred webcam lookup\n");
-      consistent = false;
-    }
-    PrintComparison("Mmdr_GetPrefDev webcam id (8 webcams)",
-                    Compare(repetitions, libraryCamLookup, directCamLookup));
-
-    DirectEndpointEnum(direct);
-    SetUserString(L"srcAudioInId", direct.back().id);
-    SetUserString(L"srcAudioInName", direct.back().name);
-    auto libraryMicLookup = [&] { return Mmdr_GetPrefDev(handle, 2, MMDR_PREF_ID, text); };
-    auto directMicLookup = [&] {
-      return DirectLookupId(L"srcAudioInId", L"srcAudioInName", DirectEndpointEnum, direct);
-    };
-    if (libraryMicLookup() != MMDR_OK || Narrow(directMicLookup()) != text) {
-      std::printf("MISMATCH in the preferred microphone lookup\n");
-      consistent = false;
-    }
-    PrintComparison("Mmdr_GetPrefDev microphone id, endpoints",
-                    Compare(repetitions, libraryMicLookup, directMicLookup));
-    Mmdr_Uninit(handle);
+// The preferred device of a kind stored as the last one listed, so that the lookup walks
+// them all; then the library's lookup of its id against the direct one.
+void ComparePreferredLookup(Bench& bench, MmdrHandle* handle, MmdrDeviceKind kind,
+                            const wchar_t* idValue, const wchar_t* nameValue,
+                            void (*enumerate)(DirectList&), const char* label, const char* device) {
+  enumerate(bench.direct);
+  SetUserString(idValue, bench.direct.back().id);
+  SetUserString(nameValue, bench.direct.back().name);
+  char text[MMDR_TEXT_FIELD_SIZE];
+  auto libraryLookup = [&] { return Mmdr_GetPrefDev(handle, kind, MMDR_PREF_ID, text); };
+  auto directLookup = [&] { return DirectLookupId(idValue, nameValue, enumerate, bench.direct); };
+  if (libraryLookup() != MMDR_OK || ConvertWideToUtf8(directLookup().c_str()) != text) {
+    std::printf("MISMATCH in the preferred %s lookup\n", device);
+    bench.consistent = false;
   }
+  PrintComparison(label, Compare(bench.repetitions, libraryLookup, directLookup));
+}
 
-  // DirectSound back end: the handle holds dsound.dll, as the direct session does.
-  {
-    wasapi.SetDword(0);
-    MmdrHandle* handle = nullptr;
-    DirectSoundSession session;
-    if (Mmdr_Init(1, &handle) != MMDR_OK || !session.Open()) {
-      std::printf("DirectSound set-up failed\n");
-      return 1;
-    }
-    LibraryEnumeration audio{handle, MMDR_DEVICE_AUDIO};
-    audio();
-    session.Enumerate(direct);
-    consistent = SameDevices(audio, direct, "audio DirectSound") && consistent;
-    PrintComparison("Mmdr_EnumDevices audio, DirectSound",
-                    Compare(repetitions, audio, [&] { session.Enumerate(direct); }));
-    Mmdr_Uninit(handle);
-    wasapi.Remove();
+// The endpoint back end (the default), with one handle open as a caller keeps it.
+// False when the library cannot be opened.
+bool MeasureEndpointBackEnd(Bench& bench) {
+  MmdrHandle* handle = nullptr;
+  if (Mmdr_Init(1, &handle) != MMDR_OK) {
+    std::printf("Mmdr_Init failed\n");
+    return false;
   }
+  bench.webcams.GrowTo(8);
+  CompareEnumeration(bench, handle, MMDR_DEVICE_VIDEO, "Mmdr_EnumDevices video (8 webcams)",
+                     "video", DirectVideoEnum);
+  CompareEnumeration(bench, handle, MMDR_DEVICE_AUDIO, "Mmdr_EnumDevices audio, endpoints",
+                     "audio endpoints", DirectEndpointEnum);
+  ComparePreferredLookup(bench, handle, MMDR_DEVICE_VIDEO, L"srcWCamId", L"srcWCamName",
+                         DirectVideoEnum, "Mmdr_GetPrefDev webcam id (8 webcams)", "webcam");
+  ComparePreferredLookup(bench, handle, MMDR_DEVICE_AUDIO, L"srcAudioInId", L"srcAudioInName",
+                         DirectEndpointEnum, "Mmdr_GetPrefDev microphone id, endpoints",
+                         "microphone");
+  Mmdr_Uninit(handle);
+  return true;
+}
 
-  // Scaling with the number of webcams; the preferred webcam is the last one listed.
+// The DirectSound back end: the handle holds dsound.dll, as the direct session does.
+// False when either side cannot be set up.
+bool MeasureDirectSoundBackEnd(Bench& bench, SavedValue& wasapi) {
+  wasapi.SetDword(0);
+  MmdrHandle* handle = nullptr;
+  DirectSoundSession session;
+  if (Mmdr_Init(1, &handle) != MMDR_OK || !session.Open()) {
+    std::printf("DirectSound set-up failed\n");
+    return false;
+  }
+  CompareEnumeration(bench, handle, MMDR_DEVICE_AUDIO, "Mmdr_EnumDevices audio, DirectSound",
+                     "audio DirectSound", [&](DirectList& out) { session.Enumerate(out); });
+  Mmdr_Uninit(handle);
+  wasapi.Remove();
+  return true;
+}
+
+struct ScalingRow {
+  double webcams;
+  Comparison enumeration;
+  Comparison lookup;
+};
+
+// Enumeration and the preferred-webcam lookup with count webcams, through the library's
+// enumeration of video; the preferred webcam is the last one listed.
+ScalingRow MeasureWithWebcams(Bench& bench, LibraryEnumeration& video, unsigned count) {
+  char text[MMDR_TEXT_FIELD_SIZE];
+  bench.webcams.Clear();
+  bench.webcams.GrowTo(count);
+  video();
+  DirectVideoEnum(bench.direct);
+  bench.consistent = SameDevices(video, bench.direct, "video scaling") && bench.consistent;
+  const Comparison enumeration =
+      Compare(bench.repetitions, video, [&] { DirectVideoEnum(bench.direct); });
+  SetUserString(L"srcWCamId", bench.direct.back().id);
+  SetUserString(L"srcWCamName", bench.direct.back().name);
+  const Comparison lookup = Compare(
+      bench.repetitions,
+      [&] { return Mmdr_GetPrefDev(video.handle, MMDR_DEVICE_VIDEO, MMDR_PREF_ID, text); },
+      [&] { return DirectLookupId(L"srcWCamId", L"srcWCamName", DirectVideoEnum, bench.direct); });
+  const double n = static_cast<double>(video.count);
+  std::printf("  %8u %10.1f %10.1f %10.1f %10.1f %10.1f %10.1f %10.1f\n", video.count,
+              enumeration.library, enumeration.direct, enumeration.library / n,
+              enumeration.direct / n, lookup.library, lookup.direct, lookup.library / n);
+  return {n, enumeration, lookup};
+}
+
+// Scaling with the number of webcams: 1, 8 and 64, a row each, through one handle.
+std::vector<ScalingRow> MeasureWebcamScaling(Bench& bench) {
   std::printf("\nscaling (video): medians in microseconds; per device = median / webcams\n");
   std::printf("  %8s %10s %10s %10s %10s %10s %10s %10s\n", "webcams", "lib enum", "dir enum",
               "lib/dev", "dir/dev", "lib look", "dir look", "look/dev");
-  struct Row {
-    double webcams;
-    Comparison enumeration;
-    Comparison lookup;
-  };
-  std::vector<Row> rows;
-  {
-    MmdrHandle* handle = nullptr;
-    Mmdr_Init(1, &handle);
-    LibraryEnumeration video{handle, MMDR_DEVICE_VIDEO};
-    char text[MMDR_TEXT_FIELD_SIZE];
-    for (unsigned count : {1u, 8u, 64u}) {
-      webcams.Clear();
-      webcams.GrowTo(count);
-      video();
-      DirectVideoEnum(direct);
-      consistent = SameDevices(video, direct, "video scaling") && consistent;
-      const Comparison enumeration = Compare(repetitions, video, [&] { DirectVideoEnum(direct); });
-      SetUserString(L"srcWCamId", direct.back().id);
-      SetUserString(L"srcWCamName", direct.back().name);
-      const Comparison lookup = Compare(
-          repetitions, [&] { return Mmdr_GetPrefDev(handle, 1, MMDR_PREF_ID, text); },
-          [&] { return DirectLookupId(L"srcWCamId", L"srcWCamName", DirectVideoEnum, direct); });
-      const double n = static_cast<double>(video.count);
-      rows.push_back({n, enumeration, lookup});
-      std::printf("  %8u %10.1f %10.1f %10.1f %10.1f %10.1f %10.1f %10.1f\n", video.count,
-                  enumeration.library, enumeration.direct, enumeration.library / n,
-                  enumeration.direct / n, lookup.library, lookup.direct, lookup.library / n);
-    }
-    Mmdr_Uninit(handle);
-  }
-  // What one more webcam costs between the sizes: flat when nothing is quadratic.
+  std::vector<ScalingRow> rows;
+  MmdrHandle* handle = nullptr;
+  Mmdr_Init(1, &handle);
+  LibraryEnumeration video{handle, MMDR_DEVICE_VIDEO};
+  for (unsigned count : {1u, 8u, 64u}) rows.push_back(MeasureWithWebcams(bench, video, count));
+  Mmdr_Uninit(handle);
+  return rows;
+}
+
+// What one more webcam costs between the sizes: flat when nothing is quadratic.
+void PrintMarginalCosts(const std::vector<ScalingRow>& rows) {
   std::printf("  marginal cost per added webcam (microseconds):\n");
   for (std::size_t i = 1; i < rows.size(); ++i) {
     const double added = rows[i].webcams - rows[i - 1].webcams;
@@ -456,5 +452,23 @@ int main(int argc, char** argv) {
         (rows[i].lookup.library - rows[i - 1].lookup.library) / added,
         (rows[i].lookup.direct - rows[i - 1].lookup.direct) / added);
   }
-  return consistent ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SavedValue wasapi(HKEY_LOCAL_MACHINE, L"EnableAInWasapi");
+  SavedValue camId(HKEY_CURRENT_USER, L"srcWCamId");
+  SavedValue camName(HKEY_CURRENT_USER, L"srcWCamName");
+  SavedValue micId(HKEY_CURRENT_USER, L"srcAudioInId");
+  SavedValue micName(HKEY_CURRENT_USER, L"srcAudioInName");
+  wasapi.Remove();
+  Bench bench;
+  bench.repetitions = argc > 1 ? std::max(3, std::atoi(argv[1])) : 21;
+
+  PrintComparisonHeader(bench.repetitions);
+  if (!MeasureEndpointBackEnd(bench)) return 1;
+  if (!MeasureDirectSoundBackEnd(bench, wasapi)) return 1;
+  PrintMarginalCosts(MeasureWebcamScaling(bench));
+  return bench.consistent ? 0 : 1;
 }
