@@ -45,7 +45,8 @@ check(code == 0 and out.startswith("Usage: mmdrctl") and "set-pref" in out, "--h
 for args, message in [((), "no command given"), (("list", "fish"), "unknown device kind"),
                       (("set-option", "7"), "not a valid option"), (("--dll",), "--dll needs a path"),
                       (("set-pref", "video", "--id"), "--id needs a value"),
-                      (("--frob", "status"), "unknown option"), (("frob",), "unknown command")]:
+                      (("--frob", "status"), "unknown option"), (("frob",), "unknown command"),
+                      (("status", "x"), "status takes no argument")]:
     code, out, err = run(*args)
     check(code == 2 and out == "" and err.startswith("mmdrctl: ") and message in err,
           f"{args} exits 2 and explains on stderr: {code} {out!r} {err!r}")
