@@ -14,7 +14,10 @@
 
 namespace {
 
-void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+// Output that the console refuses has nowhere else to go.
+void Print(const std::string& text) {
+  static_cast<void>(std::fwrite(text.data(), 1, text.size(), stdout));
+}
 
 std::string Utf8(const std::wstring& text) { return ConvertWideToUtf8(text.c_str()); }
 
@@ -48,6 +51,6 @@ int main() {
   DSoundLib::UninitInstance();
   PrintList("Microphones (DirectSound)", dsoundListed, dsound);
 
-  std::fflush(stdout);
+  static_cast<void>(std::fflush(stdout));
   return webcamsListed && endpointsListed && dsoundListed ? 0 : 1;
 }

@@ -6,22 +6,26 @@
 
 namespace mmdrctl {
 
-void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+// A console or pipe that refuses output leaves nothing to report the failure to, so the
+// results of the writes below are ignored on purpose.
+void Print(const std::string& text) {
+  static_cast<void>(std::fwrite(text.data(), 1, text.size(), stdout));
+}
 
 void PrintF(const char* format, ...) {
-  va_list args;
+  va_list args;  // NOLINT(cppcoreguidelines-init-variables): va_start fills it
   va_start(args, format);
-  std::vfprintf(stdout, format, args);
+  static_cast<void>(std::vfprintf(stdout, format, args));
   va_end(args);
 }
 
 void Error(const char* format, ...) {
-  std::fputs("mmdrctl: ", stderr);
-  va_list args;
+  static_cast<void>(std::fputs("mmdrctl: ", stderr));
+  va_list args;  // NOLINT(cppcoreguidelines-init-variables): va_start fills it
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  static_cast<void>(std::vfprintf(stderr, format, args));
   va_end(args);
-  std::fputc('\n', stderr);
+  static_cast<void>(std::fputc('\n', stderr));
 }
 
 int CallFailed(const char* call, MmdrResult result) {

@@ -375,20 +375,20 @@ int Main() {
   const std::vector<std::string> words = CommandLineWords();
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
-    if (!options.words.empty()) {
-      options.words.push_back(word);
-    } else if (word == "--help" || word == "-h" || word == "/?") {
+    // Options come before the command; every word from the command on is its own.
+    const bool beforeCommand = options.words.empty();
+    if (beforeCommand && (word == "--help" || word == "-h" || word == "/?")) {
       Print(kUsage);
       return kExitOk;
-    } else if (word == "--json") {
+    } else if (beforeCommand && word == "--json") {
       options.json = true;
-    } else if (word == "--dll") {
+    } else if (beforeCommand && word == "--dll") {
       if (i + 1 >= words.size()) {
         Error("--dll needs a path");
         return kExitUsage;
       }
       options.dllPath = words[++i];
-    } else if (word.size() > 1 && word[0] == '-') {
+    } else if (beforeCommand && word.size() > 1 && word[0] == '-') {
       Error("unknown option '%s' (see mmdrctl --help)", DisplayText(word).c_str());
       return kExitUsage;
     } else {
@@ -402,7 +402,7 @@ int Main() {
   for (const Command& command : kCommands) {
     if (options.words[0] == command.name) {
       const int status = Execute(command, options);
-      std::fflush(stdout);
+      static_cast<void>(std::fflush(stdout));  // nothing is left to report a failure to
       return status;
     }
   }

@@ -36,7 +36,7 @@ void AppendUtf8(std::string& out, char32_t c) {
 
 void AppendEscape(std::string& out, const char* format, unsigned value) {
   char escape[16];
-  std::snprintf(escape, sizeof escape, format, value);
+  static_cast<void>(std::snprintf(escape, sizeof escape, format, value));  // always fits
   out += escape;
 }
 

@@ -19,6 +19,7 @@ namespace kestrel_direct {
 // (DirectShow's header of the same name lists Set before Get). It has external linkage:
 // dsound.dll implements it, so the compiler must not treat the set of its
 // implementations as closed.
+// NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor): a COM interface, never deleted
 struct DirectSoundPropertySet : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Get(REFGUID set, ULONG id, void* instance, ULONG instanceLength,
                                         void* data, ULONG dataLength, ULONG* returned) = 0;

@@ -165,7 +165,7 @@ class BenchWebcams {
   bool GrowTo(unsigned count) {
     for (; count_ < count; ++count_) {
       wchar_t keyName[64];
-      swprintf(keyName, 64, L"%ls%012X}", kBenchKeyStart, count_);
+      static_cast<void>(swprintf(keyName, 64, L"%ls%012X}", kBenchKeyStart, count_));
       const std::wstring path = std::wstring(kVideoInstancePath) + L"\\" + keyName;
       HKEY key = nullptr;
       if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -174,11 +174,11 @@ class BenchWebcams {
       }
       wchar_t name[64];
       wchar_t devicePath[160];
-      swprintf(name, 64, L"Bench Camera %u", count_);
-      swprintf(devicePath, 160,
-               L"\\\\?\\usb#vid_5eb0&pid_%04x&mi_00#7&bench&0&%04u#"
-               L"{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global",
-               count_, count_);
+      static_cast<void>(swprintf(name, 64, L"Bench Camera %u", count_));
+      static_cast<void>(swprintf(devicePath, 160,
+                                 L"\\\\?\\usb#vid_5eb0&pid_%04x&mi_00#7&bench&0&%04u#"
+                                 L"{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global",
+                                 count_, count_));
       const bool ok = SetString(key, L"FriendlyName", name) &&
                       SetString(key, L"DevicePath", devicePath) &&
                       SetString(key, L"CLSID", L"{E436EBB6-524F-11CE-9F53-0020AF0BA770}");
@@ -464,7 +464,8 @@ int main(int argc, char** argv) {
   SavedValue micName(HKEY_CURRENT_USER, L"srcAudioInName");
   wasapi.Remove();
   Bench bench;
-  bench.repetitions = argc > 1 ? std::max(3, std::atoi(argv[1])) : 21;
+  bench.repetitions =
+      argc > 1 ? std::max(3, static_cast<int>(std::strtol(argv[1], nullptr, 10))) : 21;
 
   PrintComparisonHeader(bench.repetitions);
   if (!MeasureEndpointBackEnd(bench)) return 1;
