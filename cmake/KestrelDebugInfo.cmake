@@ -1,11 +1,21 @@
 include(GNUInstallDirs)
 
-# Ships target stripped, with its debug information in <file>.debug beside it (installed
-# as component Debug); the binary names the file through a debug link, so a crash in a
-# client can still be read. Call it where the target is defined.
+# Ships target with its debug information apart (installed as component Debug), so that a
+# crash in a client can still be read. Call it where the target is defined.
+# - Clang and LLD (cmake/clang-mingw-common.cmake): the PDB that LLD writes beside the
+#   binary, which the binary names by file name. LLD also copies in the DWARF of the
+#   MinGW-w64 runtime's objects, which the PDB does not need: it is stripped.
+# - GCC: <file>.debug beside the binary, which the stripped binary names through a debug link.
 function(kestrel_split_debug_info target)
   if(MSVC)
     return()  # MSVC keeps debug information in PDB files already
+  endif()
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_OBJCOPY} --strip-debug $<TARGET_FILE:${target}> VERBATIM)
+    install(FILES $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.pdb
+            DESTINATION ${CMAKE_INSTALL_BINDIR}/${KESTREL_ARCH} COMPONENT Debug)
+    return()
   endif()
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
@@ -15,4 +25,3 @@ function(kestrel_split_debug_info target)
   install(FILES $<TARGET_FILE:${target}>.debug
           DESTINATION ${CMAKE_INSTALL_BINDIR}/${KESTREL_ARCH} COMPONENT Debug)
 endfunction()
-

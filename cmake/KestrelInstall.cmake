@@ -1,11 +1,29 @@
 # cmake --install puts each architecture's binaries in folders of its own: bin/<arch>
-# (the DLL, mmdrctl) and lib/<arch> (the import library and its CMake targets), beside
-# one include/ and one package config that picks the consumer's architecture. The x64
-# and x86 builds install into the same prefix. Binaries are shipped stripped; their
-# debug information goes to <binary>.debug files (component Debug), which each binary
-# names through a debug link (kestrel_split_debug_info, cmake/KestrelDebugInfo.cmake).
+# (the DLL, mmdrctl) and lib/<arch> (the import libraries and the CMake targets), beside
+# one include/ and one package config that picks the consumer's architecture and ABI. The
+# x64 and x86 builds install into the same prefix. Binaries are shipped stripped; their
+# debug information (component Debug) is a PDB per binary with Clang, a <binary>.debug
+# file with GCC (kestrel_split_debug_info, cmake/KestrelDebugInfo.cmake).
 include(CMakePackageConfigHelpers)
 set(KESTREL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/kestrelCliLib)
+
+# Two import libraries: libkestrelCliLib.dll.a from the link, for MinGW-w64 consumers, and
+# kestrelCliLib.lib in the short format Microsoft's linker reads, written from the export
+# list. For x86 it gives each export the name a __cdecl caller links against (_Mmdr_Init).
+if(NOT MSVC)
+  find_program(KESTREL_DLLTOOL llvm-dlltool REQUIRED)
+  set(machine i386:x86-64)
+  if(KESTREL_ARCH STREQUAL "x86")
+    set(machine i386)
+  endif()
+  set(def ${PROJECT_SOURCE_DIR}/src/interface/kestrelCliLib.def)
+  set(msvc_implib ${CMAKE_BINARY_DIR}/lib/kestrelCliLib.lib)
+  add_custom_command(OUTPUT ${msvc_implib} DEPENDS ${def}
+    COMMAND ${KESTREL_DLLTOOL} -m ${machine} -d ${def} -l ${msvc_implib} VERBATIM)
+  add_custom_target(kestrelCliLib_msvc_implib ALL DEPENDS ${msvc_implib})
+  install(FILES ${msvc_implib} DESTINATION ${CMAKE_INSTALL_LIBDIR}/${KESTREL_ARCH}
+          COMPONENT Development)
+endif()
 
 install(TARGETS kestrelCliLib EXPORT kestrelCliLibTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}/${KESTREL_ARCH} COMPONENT Runtime

@@ -1,25 +1,45 @@
 #!/usr/bin/env bash
-# Configures and builds the project with the MinGW-w64 cross toolchain. ARCH=x64 (the
-# default) builds into BUILD_DIR (default build/); ARCH=x86 into BUILD_DIR (default
-# build-x86/) without the test programs, which could not run here; ARCH=both builds x86
-# into X86_BUILD_DIR (default build-x86/) and then x64, whose tests and package take
-# the x86 build in. Arguments go to the configure step, which runs when the build
-# directory is new or arguments are given.
+# Configures and builds the project. COMPILER=clang (the default: Clang and LLD, which build
+# what is shipped) or gcc (MinGW-w64's GCC, the second compiler); ARCH=x64 (the default) or
+# x86, whose build has no test programs (they could not run here). Build directories, unless
+# BUILD_DIR names another: build/ and build-x86/ for Clang, build-gcc/ and build-gcc-x86/ for
+# GCC. ARCH=both builds x86 (into X86_BUILD_DIR) and then x64, whose tests and package take
+# the x86 build in; COMPILER=both builds GCC first, then Clang, whose x64 tests check the GCC
+# builds too. Arguments go to the configure step, which runs when the build directory is new
+# or arguments are given (from scratch when it was made with another toolchain).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-if [[ ${ARCH:-x64} == both ]]; then
-  x86_dir=${X86_BUILD_DIR:-$root/build-x86}
+compiler=${COMPILER:-clang} arch=${ARCH:-x64}
+if [[ $compiler == both ]]; then
+  COMPILER=gcc BUILD_DIR="$root/build-gcc" X86_BUILD_DIR="$root/build-gcc-x86" "$root/scripts/build.sh"
+  gcc=(-DKESTREL_GCC_BUILD_DIR="$root/build-gcc")
+  if [[ $arch == both ]]; then gcc+=(-DKESTREL_GCC_X86_BUILD_DIR="$root/build-gcc-x86"); fi
+  exec env COMPILER=clang "$root/scripts/build.sh" "${gcc[@]}" "$@"
+fi
+case $compiler in
+  clang) toolchain=clang-mingw suffix= ;;
+  gcc) toolchain=mingw-w64 suffix=-gcc ;;
+  *) echo "COMPILER must be clang, gcc or both" >&2; exit 2 ;;
+esac
+if [[ $arch == both ]]; then
+  x86_dir=${X86_BUILD_DIR:-$root/build$suffix-x86}
   ARCH=x86 BUILD_DIR="$x86_dir" "$root/scripts/build.sh"
   exec env ARCH=x64 "$root/scripts/build.sh" -DKESTREL_X86_BUILD_DIR="$x86_dir" "$@"
 fi
-case ${ARCH:-x64} in
-  x64) toolchain=mingw-w64-x86_64.cmake build_dir=${BUILD_DIR:-$root/build} options=() ;;
-  x86) toolchain=mingw-w64-i686.cmake build_dir=${BUILD_DIR:-$root/build-x86}
+case $arch in
+  x64) toolchain+=-x86_64.cmake build_dir=${BUILD_DIR:-$root/build$suffix} options=() ;;
+  x86) toolchain+=-i686.cmake build_dir=${BUILD_DIR:-$root/build$suffix-x86}
        options=(-DKESTREL_BUILD_TESTS=OFF) ;;
   *) echo "ARCH must be x64, x86 or both" >&2; exit 2 ;;
 esac
-if [[ ! -f "$build_dir/CMakeCache.txt" || $# -gt 0 ]]; then
-  cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
+toolchain=$root/cmake/$toolchain
+cache=$build_dir/CMakeCache.txt
+fresh=()
+if [[ -f $cache ]] && ! grep -qx "CMAKE_TOOLCHAIN_FILE:FILEPATH=$toolchain" "$cache"; then
+  fresh=(--fresh)
+fi
+if [[ ! -f $cache || $# -gt 0 || ${#fresh[@]} -gt 0 ]]; then
+  cmake "${fresh[@]}" -S "$root" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "${options[@]}" "$@" >/dev/null
 fi
 cmake --build "$build_dir" --parallel "$(nproc)"

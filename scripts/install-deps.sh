@@ -9,7 +9,7 @@ packages=(
   wine wine64 libasound2 libasound2-plugins
   googletest python3
   g++ libgtest-dev
-  clang
+  clang lld llvm clang-tidy clang-format
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,57 @@
+/* A client as Microsoft's compiler sees the header, with no C runtime; this file is built
+ * once as C (the program) and once as C++ (CxxCalls). It opens a handle, lists the
+ * microphones with the two-call pattern, reads a setting and closes the handle; the exit
+ * code has a bit set for each step that answered wrongly. */
+#include <kestrelCliLib.h>
+
+#ifndef _MSC_VER
+#error "built to see the header as Microsoft's compiler does"
+#endif
+
+#ifdef __cplusplus
+extern "C" int CxxCalls(void) {
+  return Mmdr_GetLibVersion() == MMDR_LIB_VERSION && Mmdr_IsValid(nullptr) == MMDR_INVALID_HANDLE;
+}
+#else
+__declspec(dllimport) void __stdcall ExitProcess(unsigned code);
+__declspec(dllimport) void* __stdcall GetStdHandle(unsigned long which);
+__declspec(dllimport) int __stdcall WriteFile(void* file, const void* data, unsigned long size,
+                                              unsigned long* written, void* overlapped);
+int CxxCalls(void);
+
+static MmdrDeviceEntry entries[16];
+static unsigned failed;
+
+static void Expect(int ok, unsigned step) { failed |= ok ? 0u : 1u << step; }
+
+static void Say(const char* text) {
+  unsigned long size = 0, written = 0;
+  while (text[size] != '\0') ++size;
+  WriteFile(GetStdHandle((unsigned long)-11 /* standard output */), text, size, &written, 0);
+}
+
+void consumer_main(void) {
+  MmdrHandle* handle = 0;
+  uint32_t count = 0, option = 9, i;
+  uint8_t enabled = 9;
+  Expect(CxxCalls(), 0);
+  Expect(Mmdr_Init(MMDR_MODE_1, &handle) == MMDR_OK && Mmdr_IsValid(handle) == MMDR_OK, 1);
+  Expect(Mmdr_IsEnabled(handle, &enabled) == MMDR_OK && enabled == 1, 2);
+  Expect(Mmdr_EnumDevices(handle, MMDR_DEVICE_AUDIO, 0, 0, &count) == MMDR_BUFFER_TOO_SMALL &&
+             count > 0 && count <= 16,
+         3);
+  if (!failed) {
+    Expect(Mmdr_EnumDevices(handle, MMDR_DEVICE_AUDIO, count * MMDR_ENTRY_SIZE, entries, &count) ==
+                   MMDR_OK &&
+               entries[count - 1].name[0] != '\0',
+           4);
+  }
+  Expect(Mmdr_GetAudioInSelectOption(handle, &option) == MMDR_OK && option <= 2, 5);
+  Mmdr_Uninit(handle);
+  Expect(Mmdr_IsValid(handle) == MMDR_INVALID_HANDLE, 6);
+  Say(failed ? "msvc_consumer: failed" : "msvc_consumer: ok; microphones:");
+  for (i = 0; !failed && i < count; ++i) Say(" "), Say(entries[i].name);
+  Say("\n");
+  ExitProcess(failed);
+}
+#endif
