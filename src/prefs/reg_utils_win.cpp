@@ -138,7 +138,9 @@ bool SetString(HKEY root, const std::wstring& subKey, const std::wstring& valueN
                       nullptr, key.Receive(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  const DWORD byteCount = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+  // Fits: the size was checked above.
+  const DWORD byteCount =
+      static_cast<DWORD>(value.size() + 1) * static_cast<DWORD>(sizeof(wchar_t));
   return g_setValue.load()(key.get(), valueName.c_str(), 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(value.c_str()),
                            byteCount) == ERROR_SUCCESS;

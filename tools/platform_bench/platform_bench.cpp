@@ -85,7 +85,7 @@ bool SetUserString(const wchar_t* valueName, const std::wstring& text) {
   }
   const LONG status =
       RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+                     static_cast<DWORD>(text.size() + 1) * static_cast<DWORD>(sizeof(wchar_t)));
   RegCloseKey(key);
   return status == ERROR_SUCCESS;
 }
@@ -191,8 +191,8 @@ class BenchWebcams {
  private:
   static bool SetString(HKEY key, const wchar_t* valueName, const wchar_t* text) {
     return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                          static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t))) ==
-           ERROR_SUCCESS;
+                          static_cast<DWORD>(wcslen(text) + 1) *
+                              static_cast<DWORD>(sizeof(wchar_t))) == ERROR_SUCCESS;
   }
   void RemoveAll() {
     HKEY instances = nullptr;
