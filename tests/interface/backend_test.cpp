@@ -1,9 +1,6 @@
 // The audio back end as handles and enumerations start and stop it, through the exports
-// with a fake dsound.dll; and eight threads calling at once with either back end.
+// with a fake dsound.dll.
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <thread>
 
 #include "devices/dsound_lib.h"
 #include "support/exports.h"
@@ -85,39 +82,6 @@ TEST(AudioBackEnd, ADirectSoundStartThatFailsLeavesNothingBehind) {
   fake.enumerateResult = E_FAIL;
   EXPECT_EQ(Enumerate(holder.get(), 2), kFakeMics);
   EXPECT_EQ(PreferredText(holder.get(), 2, MMDR_PREF_NAME), "code 11");
-}
-
-TEST(Concurrency, EightThreadsKeepPairsWholeListsIntactAndDirectSoundBalanced) {
-  KestrelRegistryScope scope;
-  FakeDirectSound fake({{kMicGuid, L"Fake Mic", L"IF1", 1}});
-  for (std::optional<DWORD> wasapiSwitch : {std::optional<DWORD>{}, std::optional<DWORD>{0}}) {
-    SetSwitch(wasapiSwitch);
-    const std::vector<std::string> expected =
-        wasapiSwitch ? std::vector<std::string>{"Fake Mic"} : FixtureMicrophones();
-    for (int round = 0; round < 10; ++round) {
-      std::atomic<int> waiting{8};
-      std::vector<std::thread> threads;
-      for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-          for (--waiting; waiting > 0;) std::this_thread::yield();
-          ScopedMmdrHandle handle;
-          const std::string text = std::to_string(t);
-          EXPECT_EQ(
-              Mmdr_SetPrefDev(handle.get(), 1, ("id-" + text).c_str(), ("name-" + text).c_str()),
-              MMDR_OK);
-          EXPECT_EQ(SortedNames(Enumerate(handle.get(), 2)), expected);
-        });
-      }
-      for (std::thread& thread : threads) thread.join();
-      const auto id = KestrelRegistryScope::Read(HKEY_CURRENT_USER, L"srcWCamId");
-      const auto name = KestrelRegistryScope::Read(HKEY_CURRENT_USER, L"srcWCamName");
-      ASSERT_TRUE(id && name);
-      EXPECT_EQ(id->bytes.back(), 0);
-      EXPECT_EQ(id->bytes[6], name->bytes[10]) << "the id and name of one call stay together";
-      EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
-    }
-  }
-  EXPECT_TRUE(fake.AllReleased());
 }
 
 }  // namespace
