@@ -3,7 +3,7 @@
 # one include/ and one package config that picks the consumer's architecture and ABI. The
 # x64 and x86 builds install into the same prefix. Binaries are shipped stripped; their
 # debug information (component Debug) is a PDB per binary with Clang, a <binary>.debug
-# file with GCC (kestrel_split_debug_info, cmake/KestrelDebugInfo.cmake).
+# file with GCC (kestrel_split_debug_info, cmake/KestrelShip.cmake).
 include(CMakePackageConfigHelpers)
 set(KESTREL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/kestrelCliLib)
 

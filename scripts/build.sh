@@ -4,17 +4,15 @@
 # x86, whose build has no test programs (they could not run here). Build directories, unless
 # BUILD_DIR names another: build/ and build-x86/ for Clang, build-gcc/ and build-gcc-x86/ for
 # GCC. ARCH=both builds x86 (into X86_BUILD_DIR) and then x64, whose tests and package take
-# the x86 build in; COMPILER=both builds GCC first, then Clang, whose x64 tests check the GCC
-# builds too. Arguments go to the configure step, which runs when the build directory is new
+# the x86 build in; COMPILER=both builds GCC first, then Clang, whose x64 tests run the GCC
+# build's interface tests too. Arguments go to the configure step, which runs when the build directory is new
 # or arguments are given (from scratch when it was made with another toolchain).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 compiler=${COMPILER:-clang} arch=${ARCH:-x64}
 if [[ $compiler == both ]]; then
   COMPILER=gcc BUILD_DIR="$root/build-gcc" X86_BUILD_DIR="$root/build-gcc-x86" "$root/scripts/build.sh"
-  gcc=(-DKESTREL_GCC_BUILD_DIR="$root/build-gcc")
-  if [[ $arch == both ]]; then gcc+=(-DKESTREL_GCC_X86_BUILD_DIR="$root/build-gcc-x86"); fi
-  exec env COMPILER=clang "$root/scripts/build.sh" "${gcc[@]}" "$@"
+  exec env COMPILER=clang "$root/scripts/build.sh" -DKESTREL_GCC_BUILD_DIR="$root/build-gcc" "$@"
 fi
 case $compiler in
   clang) toolchain=clang-mingw suffix= ;;

@@ -25,3 +25,32 @@ function(kestrel_split_debug_info target)
   install(FILES $<TARGET_FILE:${target}>.debug
           DESTINATION ${CMAKE_INSTALL_BINDIR}/${KESTREL_ARCH} COMPONENT Debug)
 endfunction()
+
+# Checks a shipped binary as soon as it is made (after kestrel_split_debug_info): its machine
+# type, no DWARF and no build path inside, and in a Clang build the PDB it names; with
+# EXPORTS (the DLL), exactly the ten undecorated exports and only system imports
+# (cmake/check_shipped.cmake). A binary that fails is not left to be packed or run.
+find_program(KESTREL_OBJDUMP x86_64-w64-mingw32-objdump)  # GNU's reads both machine types
+function(kestrel_check_shipped target)
+  if(MSVC OR NOT KESTREL_OBJDUMP)
+    return()
+  endif()
+  set(format pei-x86-64)
+  if(KESTREL_ARCH STREQUAL "x86")
+    set(format pei-i386)
+  endif()
+  set(pdb OFF)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    set(pdb ON)
+  endif()
+  set(exports OFF)
+  if("EXPORTS" IN_LIST ARGN)
+    set(exports ON)
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${KESTREL_OBJDUMP} -DBINARY=$<TARGET_FILE:${target}>
+            -DFORMAT=${format} -DEXPORTS=${exports} -DPDB=${pdb}
+            "-DPATHS=${PROJECT_SOURCE_DIR}$<SEMICOLON>${PROJECT_BINARY_DIR}"
+            -P ${PROJECT_SOURCE_DIR}/cmake/check_shipped.cmake
+    VERBATIM)
+endfunction()
