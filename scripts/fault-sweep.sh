@@ -3,7 +3,8 @@
 # closing note. FAULTS_DIR holds one unified diff per fault (NAME.diff, made with `git
 # diff` at the tree's root; its first line a "# what it breaks" comment). Each fault is
 # applied, built (x64), run through ctest and undone; its build and test output lands in
-# FAULTS_DIR/NAME.log. A fault that does not build or does not apply is reported as such.
+# FAULTS_DIR/NAME.log. A fault that the build's static analysis refuses counts as caught; one
+# that does not build otherwise, or does not apply, is reported as such.
 # Usage: scripts/fault-sweep.sh FAULTS_DIR [ctest arguments, e.g. -E host_log]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -28,7 +29,13 @@ for fault in "$faults"/*.diff; do
     continue
   fi
   if ! "$root/scripts/build.sh" >>"$log" 2>&1; then
-    result="does not build"
+    # The Clang build's thread-safety analysis and clang-tidy catch faults as they compile.
+    if grep -qE -- '-Wthread-safety|,-warnings-as-errors\]' "$log"; then
+      result="caught: build (static analysis)"
+      caught=$((caught + 1))
+    else
+      result="does not build"
+    fi
   elif (cd "$build_dir" && ctest --timeout 120 --output-on-failure "$@" >>"$log" 2>&1); then
     result="SURVIVED"
     survived=$((survived + 1))
