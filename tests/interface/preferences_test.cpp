@@ -135,15 +135,5 @@ TEST(Preferences, TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName) {
   EXPECT_EQ(std::string(text, 260), cutName + '\x77');
 }
 
-TEST(Preferences, TheMicrophoneIsFoundAmongTheEndpoints) {
-  KestrelRegistryScope scope;
-  ScopedMmdrHandle handle;
-  KestrelRegistryScope::PutString(kUser, L"srcAudioInName", L"In: Headset");
-  const std::string id = PreferredText(handle.get(), 2, MMDR_PREF_ID);
-  EXPECT_EQ(id.rfind("{0.0.1.", 0), 0u) << id;
-  ASSERT_EQ(Mmdr_SetPrefDev(handle.get(), 2, id.c_str(), "renamed"), MMDR_OK);
-  EXPECT_EQ(PreferredText(handle.get(), 2, MMDR_PREF_NAME), "In: Headset");
-}
-
 }  // namespace
 }  // namespace kestrel_test
