@@ -35,6 +35,7 @@ TEST(Preferences, SetStoresThePairAndAMicrophoneNameOnlyWithAnId) {
       {1, nullptr, "N", L"", L"N"},
       {1, "I", nullptr, L"I", L""},
       {1, "I\xC3\xA9", "\xE5\x90\x8D\xF0\x9F\x98\x80", L"I\u00E9", L"\u540D\xD83D\xDE00"},
+      {1, "I\xC3", "\xE6\x97\xA5", L"I\uFFFD", L"\u65E5"},  // ill-formed input is replaced
       {2, nullptr, "N", L"", L""},
       {2, "", "N", L"", L""},
       {2, "I", nullptr, L"I", L""},

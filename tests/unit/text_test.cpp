@@ -1,4 +1,4 @@
-// Text conversion and the wide-text log entries.
+// The wide-text log entries and the thread name in the record.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,28 +11,6 @@
 
 namespace kestrel_test {
 namespace {
-
-TEST(TextConversion, Utf8AndUtf16BothWays) {
-  struct Case {
-    std::string utf8;
-    std::wstring wide;
-  };
-  const Case cases[] = {
-      {"", L""},
-      {"a\xC3\xA9", L"a\u00E9"},                      // two-byte sequence: one unit
-      {"\xE2\x82\xAC", L"\u20AC"},                    // three bytes: one unit
-      {"x\xF0\x9F\x98\x80y", L"x\xD83D\xDE00y"},      // four bytes: a surrogate pair
-      {"\xE6\x97\xA5\xE6\x9C\xAC", L"\u65E5\u672C"},  // never through an ANSI code page
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ConvertUtf8ToWide(c.utf8.c_str()), c.wide) << c.utf8;
-    EXPECT_EQ(ConvertWideToUtf8(c.wide.c_str()), c.utf8) << c.utf8;
-  }
-  // Ill-formed input is replaced, not refused.
-  EXPECT_EQ(ConvertUtf8ToWide("a\xC3"), L"a\uFFFD");
-  EXPECT_EQ(ConvertWideToUtf8(L"\xD83D"), "\xEF\xBF\xBD");
-  EXPECT_EQ(ConvertUtf8ToWide(nullptr), L"");
-}
 
 TEST(LogWide, FormatsWithWideConventionsAndLogsTheResultVerbatim) {
   DrainLibraryLog();
