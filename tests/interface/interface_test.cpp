@@ -196,12 +196,6 @@ TEST(Exports, TheOptionIsStoredWhateverItIsAndJudgedWhenRead) {
   EXPECT_EQ(enabled, 0);
 }
 
-}  // namespace
-}  // namespace kestrel_test
-
-namespace kestrel_test {
-namespace {
-
 // Bytes the process's heaps hand out now (the runtime's, COM's and the system's).
 std::int64_t HeapBytesInUse() {
   std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 16);
