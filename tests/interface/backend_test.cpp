@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "devices/dsound_lib.h"
-#include "support/exports.h"
 #include "support/devices.h"
 #include "support/fake_dsound.h"
 #include "support/registry_scope.h"

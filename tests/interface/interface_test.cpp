@@ -8,7 +8,7 @@
 #include <new>
 #include <set>
 
-#include "support/exports.h"
+#include "support/devices.h"
 #include "interface/mmdr_output.h"
 #include "support/registry_scope.h"
 #include "support/webcam_fixture.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "prefs/reg_utils.h"
-#include "support/exports.h"
+#include "support/devices.h"
 #include "support/registry_scope.h"
 #include "support/webcam_fixture.h"
 
