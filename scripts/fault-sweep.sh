@@ -5,7 +5,10 @@
 # applied, built (x64), run through ctest and undone; its build and test output lands in
 # FAULTS_DIR/NAME.log. A fault that the build's static analysis refuses counts as caught; one
 # that does not build otherwise, or does not apply, is reported as such.
-# Usage: scripts/fault-sweep.sh FAULTS_DIR [ctest arguments, e.g. -E host_log]
+# With FAULT_BASE=<commit>, a fault that no longer applies as written is taken from that
+# commit, the one it was written against, and merged in with git's rename detection, so a
+# sweep can be run again after files have moved.
+# Usage: [FAULT_BASE=<commit>] scripts/fault-sweep.sh FAULTS_DIR [ctest arguments]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${BUILD_DIR:-$root/build}
@@ -21,10 +24,28 @@ if ! (cd "$build_dir" && ctest --timeout 120 "$@" >"$faults/baseline.log" 2>&1);
   exit 1
 fi
 caught=0 survived=0
+# Applies fault $1 to the tree; undone with `git checkout -- .` (the tree was clean).
+apply_fault() {
+  git -C "$root" apply "$1" 2>/dev/null && return 0
+  [[ -n ${FAULT_BASE:-} ]] || return 1
+  local base_tree status=0
+  base_tree=$(mktemp -d)
+  git -C "$root" worktree add -q --detach "$base_tree" "$FAULT_BASE"
+  if git -C "$base_tree" apply "$1" && git -C "$base_tree" -c user.name=sweep \
+       -c user.email=sweep@localhost commit -qam "fault"; then
+    git -C "$root" cherry-pick --no-commit "$(git -C "$base_tree" rev-parse HEAD)" >/dev/null ||
+      { git -C "$root" cherry-pick --abort 2>/dev/null; status=1; }
+    git -C "$root" reset -q
+  else
+    status=1
+  fi
+  git -C "$root" worktree remove --force "$base_tree"
+  return $status
+}
 for fault in "$faults"/*.diff; do
   name=$(basename "$fault" .diff)
   log="$faults/$name.log"
-  if ! git -C "$root" apply "$fault" 2>"$log"; then
+  if ! apply_fault "$fault" 2>"$log"; then
     printf '%-40s does not apply\n' "$name"
     continue
   fi
@@ -46,7 +67,7 @@ for fault in "$faults"/*.diff; do
       sed 's/^\[  FAILED  \] //' | sort -u | tr '\n' ' ')"
     caught=$((caught + 1))
   fi
-  git -C "$root" apply -R "$fault"
+  git -C "$root" checkout -q -- .
   printf '%-40s %s\n' "$name" "$result"
 done
 "$root/scripts/build.sh" >/dev/null
