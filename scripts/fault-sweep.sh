@@ -34,8 +34,8 @@ apply_fault() {
   if git -C "$base_tree" apply "$1" && git -C "$base_tree" -c user.name=sweep \
        -c user.email=sweep@localhost commit -qam "fault"; then
     git -C "$root" cherry-pick --no-commit "$(git -C "$base_tree" rev-parse HEAD)" >/dev/null ||
-      { git -C "$root" cherry-pick --abort 2>/dev/null; status=1; }
-    git -C "$root" reset -q
+      status=1
+    git -C "$root" reset -q  # a conflicted merge is undone by the caller's checkout
   else
     status=1
   fi
@@ -46,12 +46,13 @@ for fault in "$faults"/*.diff; do
   name=$(basename "$fault" .diff)
   log="$faults/$name.log"
   if ! apply_fault "$fault" 2>"$log"; then
+    git -C "$root" checkout -q -- .
     printf '%-40s does not apply\n' "$name"
     continue
   fi
   if ! "$root/scripts/build.sh" >>"$log" 2>&1; then
     # The Clang build's thread-safety analysis and clang-tidy catch faults as they compile.
-    if grep -qE -- '-Wthread-safety|,-warnings-as-errors\]' "$log"; then
+    if grep -qE -- '(-Werror,-Wthread-safety|thread-safety[a-z-]*|,-warnings-as-errors)\]' "$log"; then
       result="caught: build (static analysis)"
       caught=$((caught + 1))
     else
