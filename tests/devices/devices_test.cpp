@@ -175,7 +175,6 @@ TEST(Devices, FaultsOfTheSystemsEnumeratorsShortenTheListOnlyByWhatFailed) {
     DeviceInfoList list;
     EXPECT_TRUE(VideoInputWin::EnumDevices(list));
     EXPECT_EQ(NamesAndIds(list), kListedWebcams);
-    EXPECT_EQ(list.at(1).index, 3u) << "the unopened device took no number";
     EXPECT_FALSE(WinDeviceUtil::EnumCaptureDevices(list));
     EXPECT_TRUE(list.empty());
     CoRevokeClassObject(cookies[0]);
