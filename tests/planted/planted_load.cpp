@@ -18,17 +18,13 @@ int wmain(int argc, wchar_t** argv) {
   system.resize(GetSystemDirectoryW(&system[0], MAX_PATH));
   system += L"\\dsound.dll";
 
-  HMODULE loaded = nullptr;
-  std::wstring expected;
-  if (argc == 2 && std::wcscmp(argv[1], L"default-dirs") == 0) {
-    loaded = LoadLibraryExW(L"dsound.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    expected = standIn;
-  } else if (argc == 2 && std::wcscmp(argv[1], L"library") == 0) {
-    loaded = DSoundLib::InitInstance() ? DSoundLib::GetInstanceForTesting()->module.get() : nullptr;
-    expected = system;
-  } else {
-    return 2;
-  }
+  const bool defaultDirs = argc == 2 && std::wcscmp(argv[1], L"default-dirs") == 0;
+  if (argc != 2 || (!defaultDirs && std::wcscmp(argv[1], L"library") != 0)) return 2;
+  HMODULE loaded = defaultDirs
+                       ? LoadLibraryExW(L"dsound.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)
+                   : DSoundLib::InitInstance() ? DSoundLib::GetInstanceForTesting()->module.get()
+                                               : nullptr;
+  const std::wstring& expected = defaultDirs ? standIn : system;
   std::wstring path(MAX_PATH, L'\0');
   path.resize(GetModuleFileNameW(loaded, &path[0], MAX_PATH));
   std::printf("loaded %ls, expected %ls\n", path.c_str(), expected.c_str());
