@@ -223,7 +223,7 @@ TEST(Exports, HundredsOfSessionsLeaveNoMemoryBehind) {
   sessions(20);  // the system's own caches fill up first
   const std::int64_t before = HeapBytesInUse();
   sessions(200);
-  EXPECT_LT(HeapBytesInUse() - before, 200 * 4) << "one block a session would leave more";
+  EXPECT_LT(HeapBytesInUse() - before, 200) << "one block a session, of any size, leaves more";
 }
 
 }  // namespace
