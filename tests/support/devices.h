@@ -52,7 +52,7 @@ using Entry = std::pair<std::string, std::string>;  // id, name
 
 // The two-call pattern; each field read up to its first zero byte.
 inline std::vector<Entry> Enumerate(MmdrHandle* handle, MmdrDeviceKind kind) {
-  std::uint32_t count = 0;
+  std::uint32_t count = 77;  // a guard: every call that gets this far writes the count
   const MmdrResult first = Mmdr_EnumDevices(handle, kind, 0, nullptr, &count);
   EXPECT_EQ(first, count == 0 ? MMDR_OK : MMDR_BUFFER_TOO_SMALL);
   std::vector<MmdrDeviceEntry> entries(count, MmdrDeviceEntry{});
