@@ -18,10 +18,10 @@ def check(condition, what):
         print("FAIL:", what, file=sys.stderr)
 
 
-def run(*args, program=mmdrctl):
+def run(*args, program=mmdrctl, cwd=None):
     # Through files, not pipes: Wine's background processes would hold a pipe open.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.run([wine_run, program, *args], stdout=out, stderr=err,
+        code = subprocess.run([wine_run, program, *args], stdout=out, stderr=err, cwd=cwd,
                               stdin=subprocess.DEVNULL, timeout=120).returncode
         out.seek(0)
         err.seek(0)
@@ -50,7 +50,8 @@ for args, message in [((), "no command given"), (("list", "fish"), "unknown devi
     code, out, err = run(*args)
     check(code == 2 and out == "" and err.startswith("mmdrctl: ") and message in err,
           f"{args} exits 2 and explains on stderr: {code} {out!r} {err!r}")
-code, _, err = run("--dll", "Z:\\nowhere\\kestrelCliLib.dll", "status")
+# A relative --dll names a file in the current folder, never the one beside mmdrctl.
+code, _, err = run("--dll", "kestrelCliLib.dll", "status", cwd=tempfile.gettempdir())
 check(code == 3 and "cannot load" in err, f"a missing DLL exits 3: {code} {err!r}")
 
 check(run_json("status") == {"interfaceVersion": 2, "headerVersion": 2, "enabled": True}, "status")
