@@ -83,14 +83,14 @@ TEST(Preferences, TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName) {
   std::string cutName;
   for (int i = 0; i < 130; ++i) cutName += "\xC3\xA9";
   cutName.resize(259);
-  WebcamFixture webcams({{L"Cam", L"pre-XYZ-post"},
+  WebcamFixture webcams({{L"Cam", L"XYZ-pre-XYZ-post"},
                          {L"Cam", L"XYZ"},
                          {L"Other", L"p2"},
                          {L"\u00DCmlaut", L"p3"},
                          {longName, L"p4"},
                          {std::wstring(L"NulCam\0", 7), L"p5"}});  // a NUL counted in its length
-  const Entry present[] = {{"pre-XYZ-post", "Cam"}, {"XYZ", "Cam"},  {"p2", "Other"},
-                           {"p3", "\xC3\x9Cmlaut"}, {"p4", cutName}, {"p5", "NulCam"}};
+  const Entry present[] = {{"XYZ-pre-XYZ-post", "Cam"}, {"XYZ", "Cam"},  {"p2", "Other"},
+                           {"p3", "\xC3\x9Cmlaut"},     {"p4", cutName}, {"p5", "NulCam"}};
   struct Case {
     std::wstring userId, userName, machineId, machineName;
     int picked;  // index into present, -1 for none
