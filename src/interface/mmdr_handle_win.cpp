@@ -19,8 +19,13 @@ struct OpenHandle {
 
 // Every open handle. A call finds its handle here before it reads the block, so a
 // closed handle (whose block the heap may have reused) is refused without touching it.
+// Never destroyed: a handle still open when the library unloads keeps its DirectSound
+// reference, since releasing it then would call into dsound.dll from the unload path.
 SrwLock g_openHandlesLock;
-std::vector<OpenHandle> g_openHandles GUARDED_BY(g_openHandlesLock);
+alignas(
+    std::vector<OpenHandle>) unsigned char g_openHandlesStorage[sizeof(std::vector<OpenHandle>)];
+std::vector<OpenHandle>& g_openHandles GUARDED_BY(g_openHandlesLock) =
+    *new (g_openHandlesStorage) std::vector<OpenHandle>();
 
 auto FindOpen(const MmdrHandle* handle) REQUIRES_SHARED(g_openHandlesLock) {
   return std::find_if(g_openHandles.begin(), g_openHandles.end(),
