@@ -32,11 +32,15 @@
 #endif
 
 /* Consumers import the functions from kestrelCliLib.dll; the library itself defines
- * MMDR_BUILDING_LIBRARY (its exports are listed in its module-definition file). */
-#if defined(MMDR_BUILDING_LIBRARY) || !defined(_WIN32)
-#define MMDR_API
-#else
+ * MMDR_BUILDING_LIBRARY (its exports are listed in its module-definition file). On
+ * Linux the library is built with hidden symbols, and its version script exports these
+ * ten from libkestrelCliLib.so.2. */
+#if defined(_WIN32) && !defined(MMDR_BUILDING_LIBRARY)
 #define MMDR_API __declspec(dllimport)
+#elif !defined(_WIN32) && defined(__GNUC__)
+#define MMDR_API __attribute__((visibility("default")))
+#else
+#define MMDR_API
 #endif
 
 /* Functions of this header that are compiled into the caller, not exported. */

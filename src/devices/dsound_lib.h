@@ -12,7 +12,7 @@
 
 #include "core/data_buffer.h"
 #include "core/scoped_handle_win.h"
-#include "core/srw_lock_win.h"
+#include "core/rw_lock.h"
 #include "devices/device_info.h"
 
 struct IKsPropertySet;  // DirectSound's flavour; complete only in dsound_lib_win.cpp
@@ -76,7 +76,7 @@ class DSoundLib {
   // Runs DirectSound's capture enumeration, appending one record per described device.
   static bool EnumCaptureDevicesLocked(DSoundLib* instance, DeviceInfoList& list) REQUIRES(lock_);
 
-  static SrwLock lock_;
+  static RwLock lock_;
   static DSoundLib* instance_ GUARDED_BY(lock_);
   static std::int32_t referenceCount_ GUARDED_BY(lock_);
   static const DSoundModuleLoader* loader_ GUARDED_BY(lock_);

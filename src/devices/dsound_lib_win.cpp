@@ -70,7 +70,7 @@ constexpr DSoundModuleLoader kSystemLoader = {&LoadSystemDSound, &ResolveExport}
 
 }  // namespace
 
-SrwLock DSoundLib::lock_;
+RwLock DSoundLib::lock_;
 DSoundLib* DSoundLib::instance_ = nullptr;
 std::int32_t DSoundLib::referenceCount_ = 0;
 const DSoundModuleLoader* DSoundLib::loader_ = &kSystemLoader;

@@ -1,6 +1,6 @@
 // DirectShow video input enumeration. This file includes the DirectShow headers and
 // therefore must not include dsound.h (see dsound_lib_win.cpp).
-#include "devices/video_input_win.h"
+#include "devices/video_input.h"
 
 #include <windows.h>
 #include <dshow.h>
@@ -33,7 +33,7 @@ bool ReadStringProperty(IPropertyBag* bag, const wchar_t* name, std::wstring& ou
 
 }  // namespace
 
-bool VideoInputWin::EnumDevices(DeviceInfoList& list) {
+bool VideoInput::EnumDevices(DeviceInfoList& list) {
   ComInit apartment;
   std::uint32_t deviceNumber = 0;
 

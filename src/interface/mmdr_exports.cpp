@@ -2,11 +2,9 @@
 // outcome of the library's operations into result codes, and never log: the operations
 // they call log their own failures. No exception leaves this file.
 #ifndef MMDR_BUILDING_LIBRARY
-#define MMDR_BUILDING_LIBRARY  // the .def file exports; no dllimport here
+#define MMDR_BUILDING_LIBRARY  // the export list names the exports; no dllimport here
 #endif
 #include "kestrelCliLib.h"
-
-#include <windows.h>
 
 #include <cstdint>
 #include <memory>
@@ -14,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "core/text_utils.h"
+#include "core/utf8.h"
 #include "devices/device_info.h"
 #include "interface/mmdr_handle.h"
 #include "interface/mmdr_output.h"
-#include "kinds/audio_capture_win.h"
+#include "kinds/audio_capture.h"
 #include "kinds/device_kinds.h"
 #include "kinds/preferred_device.h"
 #include "prefs/user_prefs_util.h"
@@ -60,8 +58,8 @@ MmdrResult MMDR_CALL Mmdr_Init(std::int32_t mode, MmdrHandle** handleOut) {
       return MMDR_OUT_OF_MEMORY;
     }
     // A back end that cannot start is retried by every audio enumeration; the handle is
-    // good all the same. A DirectSound reference this start took is this handle's.
-    MmdrOpenHandle(handle.get(), AudioCaptureWin::Init());
+    // good all the same. A library reference this start took is this handle's.
+    MmdrOpenHandle(handle.get(), AudioCapture::Init());
     *handleOut = handle.release();
     return MMDR_OK;
   });
@@ -70,7 +68,7 @@ MmdrResult MMDR_CALL Mmdr_Init(std::int32_t mode, MmdrHandle** handleOut) {
 void MMDR_CALL Mmdr_Uninit(MmdrHandle* handle) {
   // Closed before the block goes, so a new handle at the same address starts afresh,
   // and a second close finds nothing to do. The back end stops as backEnd goes.
-  AudioCaptureWin::Start backEnd;
+  AudioCapture::Start backEnd;
   if (!MmdrCloseHandle(handle, &backEnd)) {
     return;
   }

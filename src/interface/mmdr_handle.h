@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "kestrelCliLib.h"
-#include "kinds/audio_capture_win.h"
+#include "kinds/audio_capture.h"
 
 // A 12-byte block from the runtime heap (malloc/free), so that its layout stays the
 // same whoever builds the library. refCount is the only word that changes after the
@@ -34,9 +34,9 @@ static_assert(std::atomic<std::int32_t>::is_always_lock_free,
 MmdrHandle* MmdrCreateHandle(std::int32_t mode) noexcept;
 
 // Records a created handle as open, with the back end its Mmdr_Init started (and so the
-// DirectSound reference that only its own close releases). May throw std::bad_alloc,
+// audio library reference that only its own close releases). May throw std::bad_alloc,
 // having recorded nothing; backEnd then stops as it goes.
-void MmdrOpenHandle(const MmdrHandle* handle, AudioCaptureWin::Start backEnd);
+void MmdrOpenHandle(const MmdrHandle* handle, AudioCapture::Start backEnd);
 
 // True for a handle that is open now (recorded by MmdrOpenHandle and not yet closed)
 // and whose block still holds the magic and a refCount above 0. A pointer that was
@@ -46,7 +46,7 @@ bool MmdrCheckHandle(const MmdrHandle* handle) noexcept;
 // Takes an open handle out of the open set: false (nothing done) when it is not open,
 // so a second close of the same handle does nothing. Hands the handle's back end to
 // *backEnd, which stops it when it goes.
-bool MmdrCloseHandle(const MmdrHandle* handle, AudioCaptureWin::Start* backEnd) noexcept;
+bool MmdrCloseHandle(const MmdrHandle* handle, AudioCapture::Start* backEnd) noexcept;
 
 // Drops the reference a created or closed handle holds; frees the block when it was the
 // last.

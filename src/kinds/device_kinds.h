@@ -3,7 +3,7 @@
 // device is stored, and whether a stored name needs its id.
 #pragma once
 
-#include "core/srw_lock_win.h"
+#include "core/rw_lock.h"
 #include "devices/device_info.h"
 #include "kestrelCliLib.h"
 
@@ -14,7 +14,7 @@ struct DeviceKind {
   const wchar_t* nameValueName;
   bool nameNeedsId;     // a name is stored only together with a non-empty id (microphones)
   const char* logName;  // the preference lookup, as its log lines name it
-  SrwLock* pairLock;    // keeps the kind's stored id and name together within the process
+  RwLock* pairLock;    // keeps the kind's stored id and name together within the process
 };
 
 // The kind a caller's code names; null for any other code.

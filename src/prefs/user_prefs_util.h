@@ -1,14 +1,25 @@
-// The feature switches (machine-wide, read only) and the user's audio-in option, read
-// afresh at every call.
+// The library's settings, read afresh at every call: the machine-wide switches (read
+// only), the user's audio-in option, and the stored preference texts. Each platform
+// keeps them in its own store (settings_win.cpp: the registry; settings_linux.cpp: the
+// XDG settings files), under the same value names.
 #pragma once
 
-#include <windows.h>
+#include <cstdint>
+#include <string>
 
 namespace UserPrefsUtil {
 
-bool IsFeatureEnabled();    // not "IsDisabled"
-bool IsAInWasapiEnabled();  // "EnableAInWasapi", default true
-DWORD GetAudioInOption();   // "srcAudioInOption", default 0
-bool SetAudioInOption(DWORD value);
+bool IsFeatureEnabled();         // not "IsDisabled"
+bool IsPrimaryAudioEnabled();    // "EnableAInWasapi", default true
+std::uint32_t GetAudioInOption();  // "srcAudioInOption", default 0
+bool SetAudioInOption(std::uint32_t value);
+
+// The user's text of a preference value, or the machine-wide one when the user has none;
+// the empty text when neither has one.
+std::wstring ReadPreferenceText(const wchar_t* valueName);
+// Stores the user's id text, then the name text only when the id was stored; true when
+// both were. Callers keep other writers of the same pair in this process out meanwhile.
+bool WritePreferencePair(const wchar_t* idValueName, const std::wstring& id,
+                         const wchar_t* nameValueName, const std::wstring& name);
 
 }  // namespace UserPrefsUtil

@@ -9,7 +9,7 @@
 #include "core/com_apartment.h"
 #include "core/scoped_handle_win.h"
 #include "devices/platform_ids.h"
-#include "devices/video_input_win.h"
+#include "devices/video_input.h"
 #include "devices/endpoint_enumeration.h"
 #include "support/devices.h"
 #include "support/fake_com.h"
@@ -62,7 +62,7 @@ TEST(Devices, EnumerationsRunInEveryApartmentAndLeaveItAsTheyFoundIt) {
     SCOPED_TRACE(static_cast<int>(apartment));
     RunOnThread(apartment, [apartment] {
       DeviceInfoList video;
-      EXPECT_TRUE(VideoInputWin::EnumDevices(video));
+      EXPECT_TRUE(VideoInput::EnumDevices(video));
       EXPECT_EQ(NamesAndIds(video), kListedWebcams);
       EXPECT_EQ(CurrentApartment(), apartment);
       // The endpoint enumerator needs a single-threaded apartment of its own.
@@ -109,7 +109,7 @@ TEST(Devices, VideoEnumerationsOverlappingOnTwoThreadsEachEnterTheirOwnApartment
   entered.get_future().wait();
   RunOnThread(Apartment::None, [] {
     DeviceInfoList video;
-    VideoInputWin::EnumDevices(video);
+    VideoInput::EnumDevices(video);
     EXPECT_EQ(NamesAndIds(video), kListedWebcams);
   });
   done.set_value();
@@ -173,14 +173,14 @@ TEST(Devices, FaultsOfTheSystemsEnumeratorsShortenTheListOnlyByWhatFailed) {
     CoRegisterClassObject(kMMDeviceEnumeratorClsid, &refusing, CLSCTX_INPROC_SERVER,
                           REGCLS_MULTIPLEUSE, &cookies[1]);
     DeviceInfoList list;
-    EXPECT_TRUE(VideoInputWin::EnumDevices(list));
+    EXPECT_TRUE(VideoInput::EnumDevices(list));
     EXPECT_EQ(NamesAndIds(list), kListedWebcams);
     EXPECT_FALSE(WinDeviceUtil::EnumCaptureDevices(list));
     EXPECT_TRUE(list.empty());
     CoRevokeClassObject(cookies[0]);
     CoRegisterClassObject(kSystemDeviceEnumClsid, &refusing, CLSCTX_INPROC_SERVER,
                           REGCLS_MULTIPLEUSE, &cookies[0]);
-    EXPECT_TRUE(VideoInputWin::EnumDevices(list));
+    EXPECT_TRUE(VideoInput::EnumDevices(list));
     EXPECT_TRUE(list.empty());
     for (DWORD cookie : cookies) CoRevokeClassObject(cookie);
     EXPECT_EQ(fakeMonikers.outstanding() + devices.outstanding(), 0);

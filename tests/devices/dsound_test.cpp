@@ -2,7 +2,7 @@
 // instance's lifetime, and the back-end switch read once per enumeration.
 #include <gtest/gtest.h>
 
-#include "kinds/audio_capture_win.h"
+#include "kinds/audio_capture.h"
 #include "devices/dsound_lib.h"
 #include "support/devices.h"
 #include "support/fake_dsound.h"
@@ -85,7 +85,7 @@ TEST(AudioBackEnd, AnEnumerationReadsTheSwitchOnce) {
     KestrelRegistryScope::PutDword(HKEY_LOCAL_MACHINE, L"EnableAInWasapi", 1);
   };
   DeviceInfoList list;
-  EXPECT_TRUE(AudioCaptureWin::EnumCaptureDevices(list));
+  EXPECT_TRUE(AudioCapture::EnumCaptureDevices(list));
   EXPECT_EQ(NamesAndIds(list), (std::vector<NameAndId>{{L"Mic", L"IF1"}}));
   ExpectNoInstance(fake);
 }

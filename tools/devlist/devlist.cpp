@@ -9,7 +9,7 @@
 #include "core/text_utils.h"
 #include "devices/device_info.h"
 #include "devices/dsound_lib.h"
-#include "devices/video_input_win.h"
+#include "devices/video_input.h"
 #include "devices/endpoint_enumeration.h"
 
 namespace {
@@ -37,7 +37,7 @@ int main() {
   SetConsoleOutputCP(CP_UTF8);
 
   DeviceInfoList webcams;
-  const bool webcamsListed = VideoInputWin::EnumDevices(webcams);
+  const bool webcamsListed = VideoInput::EnumDevices(webcams);
   PrintList("Webcams (DirectShow video input)", webcamsListed, webcams);
 
   DeviceInfoList endpoints;

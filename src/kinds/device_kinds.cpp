@@ -1,17 +1,17 @@
 #include "kinds/device_kinds.h"
 
-#include "kinds/audio_capture_win.h"
-#include "devices/video_input_win.h"
+#include "kinds/audio_capture.h"
+#include "devices/video_input.h"
 
 namespace {
 
-SrwLock g_webcamPairLock;
-SrwLock g_microphonePairLock;
+RwLock g_webcamPairLock;
+RwLock g_microphonePairLock;
 
 const DeviceKind kDeviceKinds[] = {
-    {MMDR_DEVICE_VIDEO, &VideoInputWin::EnumDevices, L"srcWCamId", L"srcWCamName", false,
+    {MMDR_DEVICE_VIDEO, &VideoInput::EnumDevices, L"srcWCamId", L"srcWCamName", false,
      "UserPrefsUtil::PreferredWCamDeviceInfo", &g_webcamPairLock},
-    {MMDR_DEVICE_AUDIO, &AudioCaptureWin::EnumCaptureDevices, L"srcAudioInId", L"srcAudioInName",
+    {MMDR_DEVICE_AUDIO, &AudioCapture::EnumCaptureDevices, L"srcAudioInId", L"srcAudioInName",
      true, "UserPrefsUtil::PreferredAInDeviceInfo", &g_microphonePairLock},
 };
 

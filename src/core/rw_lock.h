@@ -1,21 +1,27 @@
-// SrwLock: a slim reader/writer lock that Clang's thread-safety analysis knows as a
+// RwLock: a reader/writer lock that Clang's thread-safety analysis knows as a
 // capability, so that what it guards names it (GUARDED_BY, REQUIRES). Not recursive.
-// Statically initialised, so a lock at namespace scope needs no construction or
-// teardown at load or unload; taking it never fails. ExclusiveHold and SharedHold hold
+// Statically initialised (an SRW lock on Windows, a pthread rwlock elsewhere), so a lock
+// at namespace scope needs no construction or teardown at load or unload; taking it
+// never fails. ExclusiveHold and SharedHold hold
 // it for one scope and release it on every way out, exceptions included.
 #pragma once
 
+#if defined(_WIN32)
 #include <windows.h>
+#else
+#include <pthread.h>
+#endif
 
 #include "log/thread_annotations.h"
 
-class CAPABILITY("mutex") SrwLock {
+class CAPABILITY("mutex") RwLock {
  public:
-  constexpr SrwLock() noexcept = default;
-  ~SrwLock() = default;
-  SrwLock(const SrwLock&) = delete;
-  SrwLock& operator=(const SrwLock&) = delete;
+  constexpr RwLock() noexcept = default;
+  ~RwLock() = default;
+  RwLock(const RwLock&) = delete;
+  RwLock& operator=(const RwLock&) = delete;
 
+#if defined(_WIN32)
   void Lock() noexcept ACQUIRE() { AcquireSRWLockExclusive(&lock_); }
   void Unlock() noexcept RELEASE() { ReleaseSRWLockExclusive(&lock_); }
   void LockShared() noexcept ACQUIRE_SHARED() { AcquireSRWLockShared(&lock_); }
@@ -23,6 +29,17 @@ class CAPABILITY("mutex") SrwLock {
 
  private:
   SRWLOCK lock_ = SRWLOCK_INIT;
+#else
+  // A default rwlock fails only on misuse (a second lock by the holder, a foreign
+  // unlock), which the analysis rules out.
+  void Lock() noexcept ACQUIRE() { pthread_rwlock_wrlock(&lock_); }
+  void Unlock() noexcept RELEASE() { pthread_rwlock_unlock(&lock_); }
+  void LockShared() noexcept ACQUIRE_SHARED() { pthread_rwlock_rdlock(&lock_); }
+  void UnlockShared() noexcept RELEASE_SHARED() { pthread_rwlock_unlock(&lock_); }
+
+ private:
+  pthread_rwlock_t lock_ = PTHREAD_RWLOCK_INITIALIZER;
+#endif
 };
 
 // The analysis skips constructors and destructors, so the holders take and give back
@@ -30,7 +47,7 @@ class CAPABILITY("mutex") SrwLock {
 // lock back as exclusive would not compile.
 class SCOPED_CAPABILITY ExclusiveHold {
  public:
-  explicit ExclusiveHold(SrwLock& lock) noexcept ACQUIRE(lock) : lock_(lock) { Take(); }
+  explicit ExclusiveHold(RwLock& lock) noexcept ACQUIRE(lock) : lock_(lock) { Take(); }
   ~ExclusiveHold() RELEASE() { Give(); }
   ExclusiveHold(const ExclusiveHold&) = delete;
   ExclusiveHold& operator=(const ExclusiveHold&) = delete;
@@ -38,12 +55,12 @@ class SCOPED_CAPABILITY ExclusiveHold {
  private:
   void Take() noexcept ACQUIRE(lock_) { lock_.Lock(); }
   void Give() noexcept RELEASE(lock_) { lock_.Unlock(); }
-  SrwLock& lock_;
+  RwLock& lock_;
 };
 
 class SCOPED_CAPABILITY SharedHold {
  public:
-  explicit SharedHold(SrwLock& lock) noexcept ACQUIRE_SHARED(lock) : lock_(lock) { Take(); }
+  explicit SharedHold(RwLock& lock) noexcept ACQUIRE_SHARED(lock) : lock_(lock) { Take(); }
   ~SharedHold() RELEASE() { Give(); }
   SharedHold(const SharedHold&) = delete;
   SharedHold& operator=(const SharedHold&) = delete;
@@ -51,5 +68,5 @@ class SCOPED_CAPABILITY SharedHold {
  private:
   void Take() noexcept ACQUIRE_SHARED(lock_) { lock_.LockShared(); }
   void Give() noexcept RELEASE_SHARED(lock_) { lock_.UnlockShared(); }
-  SrwLock& lock_;
+  RwLock& lock_;
 };

@@ -1,31 +1,33 @@
 // The stored preferred webcam and microphone, matched against the devices present now.
 #include "kinds/preferred_device.h"
 
-#include <windows.h>
-
 #include <string>
 #include <utility>
 
-#include "core/srw_lock_win.h"
-#include "core/text_utils.h"
+#include "core/rw_lock.h"
+#include "core/utf8.h"
 #include "devices/device_info.h"
-#include "log/log.h"
 #include "kinds/device_kinds.h"
-#include "prefs/reg_utils.h"
+#include "log/log.h"
+#include "prefs/user_prefs_util.h"
 
 namespace {
 
-// The user's own text, or the machine-wide one when the user has none (decided per
-// value, so id and name may come from different roots).
-std::wstring ReadPreferenceText(const wchar_t* valueName) {
-  std::wstring text = RegUtils::GetString(HKEY_CURRENT_USER, kKestrelKeyPath, valueName, L"", true);
-  if (text.empty()) {
-    text = RegUtils::GetString(HKEY_LOCAL_MACHINE, kKestrelKeyPath, valueName, L"", true);
+// Logs "<kind's lookup> - <message>" with one device text in UTF-8. The text travels as
+// an argument, so a "%" in a device name is never taken for a directive.
+void LogDeviceText(std::uint32_t levelWord, const char* format, const DeviceKind& kind,
+                   const std::wstring& text) KESTREL_PRINTF_FORMAT(2, 0);
+void LogDeviceText(std::uint32_t levelWord, const char* format, const DeviceKind& kind,
+                   const std::wstring& text) {
+  if (!LogWants(levelWord)) return;
+  try {
+    Log(levelWord, format, kind.logName, ConvertWideToUtf8(text.c_str()).c_str());
+  } catch (...) {
+    // Logging never fails its caller; without memory for the text the message is lost.
   }
-  return text;
 }
 
-// The registry is no C++ variable that the pair lock could guard, so these two are the
+// The store is no C++ variable that the pair lock could guard, so these two are the
 // only places that touch the stored pair, and each demands the lock's hold.
 struct StoredPair {
   std::wstring id;
@@ -33,13 +35,13 @@ struct StoredPair {
 };
 
 StoredPair ReadStoredPair(const DeviceKind& kind) REQUIRES_SHARED(*kind.pairLock) {
-  return {ReadPreferenceText(kind.idValueName), ReadPreferenceText(kind.nameValueName)};
+  return {UserPrefsUtil::ReadPreferenceText(kind.idValueName),
+          UserPrefsUtil::ReadPreferenceText(kind.nameValueName)};
 }
 
 bool WriteStoredPair(const DeviceKind& kind, const std::wstring& id, const std::wstring& name)
     REQUIRES(*kind.pairLock) {
-  return RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, kind.idValueName, id) &&
-         RegUtils::SetString(HKEY_CURRENT_USER, kKestrelKeyPath, kind.nameValueName, name);
+  return UserPrefsUtil::WritePreferencePair(kind.idValueName, id, kind.nameValueName, name);
 }
 
 }  // namespace
@@ -76,8 +78,8 @@ DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
     // An exact id anywhere in the list beats an earlier id that merely contains it.
     for (DeviceInfo& device : devices) {
       if (device.id == storedId) {
-        LogWide(kLogLevelTrivia, L"%S - Find matched preferred id: '%s' in device list.",
-                kind.logName, device.id.c_str());
+        LogDeviceText(kLogLevelTrivia, "%s - Find matched preferred id: '%s' in device list.", kind,
+                      device.id);
         return std::move(device);
       }
     }
@@ -85,25 +87,25 @@ DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
     // leading part.
     for (DeviceInfo& device : devices) {
       if (device.id.find(storedId) != std::wstring::npos) {
-        LogWide(kLogLevelTrivia, L"%S - Find preferred id: '%s' in device list.", kind.logName,
-                device.id.c_str());
+        LogDeviceText(kLogLevelTrivia, "%s - Find preferred id: '%s' in device list.", kind,
+                      device.id);
         return std::move(device);
       }
     }
-    LogWide(kLogLevelTrivia, L"%S - Cannot find preferred id: '%s' in device list.", kind.logName,
-            storedId.c_str());
+    LogDeviceText(kLogLevelTrivia, "%s - Cannot find preferred id: '%s' in device list.", kind,
+                  storedId);
   }
 
   if (!storedName.empty()) {
     for (DeviceInfo& device : devices) {
       if (device.name == storedName) {
-        LogWide(kLogLevelTrivia, L"%S - Find preferred name: '%s' in device list.", kind.logName,
-                device.name.c_str());
+        LogDeviceText(kLogLevelTrivia, "%s - Find preferred name: '%s' in device list.", kind,
+                      device.name);
         return std::move(device);
       }
     }
-    LogWide(kLogLevelTrivia, L"%S - Cannot find preferred name: '%s' in device list.", kind.logName,
-            storedName.c_str());
+    LogDeviceText(kLogLevelTrivia, "%s - Cannot find preferred name: '%s' in device list.", kind,
+                  storedName);
   }
   return DeviceInfo();
 }

@@ -1,27 +1,26 @@
 #include "interface/mmdr_handle.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <utility>
 #include <vector>
 
-#include "core/srw_lock_win.h"
+#include "core/rw_lock.h"
 
 namespace {
 
 struct OpenHandle {
   const MmdrHandle* handle;
-  AudioCaptureWin::Start backEnd;  // what the handle's Mmdr_Init started
+  AudioCapture::Start backEnd;  // what the handle's Mmdr_Init started
 };
 
 // Every open handle. A call finds its handle here before it reads the block, so a
 // closed handle (whose block the heap may have reused) is refused without touching it.
-// Never destroyed: a handle still open when the library unloads keeps its DirectSound
-// reference, since releasing it then would call into dsound.dll from the unload path.
-SrwLock g_openHandlesLock;
+// Never destroyed: a handle still open when the library unloads keeps its reference on
+// the audio library, since releasing it then would call into that library from the
+// unload path.
+RwLock g_openHandlesLock;
 alignas(
     std::vector<OpenHandle>) unsigned char g_openHandlesStorage[sizeof(std::vector<OpenHandle>)];
 std::vector<OpenHandle>& g_openHandles GUARDED_BY(g_openHandlesLock) =
@@ -55,7 +54,7 @@ MmdrHandle* MmdrCreateHandle(std::int32_t mode) noexcept {
   return handle;
 }
 
-void MmdrOpenHandle(const MmdrHandle* handle, AudioCaptureWin::Start backEnd) {
+void MmdrOpenHandle(const MmdrHandle* handle, AudioCapture::Start backEnd) {
   const ExclusiveHold hold(g_openHandlesLock);
   AddOpen({handle, std::move(backEnd)});
 }
@@ -69,7 +68,7 @@ bool MmdrCheckHandle(const MmdrHandle* handle) noexcept {
   return handle->magic == kMmdrHandleMagic && handle->refCount.load(std::memory_order_acquire) > 0;
 }
 
-bool MmdrCloseHandle(const MmdrHandle* handle, AudioCaptureWin::Start* backEnd) noexcept {
+bool MmdrCloseHandle(const MmdrHandle* handle, AudioCapture::Start* backEnd) noexcept {
   const ExclusiveHold hold(g_openHandlesLock);
   const auto found = FindOpen(handle);
   if (found == g_openHandles.end()) return false;
