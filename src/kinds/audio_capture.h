@@ -43,8 +43,8 @@ bool EnumCaptureDevices(DeviceInfoList& list);
 
 // What each platform supplies (audio_capture_win.cpp, audio_capture_linux.cpp).
 namespace Platform {
-bool TakeLibrary();                     // a reference on the shared instance; false: none
-void DropLibrary() noexcept;            // gives back a reference TakeLibrary took
+bool TakeLibrary();                      // a reference on the shared instance; false: none
+void DropLibrary() noexcept;             // gives back a reference TakeLibrary took
 bool EnumPrimary(DeviceInfoList& list);  // clears list first
 bool EnumLibrary(DeviceInfoList& list);  // through the shared instance; clears list first
 }  // namespace Platform

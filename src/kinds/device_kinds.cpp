@@ -11,8 +11,8 @@ RwLock g_microphonePairLock;
 const DeviceKind kDeviceKinds[] = {
     {MMDR_DEVICE_VIDEO, &VideoInput::EnumDevices, L"srcWCamId", L"srcWCamName", false,
      "UserPrefsUtil::PreferredWCamDeviceInfo", &g_webcamPairLock},
-    {MMDR_DEVICE_AUDIO, &AudioCapture::EnumCaptureDevices, L"srcAudioInId", L"srcAudioInName",
-     true, "UserPrefsUtil::PreferredAInDeviceInfo", &g_microphonePairLock},
+    {MMDR_DEVICE_AUDIO, &AudioCapture::EnumCaptureDevices, L"srcAudioInId", L"srcAudioInName", true,
+     "UserPrefsUtil::PreferredAInDeviceInfo", &g_microphonePairLock},
 };
 
 }  // namespace

@@ -14,7 +14,7 @@ struct DeviceKind {
   const wchar_t* nameValueName;
   bool nameNeedsId;     // a name is stored only together with a non-empty id (microphones)
   const char* logName;  // the preference lookup, as its log lines name it
-  RwLock* pairLock;    // keeps the kind's stored id and name together within the process
+  RwLock* pairLock;     // keeps the kind's stored id and name together within the process
 };
 
 // The kind a caller's code names; null for any other code.

@@ -9,8 +9,8 @@
 
 namespace UserPrefsUtil {
 
-bool IsFeatureEnabled();         // not "IsDisabled"
-bool IsPrimaryAudioEnabled();    // "EnableAInWasapi", default true
+bool IsFeatureEnabled();           // not "IsDisabled"
+bool IsPrimaryAudioEnabled();      // "EnableAInWasapi", default true
 std::uint32_t GetAudioInOption();  // "srcAudioInOption", default 0
 bool SetAudioInOption(std::uint32_t value);
 
