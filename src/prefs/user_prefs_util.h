@@ -18,7 +18,8 @@ bool SetAudioInOption(std::uint32_t value);
 // the empty text when neither has one.
 std::wstring ReadPreferenceText(const wchar_t* valueName);
 // Stores the user's id text, then the name text only when the id was stored; true when
-// both were. Callers keep other writers of the same pair in this process out meanwhile.
+// both were (the settings files take both in one rewrite). Callers keep other writers of
+// the same pair in this process out meanwhile.
 bool WritePreferencePair(const wchar_t* idValueName, const std::wstring& id,
                          const wchar_t* nameValueName, const std::wstring& name);
 
