@@ -138,14 +138,14 @@ TEST_F(SettingsFiles, ASymlinkedFileStaysALinkAndItsTargetIsWritten) {
 }
 
 TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite) {
-  Put(file_, "# mine\nsrcWCamId=old\n");
+  Put(file_, "# mine\nsrcWCamId=old\nsrcWCamId=older\n");
   const auto write = [] { return Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, "new", "New"); };
   fs::permissions(folder_, fs::perms(0555));  // a folder that cannot be written
   EXPECT_EQ(InChild(write), MMDR_FAILED);
   fs::permissions(folder_, fs::perms(0777));  // a rename that fails
   UserPrefsUtil::SetRenameForTesting([](const char*, const char*) { return -1; });
   EXPECT_EQ(InChild(write), MMDR_FAILED);
-  EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=old\n");
+  EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=old\nsrcWCamId=older\n");
   EXPECT_EQ(Entries(), 2);  // the file and its lock file: no temporary
   Put(folder_ / "kestrel.conf.tmp.AbC123", "srcWCamId=half");  // its writer died
   UserPrefsUtil::SetRenameForTesting(nullptr);
