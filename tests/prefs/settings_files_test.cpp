@@ -158,7 +158,7 @@ TEST_F(SettingsFiles, WritersInSeveralProcessesNeitherTearAPairNorLoseAWrite) {
   Put(file_, "# mine\nsrcWCamId=id0-0\nsrcWCamName=name0-0\nsrcAudioInOption=0\n");
   const std::regex whole(
       "# mine\nsrcWCamId=id(\\d+-\\d+)\nsrcWCamName=name\\1\nsrcAudioInOption=\\d+\n");
-  constexpr std::uint32_t kWriters = 3, kWrites = 100;
+  constexpr std::uint32_t kWriters = 3, kWrites = 50;
   for (std::uint32_t k = 0; k < kWriters; ++k) {
     if (fork() != 0) continue;
     bool ok = true;
