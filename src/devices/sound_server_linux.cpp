@@ -1,0 +1,193 @@
+// The sound server's capture sources through libpulse, opened with dlopen for each
+// listing: a non-threaded main loop that this thread runs itself, with a bounded wait
+// at each turn, so that no thread is started and a silent server costs kDeadline at most.
+#include "devices/sound_server_linux.h"
+
+#include <pulse/context.h>
+#include <pulse/introspect.h>
+#include <pulse/mainloop.h>
+
+#include <algorithm>
+
+#include "core/scoped_library_posix.h"
+#include "core/utf8.h"
+#include "log/log.h"
+
+namespace SoundServer {
+namespace {
+
+constexpr char kEnumName[] = "SoundServer::EnumCaptureDevices";
+
+// Every libpulse function used, resolved from the opened library: declared by libpulse's
+// headers, never linked.
+// clang-format off
+#define KESTREL_PULSE_FUNCTIONS(X) \
+  X(pa_mainloop_new) \
+  X(pa_mainloop_free) \
+  X(pa_mainloop_get_api) \
+  X(pa_mainloop_prepare) \
+  X(pa_mainloop_poll) \
+  X(pa_mainloop_dispatch) \
+  X(pa_context_new) \
+  X(pa_context_unref) \
+  X(pa_context_connect) \
+  X(pa_context_disconnect) \
+  X(pa_context_get_state) \
+  X(pa_context_get_source_info_list) \
+  X(pa_operation_get_state) \
+  X(pa_operation_cancel) \
+  X(pa_operation_unref)
+// clang-format on
+
+struct PulseApi {
+  // The name follows "::" here, where parentheses cannot go.
+  // NOLINTNEXTLINE(bugprone-macro-parentheses)
+#define KESTREL_DECLARE(name) decltype(&::name) name = nullptr;
+  KESTREL_PULSE_FUNCTIONS(KESTREL_DECLARE)
+#undef KESTREL_DECLARE
+};
+
+bool LoadPulse(ScopedLibrary& library, PulseApi& api) {
+  library = ScopedLibrary("libpulse.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (!library) return false;
+  bool resolved = true;
+#define KESTREL_RESOLVE(name) resolved = library.Resolve(#name, api.name) && resolved;
+  KESTREL_PULSE_FUNCTIONS(KESTREL_RESOLVE)
+#undef KESTREL_RESOLVE
+  return resolved;
+}
+
+// One owner for each libpulse object kind; each frees its object through the table.
+void Free(const PulseApi& api, pa_mainloop* mainloop) { api.pa_mainloop_free(mainloop); }
+void Free(const PulseApi& api, pa_context* context) {
+  api.pa_context_disconnect(context);
+  api.pa_context_unref(context);
+}
+void Free(const PulseApi& api, pa_operation* operation) {
+  // Cancelled first, so that its callback can never run on a list that has gone.
+  if (api.pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+    api.pa_operation_cancel(operation);
+  }
+  api.pa_operation_unref(operation);
+}
+
+template <typename Object>
+class PulseOwner {
+ public:
+  PulseOwner(const PulseApi& api, Object* object) noexcept : api_(api), object_(object) {}
+  ~PulseOwner() { Reset(nullptr); }
+  PulseOwner(const PulseOwner&) = delete;
+  PulseOwner& operator=(const PulseOwner&) = delete;
+  PulseOwner(PulseOwner&&) = delete;
+  PulseOwner& operator=(PulseOwner&&) = delete;
+  void Reset(Object* object) noexcept {
+    if (object_ != nullptr) Free(api_, object_);
+    object_ = object;
+  }
+  Object* get() const noexcept { return object_; }
+
+ private:
+  const PulseApi& api_;
+  Object* object_;
+};
+
+bool IsMicrophone(const pa_source_info& source) {
+  if (source.monitor_of_sink != PA_INVALID_INDEX) return false;
+  // Ports whose availability the server cannot tell count as plugged.
+  pa_source_port_info* const* ports = source.ports;
+  return source.n_ports == 0 ||
+         std::any_of(ports, ports + source.n_ports, [](const pa_source_port_info* port) {
+           return port == nullptr || port->available != PA_PORT_AVAILABLE_NO;
+         });
+}
+
+struct Collected {
+  DeviceInfoList* list = nullptr;
+  bool done = false;
+  bool answered = false;  // the listing's end came from the server, not from an error
+  bool failed = false;    // a source could not be recorded (memory ran out)
+};
+
+// Runs inside libpulse: nothing may escape from here.
+void OnSource(pa_context* /*context*/, const pa_source_info* source, int eol, void* userdata) {
+  auto* collected = static_cast<Collected*>(userdata);
+  if (eol != 0 || source == nullptr) {
+    collected->done = true;
+    collected->answered = eol > 0;
+    return;
+  }
+  if (collected->failed || !IsMicrophone(*source)) return;
+  try {
+    DeviceInfo device;
+    device.index = static_cast<std::uint32_t>(collected->list->size());
+    device.number = device.index;
+    device.path = ConvertUtf8ToWide(source->name);
+    device.id = device.path;
+    device.name =
+        source->description != nullptr ? ConvertUtf8ToWide(source->description) : device.id;
+    collected->list->push_back(std::move(device));
+  } catch (...) {
+    collected->failed = true;
+  }
+}
+
+// Microseconds to the deadline, at least 0.
+int MicrosecondsLeft(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<std::chrono::microseconds::rep>(left.count(), 0));
+}
+
+}  // namespace
+
+Listing EnumCaptureDevices(DeviceInfoList& list) {
+  list.clear();
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  ScopedLibrary library;
+  PulseApi api;
+  if (!LoadPulse(library, api)) {
+    Log(kLogLevelVerbose, "%s - libpulse.so.0 is not usable", kEnumName);
+    return Listing::kNoServer;
+  }
+  // Declared in the order of their dependence: the operation goes first, the library last.
+  const PulseOwner<pa_mainloop> mainloop(api, api.pa_mainloop_new());
+  if (mainloop.get() == nullptr) return Listing::kNoServer;
+  const PulseOwner<pa_context> context(
+      api, api.pa_context_new(api.pa_mainloop_get_api(mainloop.get()), "kestrelCliLib"));
+  if (context.get() == nullptr ||
+      api.pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    Log(kLogLevelVerbose, "%s - no sound server to connect to", kEnumName);
+    return Listing::kNoServer;
+  }
+  Collected collected;
+  collected.list = &list;
+  PulseOwner<pa_operation> listing(api, nullptr);
+  while (!collected.done) {
+    const pa_context_state_t state = api.pa_context_get_state(context.get());
+    if (!PA_CONTEXT_IS_GOOD(state)) {
+      Log(kLogLevelVerbose, "%s - the sound server refused or went away", kEnumName);
+      break;
+    }
+    if (state == PA_CONTEXT_READY && listing.get() == nullptr) {
+      listing.Reset(api.pa_context_get_source_info_list(context.get(), &OnSource, &collected));
+      if (listing.get() == nullptr) break;
+    }
+    const int left = MicrosecondsLeft(deadline);
+    if (left == 0) {
+      Log(kLogLevelVerbose, "%s - no answer from the sound server in time", kEnumName);
+      break;
+    }
+    if (api.pa_mainloop_prepare(mainloop.get(), left) < 0 ||
+        api.pa_mainloop_poll(mainloop.get()) < 0 || api.pa_mainloop_dispatch(mainloop.get()) < 0) {
+      break;
+    }
+  }
+  if (collected.failed || !collected.answered) {
+    list.clear();
+    return collected.failed ? Listing::kFailed : Listing::kNoServer;
+  }
+  Log(kLogLevelVerbose, "%s - %zu microphones", kEnumName, list.size());
+  return Listing::kListed;
+}
+
+}  // namespace SoundServer

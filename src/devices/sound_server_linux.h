@@ -1,0 +1,27 @@
+// Microphones from the sound server, through libpulse (which PulseAudio and PipeWire's
+// pulse server both answer). libpulse.so.0 is opened for each listing and never linked, so
+// a machine without it loads this library all the same and simply has no server.
+#pragma once
+
+#include <chrono>
+
+#include "devices/device_info.h"
+
+namespace SoundServer {
+
+enum class Listing {
+  kListed,    // the server answered: list holds its microphones (perhaps none)
+  kNoServer,  // no libpulse, no server, a refusal, or no answer before the deadline
+  kFailed,    // memory ran out while listing
+};
+
+// Connect and listing together; a server that accepts and never answers costs this much.
+constexpr std::chrono::milliseconds kDeadline{2000};
+
+// Clears list, then lists the server's capture sources but the monitors of its sinks and
+// a source whose every port is known to be unplugged: id = the source's name, name = its
+// description. Never spawns a server, starts no thread, prints nothing; list stays empty
+// unless kListed.
+Listing EnumCaptureDevices(DeviceInfoList& list);
+
+}  // namespace SoundServer
