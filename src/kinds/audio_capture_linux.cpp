@@ -1,18 +1,45 @@
-// Linux: the sound server through libpulse, or ALSA. (Placeholder until the enumerators
-// land: lists nothing.)
+// Linux: the sound server through libpulse, or ALSA; both loaded at run time.
 #include "kinds/audio_capture.h"
 
-namespace AudioCapture::Platform {
+#include "devices/alsa_lib_linux.h"
+#include "devices/sound_server_linux.h"
 
-bool TakeLibrary() { return false; }
-void DropLibrary() noexcept {}
+namespace AudioCapture::Platform {
+namespace {
+
+// A reference on the shared ALSA instance for one enumeration of the sound-server path.
+class AlsaReference {
+ public:
+  AlsaReference() : held_(AlsaLib::InitInstance()) {}
+  ~AlsaReference() {
+    if (held_) AlsaLib::UninitInstance();
+  }
+  AlsaReference(const AlsaReference&) = delete;
+  AlsaReference& operator=(const AlsaReference&) = delete;
+  AlsaReference(AlsaReference&&) = delete;
+  AlsaReference& operator=(AlsaReference&&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  bool held_;
+};
+
+}  // namespace
+
+bool TakeLibrary() { return AlsaLib::InitInstance(); }
+void DropLibrary() noexcept { AlsaLib::UninitInstance(); }
+
 bool EnumPrimary(DeviceInfoList& list) {
-  list.clear();
-  return true;
+  switch (SoundServer::EnumCaptureDevices(list)) {
+    case SoundServer::Listing::kListed: return true;
+    case SoundServer::Listing::kFailed: return false;
+    case SoundServer::Listing::kNoServer: break;
+  }
+  // No server answered: what ALSA lists instead, as a machine without one would.
+  const AlsaReference alsa;
+  return alsa.held() && AlsaLib::EnumCaptureDevices(list);
 }
-bool EnumLibrary(DeviceInfoList& list) {
-  list.clear();
-  return true;
-}
+
+bool EnumLibrary(DeviceInfoList& list) { return AlsaLib::EnumCaptureDevices(list); }
 
 }  // namespace AudioCapture::Platform
