@@ -9,17 +9,27 @@ packages=(
   wine wine64 libasound2 libasound2-plugins
   googletest python3
   g++ libgtest-dev
+  libpulse-dev libasound2-dev
   clang lld llvm clang-tidy clang-format
 )
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
+# The tests' private sound server: the daemon alone, without the desktop session pieces
+# that its recommendations would bring.
+server_packages=(pulseaudio)
+not_installed() {
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      echo "$p"
+    fi
+  done
+}
+mapfile -t missing < <(not_installed "${packages[@]}")
+mapfile -t missing_server < <(not_installed "${server_packages[@]}")
+if ((${#missing[@]} + ${#missing_server[@]})); then
+  echo "Installing: ${missing[*]} ${missing_server[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq "${missing[@]}"
+  if ((${#missing[@]})); then apt-get install -y -qq "${missing[@]}"; fi
+  if ((${#missing_server[@]})); then
+    apt-get install -y -qq --no-install-recommends "${missing_server[@]}"
+  fi
 fi
