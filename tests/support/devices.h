@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/text_utils.h"
+#include "core/utf8.h"
 #include "devices/device_info.h"
 #include "kestrelCliLib.h"
 

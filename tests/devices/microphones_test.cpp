@@ -1,0 +1,138 @@
+// Microphones on Linux: the private sound server of the sound_server fixture (PULSE_SERVER),
+// ALSA through the configuration this program writes at ALSA_CONFIG_PATH, and the fall-back
+// from one to the other. The exported calls are compiled in from the library's own source.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "devices/alsa_lib_linux.h"
+#include "prefs/settings_linux.h"
+#include "support/devices.h"
+
+namespace kestrel_test {
+namespace {
+
+// The test configuration, and what ALSA lists of each entry (no id: nothing).
+const std::string kLong(300, 'L');
+const struct {
+  std::string config, id, name;
+} kPcms[] = {
+    {"pcm.deskmic { type null hint.description \"Desk Mic\" }", "deskmic", "Desk Mic"},
+    {"pcm.salon { type null hint.description \"Micro « salon »\nsecond line\" }", "salon",
+     "Micro « salon »"},
+    {"pcm.wide { type null hint.description \"" + kLong + "\" }", "wide", kLong},
+    {"pcm.bare { type null hint.show on }", "bare", "bare"},
+    {"namehint.pcm.speaker \"speaker|DESCSpeaker|IOIDOutput\"", "", ""},
+    {"pcm.pulse { type null hint.description \"Bridge\" }", "", ""},
+    {"pcm.surround51 { type null hint.description \"Speakers\" }", "", ""},
+};
+
+void WriteAlsaConfig(bool broken) {
+  std::ofstream file(std::getenv("ALSA_CONFIG_PATH"), std::ios::trunc);
+  for (const auto& pcm : kPcms) file << (broken ? "pcm.broken {" : pcm.config) << "\n";
+}
+
+// What ALSA lists of the configuration: the names cut at `cut` bytes.
+std::vector<Entry> AlsaMics(std::size_t cut = std::string::npos) {
+  std::vector<Entry> out;
+  for (const auto& pcm : kPcms) {
+    if (!pcm.id.empty()) out.push_back({pcm.id, pcm.name.substr(0, cut)});
+  }
+  return out;
+}
+
+bool AlsaLoaded() {
+  void* library = dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD);
+  if (library != nullptr) dlclose(library);
+  return library != nullptr;
+}
+
+TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoaded) {
+  const std::string server = std::getenv("PULSE_SERVER");
+  const std::string silent = "/tmp/kestrel-silent-" + std::to_string(getpid());
+  sockaddr_un address = {AF_UNIX, {}};
+  silent.copy(address.sun_path, sizeof address.sun_path - 1);
+  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);  // accepts connections, never answers
+  static const std::string machine = std::string(std::getenv("HOME")) + "/machine.conf";
+  UserPrefsUtil::SetMachineSettingsPathForTesting(machine.c_str());
+  const std::vector<Entry> mics = {{"usbmic", "USB Mic"}, {"headset", "Casque à écouter"}};
+  const std::vector<Entry> plugged = {
+      {"usbmic", "USB Mic"}, {"headset", "Casque à écouter"}, {"plug", "Plug"}};
+  const struct {
+    std::string server, pactl;  // what changes on the server before the row's listing
+    bool alsaSwitch, brokenAlsa;
+    std::vector<Entry> mics;
+  } cases[] = {
+      {server, "", false, false, mics},  // not the sink's monitor
+      {server,
+       "load-module module-pipe-source source_name=plug file=$HOME/plug "
+       "source_properties=device.description=Plug",
+       false, false, plugged},
+      {server, "unload-module module-pipe-source", false, false, mics},
+      {server, "", true, false, AlsaMics(259)},
+      {"unix:" + silent + "-missing", "", false, false, AlsaMics(259)},
+      {"unix:" + silent, "", false, false, AlsaMics(259)},  // after the deadline
+      {"unix:" + silent + "-missing", "", false, true, {}},
+  };
+  auto openFds = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  std::FILE* printed = std::tmpfile();  // what reaches stderr meanwhile
+  const int saved = dup(2);
+  dup2(fileno(printed), 2);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    setenv("PULSE_SERVER", c.server.c_str(), 1);
+    ASSERT_EQ(c.pactl.empty() ? 0 : std::system(("pactl " + c.pactl + " >/dev/null").c_str()), 0);
+    WriteAlsaConfig(c.brokenAlsa);
+    std::ofstream(machine) << "EnableAInWasapi=" << !c.alsaSwitch << "\n";
+    const auto fds = openFds();
+    MmdrHandle* handle = nullptr;
+    ASSERT_EQ(Mmdr_Init(MMDR_MODE_1, &handle), MMDR_OK);
+    EXPECT_EQ(Enumerate(handle, MMDR_DEVICE_AUDIO), c.mics);
+    EXPECT_EQ(AlsaLoaded(), c.alsaSwitch) << "held by the handle that selected it, only";
+    Mmdr_Uninit(handle);
+    EXPECT_FALSE(AlsaLoaded());
+    EXPECT_EQ(openFds(), fds);
+  }
+  dup2(saved, 2);
+  close(saved);
+  std::string text(4096, '\0');
+  text.resize(static_cast<std::size_t>(pread(fileno(printed), text.data(), text.size(), 0)));
+  EXPECT_EQ(text, "");
+  std::fclose(printed);
+  UserPrefsUtil::SetMachineSettingsPathForTesting(nullptr);
+  setenv("PULSE_SERVER", server.c_str(), 1);
+  close(listener);
+  unlink(silent.c_str());
+}
+
+TEST(Microphones, AlsaListsEachCardDeviceOnceByTheCardsId) {
+  const char* const hints[][3] = {
+      // name, description, IOID
+      {"dsnoop:CARD=USB,DEV=0", "USB Mic, Capture\nDirect sample snooping device", "Input"},
+      {"hw:CARD=USB,DEV=0", "USB Mic, Capture\nDirect hardware device", nullptr},
+      {"front:CARD=PCH,DEV=0", "HDA, Analog\nFront output / input", nullptr},
+      {"hw:CARD=PCH", "HDA", nullptr},
+      {"plughw:CARD=PCH,SUBDEV=1,DEV=2", "HDA, Alt\nAll software conversions", nullptr},
+      {"array:CARD=PCH,DEV=1", "Array", nullptr},
+  };
+  DeviceInfoList list;
+  for (const auto& hint : hints) AlsaLib::AddHint(list, hint[0], hint[1], hint[2]);
+  const std::vector<NameAndId> expected = {{L"USB Mic, Capture", L"hw:CARD=USB,DEV=0"},
+                                           {L"HDA, Alt", L"hw:CARD=PCH,DEV=2"},
+                                           {L"Array", L"array:CARD=PCH,DEV=1"}};
+  EXPECT_EQ(NamesAndIds(list), expected);
+}
+
+}  // namespace
+}  // namespace kestrel_test
