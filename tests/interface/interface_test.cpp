@@ -8,9 +8,9 @@
 #include <new>
 
 #include "support/devices.h"
-#include "support/fake_dsound.h"
-#include "support/registry_scope.h"
-#include "support/webcam_fixture.h"
+#include "support/fake_dsound_win.h"
+#include "support/registry_scope_win.h"
+#include "support/webcam_fixture_win.h"
 
 namespace kestrel_test {
 namespace {

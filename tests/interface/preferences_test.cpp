@@ -5,8 +5,8 @@
 
 #include "prefs/reg_utils.h"
 #include "support/devices.h"
-#include "support/registry_scope.h"
-#include "support/webcam_fixture.h"
+#include "support/registry_scope_win.h"
+#include "support/webcam_fixture_win.h"
 
 namespace kestrel_test {
 namespace {

@@ -5,8 +5,8 @@
 #include "kinds/audio_capture.h"
 #include "devices/dsound_lib.h"
 #include "support/devices.h"
-#include "support/fake_dsound.h"
-#include "support/registry_scope.h"
+#include "support/fake_dsound_win.h"
+#include "support/registry_scope_win.h"
 
 namespace kestrel_test {
 namespace {

@@ -12,8 +12,8 @@
 #include "devices/video_input.h"
 #include "devices/endpoint_enumeration.h"
 #include "support/devices.h"
-#include "support/fake_com.h"
-#include "support/webcam_fixture.h"
+#include "support/fake_com_win.h"
+#include "support/webcam_fixture_win.h"
 
 // After the fixture, whose swprintf the safe-string header would otherwise forbid.
 #include <dshow.h>

@@ -4,8 +4,8 @@
 
 #include "devices/dsound_lib.h"
 #include "support/devices.h"
-#include "support/fake_dsound.h"
-#include "support/registry_scope.h"
+#include "support/fake_dsound_win.h"
+#include "support/registry_scope_win.h"
 
 namespace kestrel_test {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "prefs/reg_utils.h"
 #include "support/log_capture.h"
-#include "support/registry_scope.h"
+#include "support/registry_scope_win.h"
 
 namespace kestrel_test {
 namespace {

@@ -1,5 +1,5 @@
 // DirectSound's IKsPropertySet: this file must not include the DirectShow headers.
-#include "support/fake_dsound.h"
+#include "support/fake_dsound_win.h"
 
 #include <mmsystem.h>
 #include <dsound.h>
@@ -11,7 +11,7 @@
 
 #include "devices/dsound_lib.h"
 #include "devices/platform_ids.h"
-#include "support/fake_com.h"
+#include "support/fake_com_win.h"
 
 namespace kestrel_test {
 namespace {
