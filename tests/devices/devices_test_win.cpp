@@ -49,10 +49,10 @@ void RunOnThread(Apartment apartment, Body&& body) {
 
 // Unnamed webcams, and one whose name is a number, are not listed; one without a path is.
 const std::vector<Webcam> kWebcams = {
-    {L"Cam A", L"\\\\?\\usb#a"},
-    {std::nullopt, L"unnamed"},
-    {std::nullopt, L"number", true},
-    {L"Cam B", std::nullopt},
+    {"Cam A", "\\\\?\\usb#a"},
+    {std::nullopt, "unnamed"},
+    {std::nullopt, "number", true},
+    {"Cam B", std::nullopt},
 };
 const std::vector<NameAndId> kListedWebcams = {{L"Cam A", L"\\\\?\\usb#a"}, {L"Cam B", L""}};
 

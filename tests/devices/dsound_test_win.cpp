@@ -6,7 +6,7 @@
 #include "devices/dsound_lib.h"
 #include "support/devices.h"
 #include "support/fake_dsound_win.h"
-#include "support/registry_scope_win.h"
+#include "support/settings_scope.h"
 
 namespace kestrel_test {
 namespace {
@@ -78,12 +78,10 @@ TEST(DirectSound, AShortReportedLengthStillReservesTheFixedBlock) {
 }
 
 TEST(AudioBackEnd, AnEnumerationReadsTheSwitchOnce) {
-  KestrelRegistryScope scope;
-  KestrelRegistryScope::PutDword(HKEY_LOCAL_MACHINE, L"EnableAInWasapi", 0);
+  SettingsScope scope;
+  SettingsScope::PutNumber(Store::Machine, "EnableAInWasapi", 0);
   FakeDirectSound fake({{Guid(1), L"Mic", L"IF1", 1}});
-  fake.duringEnumeration = [] {
-    KestrelRegistryScope::PutDword(HKEY_LOCAL_MACHINE, L"EnableAInWasapi", 1);
-  };
+  fake.duringEnumeration = [] { SettingsScope::PutNumber(Store::Machine, "EnableAInWasapi", 1); };
   DeviceInfoList list;
   EXPECT_TRUE(AudioCapture::EnumCaptureDevices(list));
   EXPECT_EQ(NamesAndIds(list), (std::vector<NameAndId>{{L"Mic", L"IF1"}}));

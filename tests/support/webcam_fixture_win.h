@@ -12,9 +12,9 @@
 namespace kestrel_test {
 
 struct Webcam {
-  std::optional<std::wstring> name;  // "FriendlyName" (REG_SZ; an embedded NUL is kept)
-  std::optional<std::wstring> path;  // "DevicePath"
-  bool nameAsNumber = false;         // "FriendlyName" as REG_DWORD instead
+  std::optional<std::string> name;  // "FriendlyName" (REG_SZ; an embedded NUL is kept)
+  std::optional<std::string> path;  // "DevicePath"
+  bool nameAsNumber = false;        // "FriendlyName" as REG_DWORD instead
 };
 
 class WebcamFixture {
@@ -28,12 +28,15 @@ class WebcamFixture {
       if (webcam.nameAsNumber) Set(key, L"FriendlyName", REG_DWORD, &number, sizeof number);
       if (webcam.name && !webcam.nameAsNumber) Set(key, L"FriendlyName", *webcam.name);
       if (webcam.path) Set(key, L"DevicePath", *webcam.path);
-      Set(key, L"CLSID", L"{E436EBB6-524F-11CE-9F53-0020AF0BA770}");
+      Set(key, L"CLSID", "{E436EBB6-524F-11CE-9F53-0020AF0BA770}");
     }
   }
   ~WebcamFixture() { RemoveAll(); }
   WebcamFixture(const WebcamFixture&) = delete;
   WebcamFixture& operator=(const WebcamFixture&) = delete;
+
+  // The id the library gives the webcam of this path: the path itself.
+  static std::string Id(const std::string& path) { return path; }
 
  private:
   // Keys sort in the order of their number, which is the order the enumerator walks.
@@ -49,7 +52,10 @@ class WebcamFixture {
                   std::size_t size) {
     RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), name, type, data, static_cast<DWORD>(size));
   }
-  static void Set(const std::wstring& key, const wchar_t* name, const std::wstring& text) {
+  static void Set(const std::wstring& key, const wchar_t* name, const std::string& utf8) {
+    std::wstring text(utf8.size(), L'\0');
+    text.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                    text.data(), static_cast<int>(text.size())));
     Set(key, name, REG_SZ, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
   }
   static void RemoveAll() {

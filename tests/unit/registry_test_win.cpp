@@ -6,7 +6,7 @@
 
 #include "prefs/reg_utils.h"
 #include "support/log_capture.h"
-#include "support/registry_scope_win.h"
+#include "support/settings_scope.h"
 
 namespace kestrel_test {
 namespace {
@@ -14,7 +14,7 @@ namespace {
 const HKEY kUser = HKEY_CURRENT_USER;
 
 TEST(RegUtilsRead, TextsEndAtTheirDataOrFirstNulAndLongOnesGiveTheDefault) {
-  KestrelRegistryScope scope;
+  SettingsScope scope;
   struct Case {
     const char* what;
     std::wstring units;
@@ -33,18 +33,18 @@ TEST(RegUtilsRead, TextsEndAtTheirDataOrFirstNulAndLongOnesGiveTheDefault) {
   for (const Case& c : cases) {  // exactly these units, no NUL added, and the stray bytes
     std::string bytes(reinterpret_cast<const char*>(c.units.data()), c.units.size() * 2);
     bytes.append(c.strayBytes, 'x');
-    KestrelRegistryScope::Put(kUser, L"v", REG_SZ, bytes.data(), bytes.size());
+    SettingsScope::PutBytes(Store::User, "v", REG_SZ, bytes);
     EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"v", L"dflt", true), c.expected)
         << c.what;
   }
-  KestrelRegistryScope::Remove(kUser, L"v");
+  SettingsScope::Remove(Store::User, "v");
   EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"v", L"dflt", true), L"dflt");
 }
 
 TEST(RegUtilsRead, BooleansAndNumbers) {
-  KestrelRegistryScope scope;
+  SettingsScope scope;
   struct Case {
-    std::optional<std::wstring> text;  // nullopt: the DWORD below; both absent: no value
+    std::optional<std::string> text;  // nullopt: the DWORD below; both absent: no value
     std::optional<DWORD> number;
     bool boolFromFalse, boolFromTrue;  // GetBOOL with default false, with default true
     DWORD dword;                       // GetDWORD with default 9
@@ -52,24 +52,24 @@ TEST(RegUtilsRead, BooleansAndNumbers) {
   const Case cases[] = {
       {std::nullopt, 0, false, false, 0},
       {std::nullopt, 2, true, true, 2},
-      {L"TRUE", {}, true, true, 0},
-      {L"false", {}, false, false, 0},
-      {L"0", {}, false, false, 0},
-      {L"2", {}, true, true, 2},
-      {L"-1", {}, true, true, 4294967295u},
-      {L"12abc", {}, true, true, 12},
-      {L" true", {}, false, false, 0},
-      {L"trueish", {}, false, false, 0},
-      {L"Default", {}, false, false, 9},
-      {L"default", {}, false, false, 0},
-      {L"", {}, false, true, 9},
+      {"TRUE", {}, true, true, 0},
+      {"false", {}, false, false, 0},
+      {"0", {}, false, false, 0},
+      {"2", {}, true, true, 2},
+      {"-1", {}, true, true, 4294967295u},
+      {"12abc", {}, true, true, 12},
+      {" true", {}, false, false, 0},
+      {"trueish", {}, false, false, 0},
+      {"Default", {}, false, false, 9},
+      {"default", {}, false, false, 0},
+      {"", {}, false, true, 9},
       {std::nullopt, {}, false, true, 9},
   };
   for (const Case& c : cases) {
-    KestrelRegistryScope::Remove(kUser, L"v");
-    if (c.text) KestrelRegistryScope::PutString(kUser, L"v", *c.text);
-    if (c.number) KestrelRegistryScope::PutDword(kUser, L"v", *c.number);
-    const std::wstring what = c.text ? *c.text : c.number ? std::to_wstring(*c.number) : L"absent";
+    SettingsScope::Remove(Store::User, "v");
+    if (c.text) SettingsScope::PutText(Store::User, "v", *c.text);
+    if (c.number) SettingsScope::PutNumber(Store::User, "v", *c.number);
+    const std::string what = c.text ? *c.text : c.number ? std::to_string(*c.number) : "absent";
     EXPECT_EQ(RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", false), c.boolFromFalse) << what;
     EXPECT_EQ(RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", true), c.boolFromTrue) << what;
     EXPECT_EQ(RegUtils::GetDWORD(kUser, kKestrelKeyPath, L"v", 9), c.dword) << what;
@@ -77,7 +77,7 @@ TEST(RegUtilsRead, BooleansAndNumbers) {
 }
 
 TEST(RegUtilsRead, AMissingKeyGivesDefaultsAndIsNoError) {
-  KestrelRegistryScope scope;
+  SettingsScope scope;
   DrainLibraryLog();
   EXPECT_TRUE(RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", true));
   EXPECT_EQ(RegUtils::GetDWORD(kUser, kKestrelKeyPath, L"v", 9), 9u);
@@ -88,8 +88,8 @@ TEST(RegUtilsRead, AMissingKeyGivesDefaultsAndIsNoError) {
 }
 
 TEST(RegUtils, EveryCallClosesTheKeyItOpened) {
-  KestrelRegistryScope scope;
-  KestrelRegistryScope::PutDword(kUser, L"v", 1);
+  SettingsScope scope;
+  SettingsScope::PutNumber(Store::User, "v", 1);
   const std::function<void()> calls[] = {
       [] { RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", false); },
       [] { RegUtils::GetDWORD(kUser, kKestrelKeyPath, L"v", 0); },
