@@ -18,10 +18,10 @@ struct SettingsScope {
   static void Clear();
   static void PutText(Store store, const char* name, const std::string& text);
   static void PutNumber(Store store, const char* name, std::uint32_t value);
-  static void Remove(Store store, const char* name);
   // A text as the library stored it (a note in angle brackets for another form), or none.
   static std::optional<std::string> Read(Store store, const char* name);
 #ifdef _WIN32
+  static void Remove(Store store, const char* name);
   // Exactly these bytes as a value of this type: odd counts and texts without a NUL stay.
   static void PutBytes(Store store, const char* name, unsigned long type, const std::string& bytes);
 #endif

@@ -49,8 +49,8 @@ std::vector<std::string> Lines(Store store) {
   return lines;
 }
 
-// The file without name's line, and with value's line last when there is one.
-void Rewrite(Store store, const char* name, const std::string* value) {
+// The file without name's line, then with value's.
+void Rewrite(Store store, const char* name, const std::string& value) {
   const std::string key = std::string(name) + '=';
   const std::vector<std::string> lines = Lines(store);
   fs::create_directories(File(store).parent_path());
@@ -58,7 +58,7 @@ void Rewrite(Store store, const char* name, const std::string* value) {
   for (const std::string& line : lines) {
     if (line.rfind(key, 0) != 0) out << line << '\n';
   }
-  if (value) out << key << *value << '\n';
+  out << key << value << '\n';
   EXPECT_TRUE(out.flush()) << File(store);
 }
 
@@ -71,15 +71,12 @@ void SettingsScope::Clear() {
 void SettingsScope::PutText(Store store, const char* name, const std::string& text) {
   EXPECT_TRUE(text.find_first_of("\\\n\t") == std::string::npos && text.rfind(' ', 0) != 0)
       << "a text to escape: " << text;
-  Rewrite(store, name, &text);
+  Rewrite(store, name, text);
 }
 
 void SettingsScope::PutNumber(Store store, const char* name, std::uint32_t value) {
-  const std::string text = std::to_string(value);
-  Rewrite(store, name, &text);
+  Rewrite(store, name, std::to_string(value));
 }
-
-void SettingsScope::Remove(Store store, const char* name) { Rewrite(store, name, nullptr); }
 
 std::optional<std::string> SettingsScope::Read(Store store, const char* name) {
   const std::string key = std::string(name) + '=';
