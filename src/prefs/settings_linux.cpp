@@ -11,9 +11,10 @@
 //
 // Format. A key is the text before a line's first '=', without surrounding blanks, and
 // compares without regard to ASCII letter case, as a registry value name does. The value
-// is the rest of the line with its leading blanks dropped; in it \\ is a backslash, \n a
-// newline, \t a tab and \s a space (written for a leading space), and any other backslash
-// stays as it is. The first line of a key counts; an empty value is no value. Blank
+// is the rest of the line with its leading blanks dropped (and a CR that ends it: CRLF
+// files read as LF ones); in it \\ is a backslash, \n a newline, \t a tab, \r a carriage
+// return and \s a space (written for a leading space), and any other backslash stays as
+// it is. The first line of a key counts; an empty value is no value. Blank
 // lines, lines that start with '#' or ';' and lines of other keys are kept, in place,
 // when the library rewrites the file; a key written again takes the place of its first
 // line (its later lines go), a new key is appended. A file over 1 MiB is neither read

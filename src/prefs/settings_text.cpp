@@ -32,6 +32,9 @@ struct Line {
 };
 
 Line SplitLine(std::string_view line) {
+  // A file saved with CRLF line ends reads as one saved with LF: the CR is no part of
+  // the value (a CR inside a value is always written escaped).
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   if (line.empty() || line.front() == '#' || line.front() == ';') return {};
   const std::size_t equals = line.find('=');
   if (equals == std::string_view::npos) return {};
@@ -57,6 +60,7 @@ char Decoded(char c) {
     case '\\': return '\\';
     case 'n': return '\n';
     case 't': return '\t';
+    case 'r': return '\r';
     case 's': return ' ';
     default: return '\0';
   }
@@ -89,6 +93,7 @@ void AppendEscaped(std::string& out, std::string_view value) {
       case '\\': out += "\\\\"; break;
       case '\n': out += "\\n"; break;
       case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
       default: out += c;
     }
   }

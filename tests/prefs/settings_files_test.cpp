@@ -71,7 +71,7 @@ class SettingsFiles : public ::testing::Test {
 
 TEST_F(SettingsFiles, TextsComeBackAsWrittenInTheDocumentedForm) {
   const std::pair<std::string, std::string> cases[] = {// text, as stored
-                                                       {" a\\b\nc\td ", "\\sa\\\\b\\nc\\td "},
+                                                       {" a\\b\nc\td \r", "\\sa\\\\b\\nc\\td \\r"},
                                                        {"x=y = z", "x=y = z"},
                                                        {"\\s\\x", "\\\\s\\\\x"},
                                                        {"Käse 摄像头 🎥", "Käse 摄像头 🎥"}};
@@ -97,7 +97,7 @@ TEST_F(SettingsFiles, SwitchesComeFromTheMachineFileAlone) {
   const std::tuple<const char*, std::uint8_t, bool> cases[] = {
       // machine file, enabled, primary
       {"", 1, true},
-      {"IsDisabled=TRUE\nEnableAInWasapi=false", 0, false},
+      {"IsDisabled=TRUE\r\nEnableAInWasapi=false\r\n", 0, false},  // CRLF line ends
       {"isdisabled = 2\nEnableAInWasapi=", 0, true},
       {"IsDisabled=trueish\nEnableAInWasapi=-1", 1, true}};
   for (const auto& [machine, enabled, primary] : cases) {
