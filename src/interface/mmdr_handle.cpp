@@ -61,10 +61,10 @@ void MmdrOpenHandle(const MmdrHandle* handle, AudioCapture::Start backEnd) {
 
 bool MmdrCheckHandle(const MmdrHandle* handle) noexcept {
   if (handle == nullptr) return false;
-  {
-    const SharedHold hold(g_openHandlesLock);
-    if (FindOpen(handle) == g_openHandles.end()) return false;
-  }
+  // The block is read under the hold too, so a close racing this check cannot free it
+  // in between.
+  const SharedHold hold(g_openHandlesLock);
+  if (FindOpen(handle) == g_openHandles.end()) return false;
   return handle->magic == kMmdrHandleMagic && handle->refCount.load(std::memory_order_acquire) > 0;
 }
 
