@@ -1,16 +1,27 @@
-# cmake --install puts each architecture's binaries in folders of its own: bin/<arch>
-# (the DLL, mmdrctl) and lib/<arch> (the import libraries and the CMake targets), beside
-# one include/ and one package config that picks the consumer's architecture and ABI. The
-# x64 and x86 builds install into the same prefix. Binaries are shipped stripped; their
-# debug information (component Debug) is a PDB per binary with Clang, a <binary>.debug
-# file with GCC (kestrel_split_debug_info, cmake/KestrelShip.cmake).
+# cmake --install lays the package out, with one include/ and one package config for both
+# platforms. Binaries are shipped stripped; their debug information is component Debug
+# (kestrel_split_debug_info, cmake/KestrelShip.cmake).
+# - Windows: each architecture's binaries in folders of its own, bin/<arch> (the DLL,
+#   mmdrctl) and lib/<arch> (the import libraries and the CMake targets); the package
+#   config picks the consumer's architecture and ABI. The x64 and x86 builds install
+#   into the same prefix. Debug: a PDB per binary with Clang, <binary>.debug with GCC.
+# - Linux: lib/libkestrelCliLib.so.2.0.0 with its soname link (and the development link
+#   libkestrelCliLib.so), bin/mmdrctl, the CMake targets in lib/cmake/kestrelCliLib/x64,
+#   and lib/pkgconfig/kestrelCliLib.pc. Debug: lib/debug/.build-id/xx/<rest>.debug.
 include(CMakePackageConfigHelpers)
 set(KESTREL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/kestrelCliLib)
+if(WIN32)
+  set(bindir ${CMAKE_INSTALL_BINDIR}/${KESTREL_ARCH})
+  set(libdir ${CMAKE_INSTALL_LIBDIR}/${KESTREL_ARCH})
+else()
+  set(bindir ${CMAKE_INSTALL_BINDIR})
+  set(libdir ${CMAKE_INSTALL_LIBDIR})
+endif()
 
 # Two import libraries: libkestrelCliLib.dll.a from the link, for MinGW-w64 consumers, and
 # kestrelCliLib.lib in the short format Microsoft's linker reads, written from the export
 # list. For x86 it gives each export the name a __cdecl caller links against (_Mmdr_Init).
-if(NOT MSVC)
+if(WIN32 AND NOT MSVC)
   find_program(KESTREL_DLLTOOL llvm-dlltool REQUIRED)
   set(machine i386:x86-64)
   if(KESTREL_ARCH STREQUAL "x86")
@@ -21,15 +32,15 @@ if(NOT MSVC)
   add_custom_command(OUTPUT ${msvc_implib} DEPENDS ${def}
     COMMAND ${KESTREL_DLLTOOL} -m ${machine} -d ${def} -l ${msvc_implib} VERBATIM)
   add_custom_target(kestrelCliLib_msvc_implib ALL DEPENDS ${msvc_implib})
-  install(FILES ${msvc_implib} DESTINATION ${CMAKE_INSTALL_LIBDIR}/${KESTREL_ARCH}
-          COMPONENT Development)
+  install(FILES ${msvc_implib} DESTINATION ${libdir} COMPONENT Development)
 endif()
 
 install(TARGETS kestrelCliLib EXPORT kestrelCliLibTargets
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}/${KESTREL_ARCH} COMPONENT Runtime
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}/${KESTREL_ARCH} COMPONENT Development)
+        RUNTIME DESTINATION ${bindir} COMPONENT Runtime
+        LIBRARY DESTINATION ${libdir} COMPONENT Runtime NAMELINK_COMPONENT Development
+        ARCHIVE DESTINATION ${libdir} COMPONENT Development)
 if(TARGET mmdrctl)
-  install(TARGETS mmdrctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}/${KESTREL_ARCH} COMPONENT Runtime)
+  install(TARGETS mmdrctl RUNTIME DESTINATION ${bindir} COMPONENT Runtime)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/include/kestrelCliLib.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
@@ -43,11 +54,19 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/kestrelCliLibConfigVersion.
 install(FILES ${CMAKE_BINARY_DIR}/kestrelCliLibConfig.cmake
               ${CMAKE_BINARY_DIR}/kestrelCliLibConfigVersion.cmake
         DESTINATION ${KESTREL_INSTALL_CMAKEDIR} COMPONENT Development)
+if(NOT WIN32)
+  # pkg-config's file finds the prefix from its own place, so the archive unpacks anywhere.
+  file(RELATIVE_PATH KESTREL_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+  string(REGEX REPLACE "/$" "" KESTREL_PC_TO_PREFIX ${KESTREL_PC_TO_PREFIX})
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/kestrelCliLib.pc.in
+                 ${CMAKE_BINARY_DIR}/kestrelCliLib.pc @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/kestrelCliLib.pc
+          DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+endif()
 
-# cpack packs this build and the x86 build named by KESTREL_X86_BUILD_DIR into one ZIP,
-# and their debug files into a second one (scripts/package.sh).
-set(KESTREL_X86_BUILD_DIR "" CACHE PATH "The x86 build to pack and check beside this one")
-set(CPACK_GENERATOR ZIP)
+# cpack packs the Runtime and Development components into one archive and Debug into a
+# second one (scripts/package.sh): on Windows this build and the x86 build named by
+# KESTREL_X86_BUILD_DIR into ZIPs, on Linux this build into tarballs.
 set(CPACK_PACKAGE_NAME kestrelCliLib)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
@@ -56,10 +75,18 @@ set(CPACK_COMPONENTS_GROUPING ONE_PER_GROUP)
 set(CPACK_COMPONENT_RUNTIME_GROUP Package)
 set(CPACK_COMPONENT_DEVELOPMENT_GROUP Package)
 set(CPACK_COMPONENT_DEBUG_GROUP Debug)
-set(CPACK_ARCHIVE_PACKAGE_FILE_NAME kestrelCliLib-${PROJECT_VERSION}-windows)
-set(CPACK_ARCHIVE_DEBUG_FILE_NAME kestrelCliLib-${PROJECT_VERSION}-windows-debug)
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};kestrelCliLib;ALL;/")
-if(KESTREL_X86_BUILD_DIR)
-  list(APPEND CPACK_INSTALL_CMAKE_PROJECTS "${KESTREL_X86_BUILD_DIR};kestrelCliLib;ALL;/")
+if(WIN32)
+  set(KESTREL_X86_BUILD_DIR "" CACHE PATH "The x86 build to pack and check beside this one")
+  set(CPACK_GENERATOR ZIP)
+  set(package_name kestrelCliLib-${PROJECT_VERSION}-windows)
+  if(KESTREL_X86_BUILD_DIR)
+    list(APPEND CPACK_INSTALL_CMAKE_PROJECTS "${KESTREL_X86_BUILD_DIR};kestrelCliLib;ALL;/")
+  endif()
+else()
+  set(CPACK_GENERATOR TGZ)
+  set(package_name kestrelCliLib-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
 endif()
+set(CPACK_ARCHIVE_PACKAGE_FILE_NAME ${package_name})
+set(CPACK_ARCHIVE_DEBUG_FILE_NAME ${package_name}-debug)
 include(CPack)

@@ -5,12 +5,14 @@ include(GNUInstallDirs)
 # - Clang and LLD (cmake/clang-mingw-common.cmake): the PDB that LLD writes beside the
 #   binary, which the binary names by file name. LLD also copies in the DWARF of the
 #   MinGW-w64 runtime's objects, which the PDB does not need: it is stripped.
-# - GCC: <file>.debug beside the binary, which the stripped binary names through a debug link.
+# - GCC for Windows, and Linux: <file>.debug beside the binary, which the stripped binary
+#   names through a debug link. On Linux it is installed under the binary's build id
+#   (lib/debug/.build-id/xx/rest.debug, where debuggers look for it).
 function(kestrel_split_debug_info target)
   if(MSVC)
     return()  # MSVC keeps debug information in PDB files already
   endif()
-  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${CMAKE_OBJCOPY} --strip-debug $<TARGET_FILE:${target}> VERBATIM)
     install(FILES $<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.pdb
@@ -22,16 +24,46 @@ function(kestrel_split_debug_info target)
     COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
             $<TARGET_FILE:${target}>
     VERBATIM)
-  install(FILES $<TARGET_FILE:${target}>.debug
-          DESTINATION ${CMAKE_INSTALL_BINDIR}/${KESTREL_ARCH} COMPONENT Debug)
+  if(WIN32)
+    install(FILES $<TARGET_FILE:${target}>.debug
+            DESTINATION ${CMAKE_INSTALL_BINDIR}/${KESTREL_ARCH} COMPONENT Debug)
+  else()
+    install(CODE "set(READELF \"${CMAKE_READELF}\")
+                  set(BINARY \"$<TARGET_FILE:${target}>\")
+                  include(\"${PROJECT_SOURCE_DIR}/cmake/install_debug_linux.cmake\")"
+            COMPONENT Debug)
+  endif()
 endfunction()
 
-# Checks a shipped binary as soon as it is made (after kestrel_split_debug_info): its machine
-# type, no DWARF and no build path inside, and in a Clang build the PDB it names; with
-# EXPORTS (the DLL), exactly the ten undecorated exports and only system imports
-# (cmake/check_shipped.cmake). A binary that fails is not left to be packed or run.
+# Checks a shipped binary as soon as it is made (after kestrel_split_debug_info); a binary
+# that fails is not left to be packed or run.
+# - Windows (cmake/check_shipped.cmake): its machine type, no DWARF and no build path
+#   inside, and in a Clang build the PDB it names; with EXPORTS (the DLL), exactly the ten
+#   undecorated exports and only system imports.
+# - Linux (cmake/check_shipped_linux.cmake): stripped, its debug file beside it under the
+#   same build id, no build path inside, nothing needed but the C and C++ runtimes; with
+#   EXPORTS, exactly the ten functions in the dynamic symbol table. A sanitized build's
+#   binaries need the sanitizers' runtimes and hold source paths: there only the exports
+#   and the split debug information are checked.
 find_program(KESTREL_OBJDUMP x86_64-w64-mingw32-objdump)  # GNU's reads both machine types
 function(kestrel_check_shipped target)
+  set(exports OFF)
+  if("EXPORTS" IN_LIST ARGN)
+    set(exports ON)
+  endif()
+  if(NOT WIN32)
+    set(sanitized OFF)
+    if(KESTREL_SANITIZE)
+      set(sanitized ON)
+    endif()
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DREADELF=${CMAKE_READELF}
+              -DBINARY=$<TARGET_FILE:${target}> -DEXPORTS=${exports} -DSANITIZED=${sanitized}
+              "-DPATHS=${PROJECT_SOURCE_DIR}$<SEMICOLON>${PROJECT_BINARY_DIR}"
+              -P ${PROJECT_SOURCE_DIR}/cmake/check_shipped_linux.cmake
+      VERBATIM)
+    return()
+  endif()
   if(MSVC OR NOT KESTREL_OBJDUMP)
     return()
   endif()
@@ -42,10 +74,6 @@ function(kestrel_check_shipped target)
   set(pdb OFF)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     set(pdb ON)
-  endif()
-  set(exports OFF)
-  if("EXPORTS" IN_LIST ARGN)
-    set(exports ON)
   endif()
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${KESTREL_OBJDUMP} -DBINARY=$<TARGET_FILE:${target}>

@@ -1,8 +1,10 @@
-// mmdrctl's exit codes and its printing: results on standard output, complaints on
-// standard error after "mmdrctl: ".
+// mmdrctl's exit codes, its command line and its printing: results on standard output,
+// complaints on standard error after "mmdrctl: ". The platform's side of the command line
+// and of standard output is in console_win.cpp and console_posix.cpp.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "kestrelCliLib.h"
 #include "log/compiler.h"  // KESTREL_PRINTF_FORMAT
@@ -13,6 +15,11 @@ constexpr int kExitOk = 0;
 constexpr int kExitCallFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoLibrary = 3;
+
+// Makes standard output write UTF-8 with "\n" line ends, whatever the platform's console.
+void PrepareOutput();
+// The words of the command line after the program's name, in UTF-8.
+std::vector<std::string> CommandLineWords(int argc, char** argv);
 
 void Print(const std::string& text);
 void PrintF(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);

@@ -1,9 +1,10 @@
 // kestrelCliLib loaded at run time, and a handle open for the length of one command.
-// Loading is the only platform-specific part (library_win.cpp).
+// Loading is the only platform-specific part (library_win.cpp, library_linux.cpp).
 #pragma once
 
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "console.h"
 #include "kestrelCliLib.h"
@@ -24,10 +25,39 @@ struct MmdrApi {
   decltype(&Mmdr_SetAudioInSelectOption) setAudioInSelectOption = nullptr;
 };
 
-// Loads the library from dllPath (UTF-8), or without one from beside this program, and
-// looks up every export. On failure it has said why on standard error. The library
-// stays loaded until the process ends.
+// Loads the library from dllPath (UTF-8; a relative path names a file under the current
+// folder), or without one the library that belongs to this program, and looks up every
+// export. On failure it has said why on standard error. The library stays loaded until
+// the process ends.
 std::optional<MmdrApi> LoadApi(const std::optional<std::string>& dllPath);
+
+// Every export looked up through find(name), the platform's lookup in the loaded library
+// (a void*, null when missing); a missing one is named on standard error.
+template <typename Find>
+std::optional<MmdrApi> ResolveApi(const std::string& library, Find&& find) {
+  MmdrApi api;
+  bool complete = true;
+  auto resolve = [&](const char* name, auto& function) {
+    if (!complete) return;
+    function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(find(name));
+    if (function == nullptr) {
+      Error("%s does not export %s", library.c_str(), name);
+      complete = false;
+    }
+  };
+  resolve("Mmdr_Init", api.init);
+  resolve("Mmdr_Uninit", api.uninit);
+  resolve("Mmdr_IsValid", api.isValid);
+  resolve("Mmdr_GetLibVersion", api.getLibVersion);
+  resolve("Mmdr_IsEnabled", api.isEnabled);
+  resolve("Mmdr_EnumDevices", api.enumDevices);
+  resolve("Mmdr_GetPrefDev", api.getPrefDev);
+  resolve("Mmdr_SetPrefDev", api.setPrefDev);
+  resolve("Mmdr_GetAudioInSelectOption", api.getAudioInSelectOption);
+  resolve("Mmdr_SetAudioInSelectOption", api.setAudioInSelectOption);
+  if (!complete) return std::nullopt;
+  return api;
+}
 
 // An open handle for the length of one command.
 class Session {

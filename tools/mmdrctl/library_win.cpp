@@ -9,16 +9,6 @@
 namespace mmdrctl {
 namespace {
 
-template <typename Function>
-bool Resolve(HMODULE module, const char* name, Function& function) {
-  function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  if (function == nullptr) {
-    Error("kestrelCliLib.dll does not export %s", name);
-    return false;
-  }
-  return true;
-}
-
 std::wstring DllBesideExe() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
@@ -62,21 +52,9 @@ std::optional<MmdrApi> LoadApi(const std::optional<std::string>& dllPath) {
     Error("cannot load %s (Win32 error %lu)", ConvertWideToUtf8(requested.c_str()).c_str(), error);
     return std::nullopt;
   }
-  MmdrApi api;
-  const bool complete =
-      Resolve(module, "Mmdr_Init", api.init) && Resolve(module, "Mmdr_Uninit", api.uninit) &&
-      Resolve(module, "Mmdr_IsValid", api.isValid) &&
-      Resolve(module, "Mmdr_GetLibVersion", api.getLibVersion) &&
-      Resolve(module, "Mmdr_IsEnabled", api.isEnabled) &&
-      Resolve(module, "Mmdr_EnumDevices", api.enumDevices) &&
-      Resolve(module, "Mmdr_GetPrefDev", api.getPrefDev) &&
-      Resolve(module, "Mmdr_SetPrefDev", api.setPrefDev) &&
-      Resolve(module, "Mmdr_GetAudioInSelectOption", api.getAudioInSelectOption) &&
-      Resolve(module, "Mmdr_SetAudioInSelectOption", api.setAudioInSelectOption);
-  if (!complete) {
-    return std::nullopt;
-  }
-  return api;
+  return ResolveApi("kestrelCliLib.dll", [module](const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(module, name));
+  });
 }
 
 }  // namespace mmdrctl

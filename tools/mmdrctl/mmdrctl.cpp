@@ -1,12 +1,7 @@
-// mmdrctl: shows and changes what kestrelCliLib.dll reports, through nothing but the
-// DLL's exported interface. For support engineers (readable output) and scripts
-// (--json, exit status).
-#include <windows.h>
-
-#include <fcntl.h>
-#include <io.h>
-#include <shellapi.h>
-
+// mmdrctl: shows and changes what kestrelCliLib reports, through nothing but the
+// library's exported interface. For support engineers (readable output) and scripts
+// (--json, exit status). The same program on Windows and Linux: only loading the library
+// and reading the command line differ (library_*.cpp, console_*.cpp).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,7 +11,6 @@
 #include <vector>
 
 #include "console.h"
-#include "core/utf8.h"
 #include "kestrelCliLib.h"
 #include "library.h"
 #include "text_output.h"
@@ -27,8 +21,8 @@ namespace {
 const char kUsage[] =
     "Usage: mmdrctl [--json] [--dll PATH] COMMAND [ARGUMENTS]\n"
     "\n"
-    "Shows and changes what kestrelCliLib.dll reports about this machine's webcams\n"
-    "(video) and microphones (audio), through the DLL's exported interface only.\n"
+    "Shows and changes what kestrelCliLib reports about this machine's webcams\n"
+    "(video) and microphones (audio), through the library's exported interface only.\n"
     "\n"
     "Commands:\n"
     "  list video|audio          the devices present now: index, display name, id\n"
@@ -45,11 +39,11 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  --json       print one JSON object on standard output (texts are escaped ASCII)\n"
-    "  --dll PATH   load this kestrelCliLib.dll instead of the one beside mmdrctl.exe\n"
+    "  --dll PATH   load this library file instead of the one that belongs to mmdrctl\n"
     "  --help       show this text\n"
     "\n"
     "Exit status: 0 success, 1 a library call failed (or the stored option is out of\n"
-    "range), 2 bad arguments, 3 the DLL could not be loaded.\n";
+    "range), 2 bad arguments, 3 the library could not be loaded.\n";
 
 struct Options {
   bool json = false;
@@ -354,25 +348,8 @@ int Execute(const Command& command, const Options& options) {
   return command.run({*api, options, kind, arguments, session.handle()});
 }
 
-// The command line as UTF-8 words (the narrow argv would lose characters outside the
-// ANSI code page).
-std::vector<std::string> CommandLineWords() {
-  std::vector<std::string> words;
-  int count = 0;
-  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (arguments == nullptr) return words;
-  for (int i = 1; i < count; ++i) words.push_back(ConvertWideToUtf8(arguments[i]));
-  LocalFree(arguments);
-  return words;
-}
-
-int Main() {
-  // Binary mode: scripts on any system get "\n" line ends; the console shows UTF-8.
-  _setmode(_fileno(stdout), _O_BINARY);
-  SetConsoleOutputCP(CP_UTF8);
-
+int Main(const std::vector<std::string>& words) {
   Options options;
-  const std::vector<std::string> words = CommandLineWords();
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& word = words[i];
     // Options come before the command; every word from the command on is its own.
@@ -413,4 +390,7 @@ int Main() {
 }  // namespace
 }  // namespace mmdrctl
 
-int main() { return mmdrctl::Main(); }
+int main(int argc, char** argv) {
+  mmdrctl::PrepareOutput();
+  return mmdrctl::Main(mmdrctl::CommandLineWords(argc, argv));
+}

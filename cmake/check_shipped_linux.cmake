@@ -1,0 +1,67 @@
+# cmake -DNM=<nm> -DREADELF=<readelf> -DBINARY=<file> [-DEXPORTS=ON] [-DSANITIZED=ON]
+#       [-DPATHS=<dir;...>] -P check_shipped_linux.cmake
+# What every shipped Linux binary must be, checked as the build makes it
+# (cmake/KestrelShip.cmake): stripped of its symbol table and DWARF, with a build id and a
+# debug link to BINARY.debug, which holds the DWARF under the same build id. Unless
+# SANITIZED: none of the build's PATHS inside, and nothing needed but the C and C++
+# runtimes (libpulse and libasound are opened at run time, never linked). With EXPORTS
+# (the shared library): exactly the ten Mmdr_ functions defined in its dynamic symbol table.
+# A binary that fails is removed, so that it is neither packed nor run, and the next build
+# links it afresh rather than splitting a stripped file again.
+function(fail message)
+  file(REMOVE ${BINARY})
+  message(FATAL_ERROR "${message}")
+endfunction()
+
+function(read_elf file options out)
+  execute_process(COMMAND ${READELF} ${options} ${file} OUTPUT_VARIABLE dump
+                  RESULT_VARIABLE failed ERROR_QUIET)
+  if(failed)
+    fail("readelf cannot read ${file}")
+  endif()
+  set(${out} "${dump}" PARENT_SCOPE)
+endfunction()
+
+read_elf(${BINARY} "-W;-S;-n;-d;--string-dump=.gnu_debuglink" dump)
+if(dump MATCHES "\\] (\\.symtab|\\.debug_[a-z]+) ")
+  fail("${BINARY} is not stripped: it holds ${CMAKE_MATCH_1}")
+endif()
+get_filename_component(name ${BINARY} NAME)
+if(NOT dump MATCHES "\\]  ${name}\\.debug\n")
+  fail("${BINARY} does not name ${name}.debug in its debug link")
+endif()
+string(REGEX MATCH "Build ID: [0-9a-f]+" id "${dump}")
+read_elf(${BINARY}.debug "-W;-S;-n" debug)
+if(NOT id OR NOT debug MATCHES "${id}\n" OR NOT debug MATCHES "\\] \\.debug_info ")
+  fail("${name}.debug holds no DWARF for ${BINARY}'s ${id}")
+endif()
+
+if(NOT SANITIZED)
+  string(REGEX MATCHALL "\\(NEEDED\\)[^[]*\\[[^]]+" needed "${dump}")
+  list(TRANSFORM needed REPLACE "^[^[]*\\[" "")
+  set(others ${needed})
+  list(FILTER others EXCLUDE REGEX "^(libc\\.so\\.6|libm\\.so\\.6|libstdc\\+\\+\\.so\\.6|libgcc_s\\.so\\.1|ld-linux-x86-64\\.so\\.2)$")
+  if(others)
+    fail("${BINARY} needs more than the C and C++ runtimes: ${others}")
+  endif()
+  file(STRINGS ${BINARY} text)
+  foreach(path ${PATHS})
+    string(FIND "${text}" "${path}" at)
+    if(NOT at EQUAL -1)
+      fail("${BINARY} holds the build path ${path}")
+    endif()
+  endforeach()
+endif()
+
+if(EXPORTS)
+  execute_process(COMMAND ${NM} -D --defined-only ${BINARY} OUTPUT_VARIABLE symbols)
+  string(REGEX MATCHALL "[^\n]+" exported "${symbols}")
+  list(TRANSFORM exported REPLACE "^[0-9a-f]+ " "")  # "address type name" lines
+  list(SORT exported)
+  set(expected "T Mmdr_EnumDevices" "T Mmdr_GetAudioInSelectOption" "T Mmdr_GetLibVersion"
+               "T Mmdr_GetPrefDev" "T Mmdr_Init" "T Mmdr_IsEnabled" "T Mmdr_IsValid"
+               "T Mmdr_SetAudioInSelectOption" "T Mmdr_SetPrefDev" "T Mmdr_Uninit")
+  if(NOT exported STREQUAL expected)
+    fail("${BINARY} defines [${exported}], expected [${expected}]")
+  endif()
+endif()
