@@ -19,15 +19,19 @@ function(kestrel_split_debug_info target)
             DESTINATION ${CMAKE_INSTALL_BINDIR}/${KESTREL_ARCH} COMPONENT Debug)
     return()
   endif()
-  add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
-    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
-            $<TARGET_FILE:${target}>
-    VERBATIM)
   if(WIN32)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+      COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE:${target}>.debug
+              $<TARGET_FILE:${target}>
+      VERBATIM)
     install(FILES $<TARGET_FILE:${target}>.debug
             DESTINATION ${CMAKE_INSTALL_BINDIR}/${KESTREL_ARCH} COMPONENT Debug)
   else()
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -DOBJCOPY=${CMAKE_OBJCOPY} -DREADELF=${CMAKE_READELF}
+              -DBINARY=$<TARGET_FILE:${target}> -P ${PROJECT_SOURCE_DIR}/cmake/split_debug_linux.cmake
+      VERBATIM)
     install(CODE "set(READELF \"${CMAKE_READELF}\")
                   set(BINARY \"$<TARGET_FILE:${target}>\")
                   include(\"${PROJECT_SOURCE_DIR}/cmake/install_debug_linux.cmake\")"
@@ -42,9 +46,9 @@ endfunction()
 #   undecorated exports and only system imports.
 # - Linux (cmake/check_shipped_linux.cmake): stripped, its debug file beside it under the
 #   same build id, no build path inside, nothing needed but the C and C++ runtimes; with
-#   EXPORTS, exactly the ten functions in the dynamic symbol table. A sanitized build's
-#   binaries need the sanitizers' runtimes and hold source paths: there only the exports
-#   and the split debug information are checked.
+#   EXPORTS, the soname of the interface's major version and exactly the ten functions in
+#   the dynamic symbol table. A sanitized build's
+#   binaries hold source paths for the sanitizers' reports: that one is not checked there.
 find_program(KESTREL_OBJDUMP x86_64-w64-mingw32-objdump)  # GNU's reads both machine types
 function(kestrel_check_shipped target)
   set(exports OFF)
@@ -59,6 +63,7 @@ function(kestrel_check_shipped target)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DREADELF=${CMAKE_READELF}
               -DBINARY=$<TARGET_FILE:${target}> -DEXPORTS=${exports} -DSANITIZED=${sanitized}
+              -DSONAME=lib${target}.so.${PROJECT_VERSION_MAJOR}
               "-DPATHS=${PROJECT_SOURCE_DIR}$<SEMICOLON>${PROJECT_BINARY_DIR}"
               -P ${PROJECT_SOURCE_DIR}/cmake/check_shipped_linux.cmake
       VERBATIM)

@@ -1,11 +1,11 @@
-# cmake -DNM=<nm> -DREADELF=<readelf> -DBINARY=<file> [-DEXPORTS=ON] [-DSANITIZED=ON]
-#       [-DPATHS=<dir;...>] -P check_shipped_linux.cmake
+# cmake -DNM=<nm> -DREADELF=<readelf> -DBINARY=<file> [-DEXPORTS=ON -DSONAME=<soname>]
+#       [-DSANITIZED=ON] [-DPATHS=<dir;...>] -P check_shipped_linux.cmake
 # What every shipped Linux binary must be, checked as the build makes it
 # (cmake/KestrelShip.cmake): stripped of its symbol table and DWARF, with a build id and a
-# debug link to BINARY.debug, which holds the DWARF under the same build id. Unless
-# SANITIZED: none of the build's PATHS inside, and nothing needed but the C and C++
-# runtimes (libpulse and libasound are opened at run time, never linked). With EXPORTS
-# (the shared library): exactly the ten Mmdr_ functions defined in its dynamic symbol table.
+# debug link to BINARY.debug, which holds the DWARF under the same build id; nothing
+# needed but the C and C++ runtimes (libpulse and libasound are opened at run time, never
+# linked); unless SANITIZED, none of the build's PATHS inside. With EXPORTS (the shared
+# library): its SONAME, and exactly the ten Mmdr_ functions defined in its dynamic symbols.
 # A binary that fails is removed, so that it is neither packed nor run, and the next build
 # links it afresh rather than splitting a stripped file again.
 function(fail message)
@@ -27,7 +27,7 @@ if(dump MATCHES "\\] (\\.symtab|\\.debug_[a-z]+) ")
   fail("${BINARY} is not stripped: it holds ${CMAKE_MATCH_1}")
 endif()
 get_filename_component(name ${BINARY} NAME)
-if(NOT dump MATCHES "\\]  ${name}\\.debug\n")
+if(NOT dump MATCHES "\\] +${name}\\.debug\n")
   fail("${BINARY} does not name ${name}.debug in its debug link")
 endif()
 string(REGEX MATCH "Build ID: [0-9a-f]+" id "${dump}")
@@ -36,14 +36,14 @@ if(NOT id OR NOT debug MATCHES "${id}\n" OR NOT debug MATCHES "\\] \\.debug_info
   fail("${name}.debug holds no DWARF for ${BINARY}'s ${id}")
 endif()
 
-if(NOT SANITIZED)
-  string(REGEX MATCHALL "\\(NEEDED\\)[^[]*\\[[^]]+" needed "${dump}")
-  list(TRANSFORM needed REPLACE "^[^[]*\\[" "")
-  set(others ${needed})
-  list(FILTER others EXCLUDE REGEX "^(libc\\.so\\.6|libm\\.so\\.6|libstdc\\+\\+\\.so\\.6|libgcc_s\\.so\\.1|ld-linux-x86-64\\.so\\.2)$")
-  if(others)
-    fail("${BINARY} needs more than the C and C++ runtimes: ${others}")
-  endif()
+string(REGEX MATCHALL "\\(NEEDED\\)[^[]*\\[[^]]+" needed "${dump}")
+list(TRANSFORM needed REPLACE "^[^[]*\\[" "")
+list(FILTER needed EXCLUDE REGEX "^(libc|libm|libstdc\\+\\+|libgcc_s|ld-linux-x86-64)\\.so\\.[0-9]+$")
+if(needed)
+  fail("${BINARY} needs more than the C and C++ runtimes: ${needed}")
+endif()
+
+if(NOT SANITIZED)  # the sanitizers' reports name source files
   file(STRINGS ${BINARY} text)
   foreach(path ${PATHS})
     string(FIND "${text}" "${path}" at)
@@ -54,6 +54,9 @@ if(NOT SANITIZED)
 endif()
 
 if(EXPORTS)
+  if(NOT dump MATCHES "\\(SONAME\\)[^[]*\\[${SONAME}\\]")
+    fail("${BINARY} is not named ${SONAME} for the dynamic linker")
+  endif()
   execute_process(COMMAND ${NM} -D --defined-only ${BINARY} OUTPUT_VARIABLE symbols)
   string(REGEX MATCHALL "[^\n]+" exported "${symbols}")
   list(TRANSFORM exported REPLACE "^[0-9a-f]+ " "")  # "address type name" lines

@@ -1,15 +1,33 @@
 #!/usr/bin/env python3
-"""mmdrctl end to end under Wine on the fixture microphones and webcams it registers: exit status
-and messages, readable and JSON output, preferences. Usage: mmdrctl_test.py WINE_RUN MMDRCTL"""
+"""mmdrctl end to end: exit status and messages, readable and JSON output, preferences. With
+WINE_RUN, under Wine on the prefix's fixture microphones and the webcams it registers; without,
+natively on Linux, on the null sources of a private sound server and with the settings in a
+temporary XDG_CONFIG_HOME. Usage: mmdrctl_test.py MMDRCTL [WINE_RUN]"""
 
 import atexit
 import json
+import os
 import subprocess
 import sys
 import tempfile
 
-wine_run, mmdrctl = sys.argv[1], sys.argv[2]
+mmdrctl, wine_run = os.path.abspath(sys.argv[1]), sys.argv[2] if len(sys.argv) > 2 else None
 failures = []
+mics = ["In: ArrayMic", "In: DeskMic", "In: Headset"]
+env = dict(os.environ)
+if wine_run:
+    mics, mic_id, library, runner = mics + ["In: default"], "{0.0.1.", "kestrelCliLib.dll", [wine_run]
+else:
+    home = tempfile.TemporaryDirectory()
+    server = [os.path.join(os.path.dirname(os.path.abspath(__file__)), "../scripts/sound-server.sh")]
+    server_dir = home.name + "/sound"
+    atexit.register(subprocess.run, server + ["stop", server_dir])
+    started = subprocess.run(server + ["start", server_dir] + [f"fixture.{m[4:]}={m}" for m in mics],
+                             stdout=subprocess.PIPE, text=True, check=True).stdout
+    # A relative --dll must not be found through the loader's search path either.
+    env.update(HOME=home.name, XDG_CONFIG_HOME=home.name + "/config",
+               LD_LIBRARY_PATH=os.path.dirname(mmdrctl), PULSE_SERVER=started.strip().split("=", 1)[1])
+    mic_id, library, runner = "fixture.DeskMic", "libkestrelCliLib.so.2", []
 
 
 def check(condition, what):
@@ -21,7 +39,7 @@ def check(condition, what):
 def run(*args, program=mmdrctl, cwd=None):
     # Through files, not pipes: Wine's background processes would hold a pipe open.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.run([wine_run, program, *args], stdout=out, stderr=err, cwd=cwd,
+        code = subprocess.run(runner + [program, *args], stdout=out, stderr=err, cwd=cwd, env=env,
                               stdin=subprocess.DEVNULL, timeout=120).returncode
         out.seek(0)
         err.seek(0)
@@ -51,16 +69,15 @@ for args, message in [((), "no command given"), (("list", "fish"), "unknown devi
     check(code == 2 and out == "" and err.startswith("mmdrctl: ") and message in err,
           f"{args} exits 2 and explains on stderr: {code} {out!r} {err!r}")
 # A relative --dll names a file in the current folder, never the one beside mmdrctl.
-code, _, err = run("--dll", "kestrelCliLib.dll", "status", cwd=tempfile.gettempdir())
-check(code == 3 and "cannot load" in err, f"a missing DLL exits 3: {code} {err!r}")
+code, _, err = run("--dll", library, "status", cwd=tempfile.gettempdir())
+check(code == 3 and "cannot load" in err, f"a missing library exits 3: {code} {err!r}")
 
 check(run_json("status") == {"interfaceVersion": 2, "headerVersion": 2, "enabled": True}, "status")
 listing = run_json("list", "audio")
 names = sorted(device["name"] for device in listing["devices"])
-check(listing["count"] == 4 and names == ["In: ArrayMic", "In: DeskMic", "In: Headset", "In: default"],
-      f"the fixture microphones: {listing}")
+check(listing["count"] == len(mics) and names == mics, f"the fixture microphones: {listing}")
 code, out, err = run("list", "audio")
-check(code == 0 and "In: DeskMic" in out and "{0.0.1." in out and err == "",
+check(code == 0 and "In: DeskMic" in out and mic_id in out and err == "",
       f"the readable list, and the library prints nothing: {out!r} {err!r}")
 
 headset = next({"id": d["id"], "name": d["name"]} for d in listing["devices"]
@@ -73,23 +90,31 @@ check(code == 1 and "no audio device named" in err, f"an absent device fails: {c
 check(run_json("set-option", "2") == {"option": 2}, "set-option 2")
 check(run_json("get-option") == {"option": 2, "valid": True}, "get-option reads 2 back")
 
-# Webcams, listed in the order of their keys: two of one name, then one without a device path
-# (preferred by its name); and an audio-in option that set-option refuses to store.
-cam = ("HKEY_CLASSES_ROOT\\CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\"
-       "{4B657374-7265-6C00-0000-00000000000%d}")
-webcam = '[%s]\n"CLSID"="{E436EBB6-524F-11CE-9F53-0020AF0BA770}"\n"FriendlyName"="%s"\n'
-kestrel = "[HKEY_CURRENT_USER\\Software\\Corvane\\Meridel\\Kestrel]\n"
-atexit.register(regedit, "".join(f"[-{cam % i}]\n" for i in range(3)) + kestrel
-                + '"srcAudioInOption"=-\n"srcWCamId"=-\n"srcWCamName"=-')
-regedit(webcam % (cam % 0, "Twin") + '"DevicePath"="twin-0"\n' + webcam % (cam % 1, "Twin")
-        + '"DevicePath"="twin-1"\n' + webcam % (cam % 2, "Lone") + kestrel
-        + '"srcAudioInOption"=dword:00000005\n"srcWCamName"="Lone"')
+# An audio-in option that set-option refuses to store, and a preferred webcam stored by its name.
+# Under Wine, webcams listed in the order of their keys: two of one name, then one without a
+# device path (preferred by its name). Linux lists the machine's webcams: none of that name.
+if wine_run:
+    cam = ("HKEY_CLASSES_ROOT\\CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\"
+           "{4B657374-7265-6C00-0000-00000000000%d}")
+    webcam = '[%s]\n"CLSID"="{E436EBB6-524F-11CE-9F53-0020AF0BA770}"\n"FriendlyName"="%s"\n'
+    kestrel = "[HKEY_CURRENT_USER\\Software\\Corvane\\Meridel\\Kestrel]\n"
+    atexit.register(regedit, "".join(f"[-{cam % i}]\n" for i in range(3)) + kestrel
+                    + '"srcAudioInOption"=-\n"srcWCamId"=-\n"srcWCamName"=-')
+    regedit(webcam % (cam % 0, "Twin") + '"DevicePath"="twin-0"\n' + webcam % (cam % 1, "Twin")
+            + '"DevicePath"="twin-1"\n' + webcam % (cam % 2, "Lone") + kestrel
+            + '"srcAudioInOption"=dword:00000005\n"srcWCamName"="Lone"')
+else:
+    os.makedirs(env["XDG_CONFIG_HOME"] + "/corvane/meridel", exist_ok=True)
+    with open(env["XDG_CONFIG_HOME"] + "/corvane/meridel/kestrel.conf", "w") as conf:
+        conf.write("srcAudioInOption=5\nsrcWCamName=Lone\n")
 code, out, err = run("--json", "get-option")
 check(code == 1 and json.loads(out) == {"option": 5, "valid": False} and "outside 0..2" in err,
       f"a stored option 5 is shown as invalid and exits 1: {code} {out!r} {err!r}")
-check(run_json("get-pref", "video") == {"kind": "video", "preferred": {"id": "", "name": "Lone"}},
-      "a preferred webcam without a device path shows its name and an empty id")
-check(run_json("set-pref", "video", "--device", "Twin")["stored"] == {"id": "twin-0", "name": "Twin"},
-      "set-pref --device stores the first of two devices of one name")
+lone = {"id": "", "name": "Lone"} if wine_run else None
+check(run_json("get-pref", "video") == {"kind": "video", "preferred": lone},
+      "a preferred webcam without a device path shows its name and an empty id; an absent one none")
+if wine_run:
+    check(run_json("set-pref", "video", "--device", "Twin")["stored"] == {"id": "twin-0", "name": "Twin"},
+          "set-pref --device stores the first of two devices of one name")
 
 sys.exit(f"{len(failures)} check(s) failed" if failures else None)

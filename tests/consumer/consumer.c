@@ -1,7 +1,7 @@
-/* A client of the installed package, built for MinGW-w64's ABI (C99, with its runtime) and
- * for Microsoft's (as Microsoft's compiler sees the header, with no C runtime: the entry
- * point is consumer_main). Each build compiles this file once as C (the program) and once
- * as C++ (CxxCalls). It opens a handle, lists the microphones with the two-call pattern,
+/* A client of the installed package, built for Linux and MinGW-w64's ABI (C99, with its
+ * runtime) and for Microsoft's (as Microsoft's compiler sees the header, with no C runtime:
+ * the entry point is consumer_main). Each build compiles this file once as C (the program)
+ * and once as C++ (CxxCalls). It opens a handle, lists the microphones with the two-call pattern,
  * reads a setting and closes the handle; the exit code has a bit set for each step that
  * answered wrongly. */
 #include <kestrelCliLib.h>
@@ -11,10 +11,16 @@ extern "C" int CxxCalls(void) {
   return Mmdr_GetLibVersion() == MMDR_LIB_VERSION && Mmdr_IsValid(nullptr) == MMDR_INVALID_HANDLE;
 }
 #else
+#ifdef _WIN32
 __declspec(dllimport) void __stdcall ExitProcess(unsigned code);
 __declspec(dllimport) void* __stdcall GetStdHandle(unsigned long which);
 __declspec(dllimport) int __stdcall WriteFile(void* file, const void* data, unsigned long size,
                                               unsigned long* written, void* overlapped);
+#else
+#include <stdio.h>
+#include <stdlib.h>
+#define ExitProcess exit
+#endif
 int CxxCalls(void);
 
 static MmdrDeviceEntry entries[16];
@@ -23,9 +29,13 @@ static unsigned failed;
 static void Expect(int ok, unsigned step) { failed |= ok ? 0u : 1u << step; }
 
 static void Say(const char* text) {
+#ifdef _WIN32
   unsigned long size = 0, written = 0;
   while (text[size] != '\0') ++size;
   WriteFile(GetStdHandle((unsigned long)-11 /* standard output */), text, size, &written, 0);
+#else
+  fputs(text, stdout);
+#endif
 }
 
 void consumer_main(void) {

@@ -36,7 +36,7 @@ std::string ProgramFolder() {
 // installed layout puts it.
 std::string DefaultPath() {
   const std::string folder = ProgramFolder();
-  const std::string beside = folder + kLibraryFile;
+  std::string beside = folder + kLibraryFile;
   struct stat status = {};
   if (stat(beside.c_str(), &status) == 0) return beside;
   return folder + kInstalledLibraryFolder + "/" + kLibraryFile;
@@ -51,7 +51,8 @@ std::optional<MmdrApi> LoadApi(const std::optional<std::string>& dllPath) {
   if (path.find('/') == std::string::npos) path.insert(0, "./");
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) {
-    const char* reason = dlerror();  // names the file
+    // It names the file. NOLINTNEXTLINE(concurrency-mt-unsafe): mmdrctl has one thread
+    const char* reason = dlerror();
     Error("cannot load %s", reason != nullptr ? reason : path.c_str());
     return std::nullopt;
   }
