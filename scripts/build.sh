@@ -1,14 +1,54 @@
 #!/usr/bin/env bash
-# Configures and builds the project. COMPILER=clang (the default: Clang and LLD, which build
-# what is shipped) or gcc (MinGW-w64's GCC, the second compiler); ARCH=x64 (the default) or
-# x86, whose build has no test programs (they could not run here). Build directories, unless
-# BUILD_DIR names another: build/ and build-x86/ for Clang, build-gcc/ and build-gcc-x86/ for
-# GCC. ARCH=both builds x86 (into X86_BUILD_DIR) and then x64, whose tests and package take
-# the x86 build in; COMPILER=both builds GCC first, then Clang, whose x64 tests run the GCC
-# build's interface tests too. Arguments go to the configure step, which runs when the build directory is new
-# or arguments are given (from scratch when it was made with another toolchain).
+# Configures and builds the project. PLATFORM=windows (the default), linux, or both
+# (Windows, then Linux).
+#
+# Windows: COMPILER=clang (the default: Clang and LLD, which build what is shipped) or gcc
+# (MinGW-w64's GCC, the second compiler); ARCH=x64 (the default) or x86, whose build has no
+# test programs (they could not run here). Build directories, unless BUILD_DIR names
+# another: build/ and build-x86/ for Clang, build-gcc/ and build-gcc-x86/ for GCC.
+# ARCH=both builds x86 (into X86_BUILD_DIR) and then x64, whose tests and package take the
+# x86 build in; COMPILER=both builds GCC first, then Clang, whose x64 tests run the GCC
+# build's interface tests too.
+#
+# Linux: native builds, LINUX_BUILDS of "gcc clang tsan" (the default: all three):
+# build-linux/ (GCC: what is packaged), build-linux-clang/ (Clang with ASan and UBSan, the
+# thread-safety analysis and clang-tidy) and build-linux-tsan/ (Clang with TSan, for the
+# tests labelled concurrency; clang-tidy runs in the Clang build only).
+#
+# Arguments go to the configure step (of the Windows build, or with PLATFORM=linux of each
+# Linux build), which runs when the build directory is new or arguments are given (from
+# scratch when it was made with another toolchain).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+case ${PLATFORM:-windows} in
+  windows) ;;
+  both)
+    PLATFORM=windows "$root/scripts/build.sh" "$@"
+    exec env PLATFORM=linux "$root/scripts/build.sh" ;;
+  linux)
+    build_linux() {  # DIR, then the build's own configure options
+      local dir=$root/$1
+      shift
+      if [[ ! -f $dir/CMakeCache.txt || ${#arguments[@]} -gt 0 ]]; then
+        cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
+          "$@" "${arguments[@]}" >/dev/null
+      fi
+      cmake --build "$dir" --parallel "$(nproc)"
+    }
+    arguments=("$@")
+    clang=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
+    for build in ${LINUX_BUILDS:-gcc clang tsan}; do
+      case $build in
+        gcc) build_linux build-linux -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ ;;
+        clang) build_linux build-linux-clang "${clang[@]}" -DKESTREL_SANITIZE=address,undefined ;;
+        tsan) build_linux build-linux-tsan "${clang[@]}" -DKESTREL_SANITIZE=thread \
+                -DKESTREL_CLANG_TIDY=OFF ;;
+        *) echo "LINUX_BUILDS holds gcc, clang or tsan" >&2; exit 2 ;;
+      esac
+    done
+    exit 0 ;;
+  *) echo "PLATFORM must be windows, linux or both" >&2; exit 2 ;;
+esac
 compiler=${COMPILER:-clang} arch=${ARCH:-x64}
 if [[ $compiler == both ]]; then
   COMPILER=gcc BUILD_DIR="$root/build-gcc" X86_BUILD_DIR="$root/build-gcc-x86" "$root/scripts/build.sh"

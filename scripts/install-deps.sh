@@ -11,6 +11,7 @@ packages=(
   g++ libgtest-dev
   libpulse-dev libasound2-dev
   clang lld llvm clang-tidy clang-format
+  libclang-rt-14-dev pkg-config
 )
 # The tests' private sound server: the daemon alone, without the desktop session pieces
 # that its recommendations would bring.

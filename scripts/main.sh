@@ -1,65 +1,106 @@
 #!/usr/bin/env bash
-# The main job: installs what it needs, builds, prepares (once) a demonstration Wine
-# prefix with a few webcams besides the fixture microphones, and shows through mmdrctl
-# what kestrelCliLib.dll reports there. The demo prefix is separate from the tests' one,
-# so its webcams never disturb a test. A second run reuses everything.
+# The main job: installs what it needs, then for each platform of PLATFORM (both, the
+# default; or windows, or linux) builds and shows through mmdrctl what the library reports.
+# Windows: a demonstration Wine prefix (made once) with a few webcams besides the fixture
+# microphones, separate from the tests' one so that its webcams never disturb a test.
+# Linux (build-linux/, GCC): microphones from a private sound server started with demo
+# sources (scripts/sound-server.sh) and stopped at the end, the webcams this machine has,
+# and the settings in a demo XDG_CONFIG_HOME under the build directory.
+# A second run reuses everything.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+platform=${PLATFORM:-both}
+case $platform in
+  windows | linux | both) ;;
+  *) echo "PLATFORM must be windows, linux or both" >&2; exit 2 ;;
+esac
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
 
-build_dir=${BUILD_DIR:-$root/build}
-demo_root="$build_dir/demo-prefix"
-export KESTREL_WINE_PREFIX_ROOT="$demo_root"
-mmdrctl="$build_dir/bin/mmdrctl.exe"
-mmdrctl() { "$build_dir/wine-run.sh" "$mmdrctl" "$@"; }
+windows_demo() {
+  PLATFORM=windows "$root/scripts/build.sh"
+  build_dir=${BUILD_DIR:-$root/build}
+  demo_root="$build_dir/demo-prefix"
+  export KESTREL_WINE_PREFIX_ROOT="$demo_root"
+  mmdrctl="$build_dir/bin/mmdrctl.exe"
+  mmdrctl() { "$build_dir/wine-run.sh" "$mmdrctl" "$@"; }
 
-if [[ ! -f "$demo_root/.kestrel-demo-ready" ]]; then
-  echo "Preparing the demonstration prefix $demo_root (once)..."
-  "$root/scripts/wine-prefix.sh" "$demo_root" >/dev/null
-  # DirectShow lists a video input device for each key in its category that holds
-  # "FriendlyName", "DevicePath" and "CLSID".
-  category='HKEY_CLASSES_ROOT\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance'
-  filter='{E436EBB6-524F-11CE-9F53-0020AF0BA770}'
-  interface='{65e8773d-8f56-11d0-a3b9-00a0c9223196}'
-  webcam() {  # key, name, device path
-    printf '[%s\\%s]\r\n"FriendlyName"="%s"\r\n"DevicePath"="%s"\r\n"CLSID"="%s"\r\n\r\n' \
-      "$category" "$1" "$2" "${3//\\/\\\\}" "$filter"
-  }
-  {
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
-    webcam '{6B0F7C4A-3D1E-4B8F-9A51-2C7E4D000001}' 'Kestrel Demo HD Camera' \
-      "\\\\?\\usb#vid_2b1c&pid_0a01&mi_00#7&1f2e3d4c&0&0000#$interface\\global"
-    webcam '{6B0F7C4A-3D1E-4B8F-9A51-2C7E4D000002}' 'Kestrel Demo Document Camera' \
-      "\\\\?\\usb#vid_2b1c&pid_0b02&mi_00#7&2a3b4c5d&0&0000#$interface\\global"
-    webcam '{6B0F7C4A-3D1E-4B8F-9A51-2C7E4D000003}' 'Kestrel Demo Conference Camera' \
-      "\\\\?\\usb#vid_2b1c&pid_0c03&mi_00#7&3b4c5d6e&0&0000#$interface\\global"
-  } > "$demo_root/demo-webcams.reg"
-  "$build_dir/wine-run.sh" regedit /S "Z:${demo_root//\//\\}\\demo-webcams.reg"
-  # The user's choices, stored the way a support engineer would.
-  mmdrctl set-pref video --device 'Kestrel Demo Document Camera' >/dev/null
-  mmdrctl set-pref audio --device 'In: Headset' >/dev/null
-  mmdrctl set-option 1 >/dev/null
-  touch "$demo_root/.kestrel-demo-ready"
-fi
+  if [[ ! -f "$demo_root/.kestrel-demo-ready" ]]; then
+    echo "Preparing the demonstration prefix $demo_root (once)..."
+    "$root/scripts/wine-prefix.sh" "$demo_root" >/dev/null
+    # DirectShow lists a video input device for each key in its category that holds
+    # "FriendlyName", "DevicePath" and "CLSID".
+    category='HKEY_CLASSES_ROOT\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance'
+    filter='{E436EBB6-524F-11CE-9F53-0020AF0BA770}'
+    interface='{65e8773d-8f56-11d0-a3b9-00a0c9223196}'
+    webcam() {  # key, name, device path
+      printf '[%s\\%s]\r\n"FriendlyName"="%s"\r\n"DevicePath"="%s"\r\n"CLSID"="%s"\r\n\r\n' \
+        "$category" "$1" "$2" "${3//\\/\\\\}" "$filter"
+    }
+    {
+      printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+      webcam '{6B0F7C4A-3D1E-4B8F-9A51-2C7E4D000001}' 'Kestrel Demo HD Camera' \
+        "\\\\?\\usb#vid_2b1c&pid_0a01&mi_00#7&1f2e3d4c&0&0000#$interface\\global"
+      webcam '{6B0F7C4A-3D1E-4B8F-9A51-2C7E4D000002}' 'Kestrel Demo Document Camera' \
+        "\\\\?\\usb#vid_2b1c&pid_0b02&mi_00#7&2a3b4c5d&0&0000#$interface\\global"
+      webcam '{6B0F7C4A-3D1E-4B8F-9A51-2C7E4D000003}' 'Kestrel Demo Conference Camera' \
+        "\\\\?\\usb#vid_2b1c&pid_0c03&mi_00#7&3b4c5d6e&0&0000#$interface\\global"
+    } > "$demo_root/demo-webcams.reg"
+    "$build_dir/wine-run.sh" regedit /S "Z:${demo_root//\//\\}\\demo-webcams.reg"
+    # The user's choices, stored the way a support engineer would.
+    mmdrctl set-pref video --device 'Kestrel Demo Document Camera' >/dev/null
+    mmdrctl set-pref audio --device 'In: Headset' >/dev/null
+    mmdrctl set-option 1 >/dev/null
+    touch "$demo_root/.kestrel-demo-ready"
+  fi
 
-echo
-echo "== mmdrctl status"
-mmdrctl status
-echo
-echo "== mmdrctl list video"
-mmdrctl list video
-echo
-echo "== mmdrctl list audio"
-mmdrctl list audio
-echo
-echo "== mmdrctl get-pref video"
-mmdrctl get-pref video
-echo
-echo "== mmdrctl get-pref audio"
-mmdrctl get-pref audio
-echo
-echo "== mmdrctl get-option"
-mmdrctl get-option
-echo
-echo "Try it yourself: KESTREL_WINE_PREFIX_ROOT=$demo_root $build_dir/wine-run.sh $mmdrctl --help"
+  echo
+  echo "== mmdrctl status"
+  mmdrctl status
+  echo
+  echo "== mmdrctl list video"
+  mmdrctl list video
+  echo
+  echo "== mmdrctl list audio"
+  mmdrctl list audio
+  echo
+  echo "== mmdrctl get-pref video"
+  mmdrctl get-pref video
+  echo
+  echo "== mmdrctl get-pref audio"
+  mmdrctl get-pref audio
+  echo
+  echo "== mmdrctl get-option"
+  mmdrctl get-option
+  echo
+  echo "Try it yourself: KESTREL_WINE_PREFIX_ROOT=$demo_root $build_dir/wine-run.sh $mmdrctl --help"
+}
+
+linux_demo() {
+  PLATFORM=linux LINUX_BUILDS=gcc "$root/scripts/build.sh"
+  local build_dir=$root/build-linux demo=$root/build-linux/demo
+  local mmdrctl=$build_dir/bin/mmdrctl
+  # The demo's microphones: null sources of a private server, as a headset, a desk
+  # microphone and a webcam's microphone would appear.
+  eval "$("$root/scripts/sound-server.sh" start "$demo/sound" \
+    'demo.Headset=Kestrel Demo Headset' 'demo.DeskMic=Kestrel Demo Desk Microphone' \
+    'demo.CameraMic=Kestrel Demo Camera Microphone')"
+  trap '"$root/scripts/sound-server.sh" stop "$demo/sound"' EXIT
+  export XDG_CONFIG_HOME=$demo/config
+  if [[ ! -f $XDG_CONFIG_HOME/corvane/meridel/kestrel.conf ]]; then
+    # The user's choices, stored the way a support engineer would.
+    "$mmdrctl" set-pref audio --device 'Kestrel Demo Desk Microphone' >/dev/null
+    "$mmdrctl" set-option 1 >/dev/null
+  fi
+  local command
+  for command in status 'list video' 'list audio' 'get-pref video' 'get-pref audio' get-option; do
+    echo
+    echo "== mmdrctl $command (Linux)"
+    # shellcheck disable=SC2086 # the command's words
+    "$mmdrctl" $command
+  done
+  echo
+  echo "Try it yourself (with this machine's microphones): XDG_CONFIG_HOME=$XDG_CONFIG_HOME $mmdrctl --help"
+}
+
+if [[ $platform != linux ]]; then windows_demo; fi
+if [[ $platform != windows ]]; then linux_demo; fi

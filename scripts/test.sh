@@ -1,16 +1,37 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what it needs, builds both architectures with both compilers
-# (scripts/build.sh COMPILER=both ARCH=both), runs every test under Wine against the shipped
-# (Clang) build, and checks the layout of the sources (scripts/check-format.sh). The x86
+# The whole test suite: installs what it needs, then for each platform of PLATFORM (both,
+# the default; or windows, or linux) builds it and runs its suite, and finally checks the
+# layout of the sources (scripts/check-format.sh). Arguments go to every ctest run.
+# Windows: builds both architectures with both compilers (scripts/build.sh COMPILER=both
+# ARCH=both) and runs every test under Wine against the shipped (Clang) build. The x86
 # builds are compiled and checked (exports, imports, machine type, the installed package
 # from C and from Microsoft's ABI), never run: these machines cannot run 32-bit programs.
 # Of the GCC x64 build, the suite runs the exported calls (gcc_interface_test).
+# Linux: the three native builds (scripts/build.sh PLATFORM=linux): every test in
+# build-linux/ (GCC) and build-linux-clang/ (ASan and UBSan), the tests labelled
+# concurrency in build-linux-tsan/ (TSan).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+platform=${PLATFORM:-both}
+case $platform in
+  windows | linux | both) ;;
+  *) echo "PLATFORM must be windows, linux or both" >&2; exit 2 ;;
+esac
 "$root/scripts/install-deps.sh"
-COMPILER=both ARCH=both "$root/scripts/build.sh"
 status=0
-(cd "${BUILD_DIR:-$root/build}" && ctest --output-on-failure "$@") || status=1
+if [[ $platform != linux ]]; then
+  PLATFORM=windows COMPILER=both ARCH=both "$root/scripts/build.sh"
+  (cd "${BUILD_DIR:-$root/build}" && ctest --output-on-failure "$@") || status=1
+fi
+if [[ $platform != windows ]]; then
+  PLATFORM=linux "$root/scripts/build.sh"
+  for dir in build-linux build-linux-clang; do
+    (cd "$root/$dir" && ctest --output-on-failure "$@") || status=1
+  done
+  # No concurrency test at all would be a TSan run that checks nothing.
+  (cd "$root/build-linux-tsan" && ctest --output-on-failure -L concurrency --no-tests=error "$@") ||
+    status=1
+fi
 if ! "$root/scripts/check-format.sh"; then
   echo "test.sh: these files differ from .clang-format (scripts/check-format.sh --fix)" >&2
   status=1
