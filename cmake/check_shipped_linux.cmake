@@ -36,8 +36,8 @@ if(NOT id OR NOT debug MATCHES "${id}\n" OR NOT debug MATCHES "\\] \\.debug_info
   fail("${name}.debug holds no DWARF for ${BINARY}'s ${id}")
 endif()
 
-string(REGEX MATCHALL "\\(NEEDED\\)[^[]*\\[[^]]+" needed "${dump}")
-list(TRANSFORM needed REPLACE "^[^[]*\\[" "")
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*" needed "${dump}")  # "(NEEDED) ... [name]"
+string(REGEX REPLACE "[^;]*\\[([^];]*)\\]" "\\1" needed "${needed}")
 list(FILTER needed EXCLUDE REGEX "^(libc|libm|libstdc\\+\\+|libgcc_s|ld-linux-x86-64)\\.so\\.[0-9]+$")
 if(needed)
   fail("${BINARY} needs more than the C and C++ runtimes: ${needed}")
