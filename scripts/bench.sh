@@ -1,9 +1,24 @@
 #!/usr/bin/env bash
 # Builds, then runs the benchmark (platform_bench: each exported call against the same
-# platform work done directly) under Wine in the build's private prefix and prints its
-# figures. A benchmark is a program, not a test: it never fails on a figure.
+# platform work done directly) and prints its figures, for each platform of PLATFORM (both,
+# the default; or windows, or linux): under Wine in the Windows build's private prefix, and
+# natively from build-linux/ against a private sound server (scripts/sound-server.sh) to
+# which the benchmark adds its microphones. A benchmark is a program, not a test: it never
+# fails on a figure.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build_dir=${BUILD_DIR:-$root/build}
-BUILD_DIR="$build_dir" "$root/scripts/build.sh"
-"$build_dir/wine-run.sh" "$build_dir/bin/platform_bench.exe"
+platform=${PLATFORM:-both}
+if [[ $platform != linux ]]; then
+  build_dir=${BUILD_DIR:-$root/build}
+  PLATFORM=windows BUILD_DIR="$build_dir" "$root/scripts/build.sh"
+  "$build_dir/wine-run.sh" "$build_dir/bin/platform_bench.exe"
+fi
+if [[ $platform != windows ]]; then
+  PLATFORM=linux LINUX_BUILDS=gcc "$root/scripts/build.sh"
+  server=$root/build-linux/bench-sound
+  trap '"$root/scripts/sound-server.sh" stop "$server"' EXIT
+  eval "$("$root/scripts/sound-server.sh" start "$server")"
+  echo
+  echo "Linux (build-linux/):"
+  "$root/build-linux/bin/platform_bench"
+fi

@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "comparison.h"
 #include "core/utf8.h"
 #include "direct_platform.h"
 #include "kestrelCliLib.h"
@@ -221,76 +222,11 @@ class BenchWebcams {
 
 // ---- Measuring -------------------------------------------------------------------
 
-double NowMicroseconds() {
-  static const double ticksPerMicrosecond = [] {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(frequency.QuadPart) / 1e6;
-  }();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / ticksPerMicrosecond;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-struct Comparison {
-  double library = 0;      // median, microseconds
-  double direct = 0;       // median, microseconds
-  double pairedRatio = 0;  // median of library / direct over runs made back to back
-  double ratio() const { return direct > 0 ? library / direct : 0; }
-};
-
-// Runs both sides once to warm up, then repetitions times each, alternating which
-// goes first.
-template <typename Library, typename Direct>
-Comparison Compare(int repetitions, Library&& library, Direct&& direct) {
-  library();
-  direct();
-  std::vector<double> libraryTimes;
-  std::vector<double> directTimes;
-  auto timeOne = [](auto& body, std::vector<double>& into) {
-    const double start = NowMicroseconds();
-    body();
-    into.push_back(NowMicroseconds() - start);
-  };
-  for (int i = 0; i < repetitions; ++i) {
-    if (i % 2 == 0) {
-      timeOne(library, libraryTimes);
-      timeOne(direct, directTimes);
-    } else {
-      timeOne(direct, directTimes);
-      timeOne(library, libraryTimes);
-    }
-  }
-  std::vector<double> ratios;
-  for (std::size_t i = 0; i < libraryTimes.size(); ++i) {
-    ratios.push_back(libraryTimes[i] / directTimes[i]);
-  }
-  return {Median(libraryTimes), Median(directTimes), Median(ratios)};
-}
-
-void PrintComparison(const char* what, const Comparison& c) {
-  std::printf("  %-44s %10.1f %10.1f %7.3f %7.3f %s\n", what, c.library, c.direct, c.ratio(),
-              c.pairedRatio, c.ratio() <= 1.10 ? "ok" : "OVER 1.10");
-}
-
-// The library's entries for one kind (a single call with room for every device).
-struct LibraryEnumeration {
-  MmdrHandle* handle = nullptr;
-  MmdrDeviceKind kind = MMDR_DEVICE_VIDEO;
-  std::vector<MmdrDeviceEntry> entries = std::vector<MmdrDeviceEntry>(256);
-  uint32_t count = 0;
-  MmdrResult operator()() {
-    return Mmdr_EnumDevices(handle, kind,
-                            static_cast<uint32_t>(entries.size() * sizeof(MmdrDeviceEntry)),
-                            entries.data(), &count);
-  }
-};
+using kestrel_bench::Compare;
+using kestrel_bench::Comparison;
+using kestrel_bench::LibraryEnumeration;
+using kestrel_bench::PrintComparison;
+using kestrel_bench::PrintComparisonHeader;
 
 // True when the library's entries name the same devices, in the same order, as the
 // direct enumeration (texts cut to the field's 259 bytes).
@@ -319,12 +255,6 @@ struct Bench {
   DirectList direct;
   bool consistent = true;
 };
-
-void PrintComparisonHeader(int repetitions) {
-  std::printf("platform_bench: medians of %d alternating runs, microseconds per call\n",
-              repetitions);
-  std::printf("  %-44s %10s %10s %7s %7s\n", "call", "library", "direct", "ratio", "paired");
-}
 
 // One enumeration of a kind through the library against the direct one; label names
 // the row, what the enumeration in a mismatch.

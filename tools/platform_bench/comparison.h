@@ -1,0 +1,88 @@
+// What both platforms' platform_bench share: timing the library's side of a call against
+// the direct one, alternately, and printing the medians. A benchmark prints figures; it
+// never fails on one.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "kestrelCliLib.h"
+
+namespace kestrel_bench {
+
+inline double NowMicroseconds() {
+  return std::chrono::duration<double, std::micro>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+inline double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Comparison {
+  double library = 0;      // median, microseconds
+  double direct = 0;       // median, microseconds
+  double pairedRatio = 0;  // median of library / direct over runs made back to back
+  double ratio() const { return direct > 0 ? library / direct : 0; }
+};
+
+// Runs both sides once to warm up, then repetitions times each, alternating which
+// goes first.
+template <typename Library, typename Direct>
+Comparison Compare(int repetitions, Library&& library, Direct&& direct) {
+  library();
+  direct();
+  std::vector<double> libraryTimes;
+  std::vector<double> directTimes;
+  auto timeOne = [](auto& body, std::vector<double>& into) {
+    const double start = NowMicroseconds();
+    body();
+    into.push_back(NowMicroseconds() - start);
+  };
+  for (int i = 0; i < repetitions; ++i) {
+    if (i % 2 == 0) {
+      timeOne(library, libraryTimes);
+      timeOne(direct, directTimes);
+    } else {
+      timeOne(direct, directTimes);
+      timeOne(library, libraryTimes);
+    }
+  }
+  std::vector<double> ratios;
+  for (std::size_t i = 0; i < libraryTimes.size(); ++i) {
+    ratios.push_back(libraryTimes[i] / directTimes[i]);
+  }
+  return {Median(libraryTimes), Median(directTimes), Median(ratios)};
+}
+
+inline void PrintComparisonHeader(int repetitions) {
+  std::printf("platform_bench: medians of %d alternating runs, microseconds per call\n",
+              repetitions);
+  std::printf("  %-44s %10s %10s %7s %7s\n", "call", "library", "direct", "ratio", "paired");
+}
+
+inline void PrintComparison(const char* what, const Comparison& c) {
+  std::printf("  %-44s %10.1f %10.1f %7.3f %7.3f %s\n", what, c.library, c.direct, c.ratio(),
+              c.pairedRatio, c.ratio() <= 1.10 ? "ok" : "OVER 1.10");
+}
+
+// The library's entries for one kind (a single call with room for every device).
+struct LibraryEnumeration {
+  MmdrHandle* handle = nullptr;
+  MmdrDeviceKind kind = MMDR_DEVICE_VIDEO;
+  std::vector<MmdrDeviceEntry> entries = std::vector<MmdrDeviceEntry>(256);
+  uint32_t count = 0;
+  MmdrResult operator()() {
+    return Mmdr_EnumDevices(handle, kind,
+                            static_cast<uint32_t>(entries.size() * sizeof(MmdrDeviceEntry)),
+                            entries.data(), &count);
+  }
+};
+
+}  // namespace kestrel_bench
