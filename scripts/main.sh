@@ -84,7 +84,7 @@ linux_demo() {
   eval "$("$root/scripts/sound-server.sh" start "$demo/sound" \
     'demo.Headset=Kestrel Demo Headset' 'demo.DeskMic=Kestrel Demo Desk Microphone' \
     'demo.CameraMic=Kestrel Demo Camera Microphone')"
-  trap '"$root/scripts/sound-server.sh" stop "$demo/sound"' EXIT
+  trap "$(printf '%q ' "$root/scripts/sound-server.sh" stop "$demo/sound")" EXIT
   export XDG_CONFIG_HOME=$demo/config
   if [[ ! -f $XDG_CONFIG_HOME/corvane/meridel/kestrel.conf ]]; then
     # The user's choices, stored the way a support engineer would.
