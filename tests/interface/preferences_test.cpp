@@ -1,7 +1,10 @@
 // Storing a preferred device and finding it again among the devices present.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "support/devices.h"
 #include "support/settings_scope.h"
@@ -43,6 +46,30 @@ TEST(Preferences, SetStoresThePairAndAMicrophoneNameOnlyWithAnId) {
     EXPECT_EQ(SettingsScope::Read(Store::User, nameValue).value_or(""), c.storedName)
         << c.kind << (c.name ? c.name : "(null)");
   }
+}
+
+TEST(Preferences, WritersOnSeveralThreadsLeaveOneWholePair) {
+  SettingsScope scope;
+  std::atomic<int> failures{0};
+  for (int round = 0; round < 20; ++round) {
+    std::vector<std::thread> writers;
+    for (int writer = 0; writer < 4; ++writer) {
+      writers.emplace_back([writer, &failures] {
+        const std::string number = std::to_string(writer);
+        MmdrHandle* handle = nullptr;  // a handle each, so the open set changes too
+        if (Mmdr_Init(MMDR_MODE_1, &handle) != MMDR_OK ||
+            Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, ("id" + number).c_str(),
+                            ("name" + number).c_str()) != MMDR_OK) {
+          ++failures;
+        }
+        Mmdr_Uninit(handle);
+      });
+    }
+    for (std::thread& writer : writers) writer.join();
+    const std::string id = SettingsScope::Read(Store::User, "srcWCamId").value_or("?");
+    EXPECT_EQ(SettingsScope::Read(Store::User, "srcWCamName"), "name" + id.substr(2)) << round;
+  }
+  EXPECT_EQ(failures.load(), 0);
 }
 
 TEST(Preferences, TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName) {
