@@ -53,10 +53,12 @@ TEST(Preferences, WritersOnSeveralThreadsLeaveOneWholePair) {
   std::atomic<int> failures{0};
   for (int round = 0; round < 20; ++round) {
     std::vector<std::thread> writers;
+    std::atomic<int> started{0};
     for (int writer = 0; writer < 4; ++writer) {
-      writers.emplace_back([writer, &failures] {
+      writers.emplace_back([writer, &failures, &started] {
         const std::string number = std::to_string(writer);
         MmdrHandle* handle = nullptr;  // a handle each, so the open set changes too
+        for (++started; started < 4;) std::this_thread::yield();  // all four write at once
         if (Mmdr_Init(MMDR_MODE_1, &handle) != MMDR_OK ||
             Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, ("id" + number).c_str(),
                             ("name" + number).c_str()) != MMDR_OK) {
