@@ -72,6 +72,28 @@ inline void PrintComparison(const char* what, const Comparison& c) {
               c.pairedRatio, c.ratio() <= 1.10 ? "ok" : "OVER 1.10");
 }
 
+// Enumeration and the preferred-device lookup, both sides, with a number of devices.
+struct ScalingRow {
+  double devices;
+  Comparison enumeration;
+  Comparison lookup;
+};
+
+// What one more device costs between the sizes: flat when nothing is quadratic.
+inline void PrintMarginalCosts(const char* noun, const std::vector<ScalingRow>& rows) {
+  std::printf("  marginal cost per added %s (microseconds):\n", noun);
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    const double added = rows[i].devices - rows[i - 1].devices;
+    std::printf(
+        "    %3.0f -> %3.0f: lib enum %7.1f  dir enum %7.1f  lib look %7.1f  dir look %7.1f\n",
+        rows[i - 1].devices, rows[i].devices,
+        (rows[i].enumeration.library - rows[i - 1].enumeration.library) / added,
+        (rows[i].enumeration.direct - rows[i - 1].enumeration.direct) / added,
+        (rows[i].lookup.library - rows[i - 1].lookup.library) / added,
+        (rows[i].lookup.direct - rows[i - 1].lookup.direct) / added);
+  }
+}
+
 // The library's entries for one kind (a single call with room for every device).
 struct LibraryEnumeration {
   MmdrHandle* handle = nullptr;

@@ -227,6 +227,8 @@ using kestrel_bench::Comparison;
 using kestrel_bench::LibraryEnumeration;
 using kestrel_bench::PrintComparison;
 using kestrel_bench::PrintComparisonHeader;
+using kestrel_bench::PrintMarginalCosts;
+using kestrel_bench::ScalingRow;
 
 // True when the library's entries name the same devices, in the same order, as the
 // direct enumeration (texts cut to the field's 259 bytes).
@@ -325,12 +327,6 @@ bool MeasureDirectSoundBackEnd(Bench& bench, SavedValue& wasapi) {
   return true;
 }
 
-struct ScalingRow {
-  double webcams;
-  Comparison enumeration;
-  Comparison lookup;
-};
-
 // Enumeration and the preferred-webcam lookup with count webcams, through the library's
 // enumeration of video; the preferred webcam is the last one listed.
 ScalingRow MeasureWithWebcams(Bench& bench, LibraryEnumeration& video, unsigned count) {
@@ -369,21 +365,6 @@ std::vector<ScalingRow> MeasureWebcamScaling(Bench& bench) {
   return rows;
 }
 
-// What one more webcam costs between the sizes: flat when nothing is quadratic.
-void PrintMarginalCosts(const std::vector<ScalingRow>& rows) {
-  std::printf("  marginal cost per added webcam (microseconds):\n");
-  for (std::size_t i = 1; i < rows.size(); ++i) {
-    const double added = rows[i].webcams - rows[i - 1].webcams;
-    std::printf(
-        "    %3.0f -> %3.0f: lib enum %7.1f  dir enum %7.1f  lib look %7.1f  dir look %7.1f\n",
-        rows[i - 1].webcams, rows[i].webcams,
-        (rows[i].enumeration.library - rows[i - 1].enumeration.library) / added,
-        (rows[i].enumeration.direct - rows[i - 1].enumeration.direct) / added,
-        (rows[i].lookup.library - rows[i - 1].lookup.library) / added,
-        (rows[i].lookup.direct - rows[i - 1].lookup.direct) / added);
-  }
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -400,6 +381,6 @@ int main(int argc, char** argv) {
   PrintComparisonHeader(bench.repetitions);
   if (!MeasureEndpointBackEnd(bench)) return 1;
   if (!MeasureDirectSoundBackEnd(bench, wasapi)) return 1;
-  PrintMarginalCosts(MeasureWebcamScaling(bench));
+  PrintMarginalCosts("webcam", MeasureWebcamScaling(bench));
   return bench.consistent ? 0 : 1;
 }

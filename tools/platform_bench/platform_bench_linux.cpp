@@ -47,6 +47,8 @@ using kestrel_bench::Comparison;
 using kestrel_bench::LibraryEnumeration;
 using kestrel_bench::PrintComparison;
 using kestrel_bench::PrintComparisonHeader;
+using kestrel_bench::PrintMarginalCosts;
+using kestrel_bench::ScalingRow;
 using kestrel_direct::DirectList;
 
 // ---- Webcams: a fake V4L2 root -------------------------------------------------
@@ -229,12 +231,6 @@ Comparison CompareEnumeration(Bench& bench, const Kind& kind, LibraryEnumeration
   return Compare(bench.repetitions, library, [&] { kind.list(bench.direct); });
 }
 
-struct ScalingRow {
-  double devices;
-  Comparison enumeration;
-  Comparison lookup;
-};
-
 // Enumeration and lookup with a few numbers of devices of a kind, then what one more
 // costs between the sizes: flat when nothing is quadratic.
 void MeasureScaling(Bench& bench, const Kind& kind) {
@@ -258,17 +254,7 @@ void MeasureScaling(Bench& bench, const Kind& kind) {
                 row.lookup.library / count);
     rows.push_back(row);
   }
-  std::printf("  marginal cost per added %s (microseconds):\n", kind.noun);
-  for (std::size_t i = 1; i < rows.size(); ++i) {
-    const double added = rows[i].devices - rows[i - 1].devices;
-    std::printf(
-        "    %3.0f -> %3.0f: lib enum %7.1f  dir enum %7.1f  lib look %7.1f  dir look %7.1f\n",
-        rows[i - 1].devices, rows[i].devices,
-        (rows[i].enumeration.library - rows[i - 1].enumeration.library) / added,
-        (rows[i].enumeration.direct - rows[i - 1].enumeration.direct) / added,
-        (rows[i].lookup.library - rows[i - 1].lookup.library) / added,
-        (rows[i].lookup.direct - rows[i - 1].lookup.direct) / added);
-  }
+  PrintMarginalCosts(kind.noun, rows);
 }
 
 }  // namespace
