@@ -46,6 +46,15 @@ TEST(Preferences, SetStoresThePairAndAMicrophoneNameOnlyWithAnId) {
     EXPECT_EQ(SettingsScope::Read(Store::User, nameValue).value_or(""), c.storedName)
         << c.kind << (c.name ? c.name : "(null)");
   }
+  // Overlong forms and an encoded surrogate are no characters: only U+FFFD comes of them
+  // (how many, each system decides).
+  EXPECT_EQ(Mmdr_SetPrefDev(handle.get(), 1, "\xC0\xAF\xE0\x80\xAF\xED\xA0\x80", "N"), MMDR_OK);
+  std::string stored = SettingsScope::Read(Store::User, "srcWCamId").value_or("");
+  EXPECT_FALSE(stored.empty());
+  for (std::size_t at = 0; (at = stored.find("\xEF\xBF\xBD")) != std::string::npos;) {
+    stored.erase(at, 3);
+  }
+  EXPECT_EQ(stored, "");
 }
 
 TEST(Preferences, WritersOnSeveralThreadsLeaveOneWholePair) {
