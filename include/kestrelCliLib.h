@@ -5,7 +5,8 @@
  *
  * Usage: Mmdr_Init, then any calls with the handle on any thread, then Mmdr_Uninit
  * once. Every call answers afresh: nothing is cached between calls, each one reads the
- * registry and asks the system for its devices again. The library starts no thread,
+ * settings (the registry on Windows, the XDG settings files on Linux) and asks the
+ * system for its devices again. The library starts no thread,
  * prints nothing and never calls back.
  *
  * Results: every call but Mmdr_Uninit and Mmdr_GetLibVersion returns an MmdrResult.
@@ -91,7 +92,7 @@ enum MmdrResultCode {
   /* Memory ran out inside the call. Output buffers are left as they were (the count of
    * Mmdr_EnumDevices may have been delivered). */
   MMDR_OUT_OF_MEMORY = 6,
-  /* A registry write failed (Mmdr_SetPrefDev, Mmdr_SetAudioInSelectOption), the
+  /* A settings write failed (Mmdr_SetPrefDev, Mmdr_SetAudioInSelectOption), the
    * stored audio-in option is above 2 (Mmdr_GetAudioInSelectOption), or the call
    * failed in an unexpected way. */
   MMDR_FAILED = 7,
@@ -147,8 +148,10 @@ typedef struct MmdrHandle MmdrHandle;
  * 259) is never written: fill the buffer with zeros before the call to get every
  * field terminated.
  *
- * id: the device's persistent identifier (device path of a webcam, endpoint id or
- * DirectSound interface text of a microphone); empty when the system gave none.
+ * id: the device's persistent identifier; empty when the system gave none. Windows: the
+ * device path of a webcam, the endpoint id or DirectSound interface text of a
+ * microphone. Linux: a webcam's /dev/v4l/by-id link (else by-path, else /dev/videoN),
+ * the sound server's source name or the ALSA device name of a microphone.
  * name: the display name; two devices may carry the same one. */
 typedef struct MmdrDeviceEntry {
   char id[MMDR_TEXT_FIELD_SIZE];
@@ -157,17 +160,18 @@ typedef struct MmdrDeviceEntry {
 
 /* Opens a handle. mode: 1 or 2. On MMDR_OK *handleOut holds the new handle; on any
  * other code *handleOut is unchanged and nothing was started or kept.
- * What a handle holds: when the machine-wide switch "EnableAInWasapi" selects
- * DirectSound at this call, a reference on the library's DirectSound instance, so that
- * dsound.dll stays loaded while any handle holds one. When DirectSound cannot be loaded
- * the handle holds nothing, and every audio enumeration tries again for itself.
+ * What a handle holds: when the machine-wide switch "EnableAInWasapi" selects the
+ * library back end at this call (DirectSound on Windows, ALSA on Linux), a reference on
+ * the library's shared instance of it, so that dsound.dll (libasound.so.2) stays loaded
+ * while any handle holds one. When it cannot be loaded the handle holds nothing, and
+ * every audio enumeration tries again for itself.
  * Checks in order: handleOut null (MMDR_INVALID_ARGUMENT); mode (MMDR_INVALID_MODE);
  * memory (MMDR_OUT_OF_MEMORY). */
 MMDR_API MmdrResult MMDR_CALL Mmdr_Init(int32_t mode, MmdrHandle** handleOut);
 
-/* Closes a handle and releases exactly what its Mmdr_Init took (its DirectSound
- * reference, if any), whatever the switch says by now; the last release unloads
- * dsound.dll. Call it once per handle, after every other call on that handle has
+/* Closes a handle and releases exactly what its Mmdr_Init took (its DirectSound or
+ * ALSA reference, if any), whatever the switch says by now; the last release unloads
+ * that library. Call it once per handle, after every other call on that handle has
  * returned; the handle must not be used afterwards. A null, invalid or already closed
  * handle is ignored (there is no result to report it). */
 MMDR_API void MMDR_CALL Mmdr_Uninit(MmdrHandle* handle);
@@ -216,8 +220,9 @@ MMDR_API MmdrResult MMDR_CALL Mmdr_GetPrefDev(MmdrHandle* handle, MmdrDeviceKind
  * preference apply again. A microphone's name is stored only with a non-empty id:
  * setting a microphone with a null or empty id clears both texts.
  * Checks in order: handle (MMDR_INVALID_HANDLE); kind (MMDR_INVALID_DEVICE_KIND).
- * MMDR_FAILED when a registry write failed; the id is written first, and a stored id
- * stays stored when the name write fails. */
+ * MMDR_FAILED when a settings write failed. Windows writes the id first, and a stored
+ * id stays stored when the name write fails; Linux writes both in one replacement of
+ * the settings file, so a failure leaves the file as it was. */
 MMDR_API MmdrResult MMDR_CALL Mmdr_SetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind,
                                               const char* id, const char* name);
 
@@ -230,7 +235,7 @@ MMDR_API MmdrResult MMDR_CALL Mmdr_GetAudioInSelectOption(MmdrHandle* handle, ui
 
 /* Stores the current user's audio-in selection option. Any value is stored; only
  * Mmdr_GetAudioInSelectOption judges the range.
- * Checks: handle (MMDR_INVALID_HANDLE); registry write (MMDR_FAILED). */
+ * Checks: handle (MMDR_INVALID_HANDLE); settings write (MMDR_FAILED). */
 MMDR_API MmdrResult MMDR_CALL Mmdr_SetAudioInSelectOption(MmdrHandle* handle, uint32_t option);
 
 #ifdef __cplusplus
