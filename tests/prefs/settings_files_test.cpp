@@ -152,6 +152,18 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(write(), MMDR_OK);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
   EXPECT_EQ(Entries(), 2);
+  // A write that would take the file over 1 MiB, which no read takes, is refused.
+  const std::string big = "# " + std::string((1u << 20) - 40, 'x') + "\n";
+  Put(file_, big);
+  EXPECT_EQ(Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, std::string(60, 'i').c_str(), "n"),
+            MMDR_FAILED);
+  EXPECT_EQ(Slurp(file_), big);
+  // A file that is there but cannot be read (by the child, which may write the folder and
+  // the lock file) is never replaced.
+  fs::permissions(file_, fs::perms::none);
+  fs::permissions(folder_ / "kestrel.conf.lock", fs::perms(0666));
+  EXPECT_EQ(InChild(write), MMDR_FAILED);
+  EXPECT_EQ(Slurp(file_), big);
 }
 
 TEST_F(SettingsFiles, WritersInSeveralProcessesNeitherTearAPairNorLoseAWrite) {
