@@ -91,16 +91,6 @@ class PulseOwner {
   Object* object_;
 };
 
-bool IsMicrophone(const pa_source_info& source) {
-  if (source.monitor_of_sink != PA_INVALID_INDEX) return false;
-  // Ports whose availability the server cannot tell count as plugged.
-  pa_source_port_info* const* ports = source.ports;
-  return source.n_ports == 0 ||
-         std::any_of(ports, ports + source.n_ports, [](const pa_source_port_info* port) {
-           return port == nullptr || port->available != PA_PORT_AVAILABLE_NO;
-         });
-}
-
 struct Collected {
   DeviceInfoList* list = nullptr;
   bool done = false;
@@ -139,6 +129,16 @@ int MicrosecondsLeft(std::chrono::steady_clock::time_point deadline) {
 }
 
 }  // namespace
+
+bool IsMicrophone(const pa_source_info& source) {
+  if (source.monitor_of_sink != PA_INVALID_INDEX) return false;
+  // Ports whose availability the server cannot tell count as plugged.
+  pa_source_port_info* const* ports = source.ports;
+  return source.n_ports == 0 ||
+         std::any_of(ports, ports + source.n_ports, [](const pa_source_port_info* port) {
+           return port == nullptr || port->available != PA_PORT_AVAILABLE_NO;
+         });
+}
 
 Listing EnumCaptureDevices(DeviceInfoList& list) {
   list.clear();

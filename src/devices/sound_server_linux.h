@@ -7,6 +7,8 @@
 
 #include "devices/device_info.h"
 
+struct pa_source_info;
+
 namespace SoundServer {
 
 enum class Listing {
@@ -23,5 +25,9 @@ constexpr std::chrono::milliseconds kDeadline{2000};
 // description. Never spawns a server, starts no thread, prints nothing; list stays empty
 // unless kListed.
 Listing EnumCaptureDevices(DeviceInfoList& list);
+
+// Whether a source is listed: not the monitor of a sink, and not a source whose every port
+// is known to be unplugged (a port the server cannot judge counts as plugged).
+bool IsMicrophone(const pa_source_info& source);
 
 }  // namespace SoundServer

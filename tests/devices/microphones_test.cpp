@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <pulse/introspect.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,8 +12,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
+#include <vector>
 
 #include "devices/alsa_lib_linux.h"
+#include "devices/sound_server_linux.h"
 #include "prefs/settings_linux.h"
 #include "support/devices.h"
 
@@ -114,6 +118,27 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
   setenv("PULSE_SERVER", server.c_str(), 1);
   close(listener);
   unlink(silent.c_str());
+}
+
+TEST(Microphones, ASourceCountsUnlessItMonitorsASinkOrEveryPortIsUnplugged) {
+  pa_source_port_info no{}, unknown{}, yes{};  // null sources have no ports to try
+  no.available = PA_PORT_AVAILABLE_NO;
+  unknown.available = PA_PORT_AVAILABLE_UNKNOWN;
+  yes.available = PA_PORT_AVAILABLE_YES;
+  const std::tuple<std::uint32_t, std::vector<pa_source_port_info*>, bool> cases[] = {
+      // monitor of sink, ports, listed
+      {PA_INVALID_INDEX, {}, true},
+      {PA_INVALID_INDEX, {&no, &no}, false},
+      {PA_INVALID_INDEX, {&no, &unknown}, true},
+      {PA_INVALID_INDEX, {&no, &yes}, true},
+      {3, {}, false}};
+  for (auto [monitorOf, ports, listed] : cases) {
+    pa_source_info source{};
+    source.monitor_of_sink = monitorOf;
+    source.n_ports = static_cast<std::uint32_t>(ports.size());
+    source.ports = ports.data();
+    EXPECT_EQ(SoundServer::IsMicrophone(source), listed) << monitorOf << " " << ports.size();
+  }
 }
 
 TEST(Microphones, AlsaListsEachCardDeviceOnceByTheCardsId) {
