@@ -8,6 +8,8 @@
 # With FAULT_BASE=<commit>, a fault that no longer applies as written is taken from that
 # commit, the one it was written against, and merged in with git's rename detection, so a
 # sweep can be run again after files have moved.
+# The Linux suite instead: PLATFORM=linux LINUX_BUILDS=gcc BUILD_DIR=<root>/build-linux
+# (build.sh then builds that one Linux build, and ctest runs there).
 # Usage: [FAULT_BASE=<commit>] scripts/fault-sweep.sh FAULTS_DIR [ctest arguments]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
