@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -104,10 +105,22 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
     ASSERT_EQ(Mmdr_Init(MMDR_MODE_1, &handle), MMDR_OK);
     EXPECT_EQ(Enumerate(handle, MMDR_DEVICE_AUDIO), c.mics);
     EXPECT_EQ(AlsaLoaded(), c.alsaSwitch) << "held by the handle that selected it, only";
+    EXPECT_EQ(dlsym(RTLD_DEFAULT, "snd_device_name_hint"), nullptr) << "nor in the host's names";
     Mmdr_Uninit(handle);
     EXPECT_FALSE(AlsaLoaded());
     EXPECT_EQ(openFds(), fds);
   }
+  // The thread's own alsa-lib message handler is the host's again after an ALSA listing.
+  using Handler = void (*)(const char*, int, const char*, int, const char*, va_list);
+  void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+  const auto setLocal =
+      reinterpret_cast<Handler (*)(Handler)>(dlsym(alsa, "snd_lib_error_set_local"));
+  const Handler mine = [](const char*, int, const char*, int, const char*, va_list) {};
+  setLocal(mine);
+  ScopedMmdrHandle handle;  // the last row's settings: no server, ALSA's broken configuration
+  EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_AUDIO), std::vector<Entry>{});
+  EXPECT_EQ(setLocal(nullptr), mine);
+  dlclose(alsa);
   dup2(saved, 2);
   close(saved);
   std::string text(4096, '\0');

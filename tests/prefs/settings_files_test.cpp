@@ -2,6 +2,7 @@
 // stay whole across processes and failures.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -164,6 +165,12 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   fs::permissions(folder_ / "kestrel.conf.lock", fs::perms(0666));
   EXPECT_EQ(InChild(write), MMDR_FAILED);
   EXPECT_EQ(Slurp(file_), big);
+  // Nor is a FIFO in its place, which holds no call up either.
+  fs::remove(file_);
+  ASSERT_EQ(mkfifo(file_.c_str(), 0600), 0);
+  EXPECT_EQ(UserPrefsUtil::GetAudioInOption(), 0u);
+  EXPECT_EQ(write(), MMDR_FAILED);
+  EXPECT_TRUE(fs::is_fifo(file_));
 }
 
 TEST_F(SettingsFiles, WritersInSeveralProcessesNeitherTearAPairNorLoseAWrite) {
