@@ -2,15 +2,19 @@
 // stay whole across processes and failures.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 
@@ -153,6 +157,15 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(write(), MMDR_OK);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
   EXPECT_EQ(Entries(), 2);
+  // A lock that another writer holds for a while is waited for (about 2 s at most).
+  const int held = open((folder_ / "kestrel.conf.lock").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  std::thread release([held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    close(held);
+  });
+  EXPECT_EQ(write(), MMDR_OK);
+  release.join();
   // A write that would take the file over 1 MiB, which no read takes, is refused.
   const std::string big = "# " + std::string((1u << 20) - 40, 'x') + "\n";
   Put(file_, big);
