@@ -2,6 +2,8 @@
 // stand-in calls that answer VIDIOC_QUERYCAP from a table; then the real system calls.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "devices/video_input.h"
 #include "kestrelCliLib.h"
 #include "support/webcam_fixture_linux.h"
@@ -30,7 +32,12 @@ TEST(V4l2, ListsCaptureNodes) {
       {"video1x", "Not a node", kCapture},
   });
   DeviceInfoList list(1);  // what the caller had stays, and numbering starts afresh
+  const auto openFiles = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  const auto filesBefore = openFiles();
   EXPECT_TRUE(VideoInput::EnumDevices(list));
+  EXPECT_EQ(openFiles(), filesBefore) << "the sysfs names and udev's folders are closed again";
 
   std::vector<std::pair<std::wstring, std::wstring>> seen;
   for (auto device = list.begin() + 1; device < list.end(); ++device) {
