@@ -1,87 +1,23 @@
 // UTF-8 to and from the 32-bit wchar_t of POSIX systems (UTF-32), with the replacement
-// rules of the Windows conversions: each maximal ill-formed subsequence of the UTF-8
-// input becomes one U+FFFD, and so does a wide unit that is no Unicode scalar value.
+// rules of core/utf8_codec.h.
 #include "core/utf8.h"
 
-#include <cstdint>
 #include <cstring>
+#include <string_view>
+
+#include "core/utf8_codec.h"
 
 static_assert(sizeof(wchar_t) == 4, "the POSIX conversions take wchar_t for UTF-32");
 
-namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
-
-// Decodes one character starting at text[0] of a text of size bytes; sets *used to the
-// bytes it covers (at least 1).
-char32_t DecodeOne(const unsigned char* text, std::size_t size, std::size_t* used) {
-  const unsigned char lead = text[0];
-  *used = 1;
-  if (lead < 0x80) return lead;
-  std::size_t length = 0;
-  char32_t value = 0;
-  // The range of the second byte: it rules out overlong forms, surrogates and values
-  // beyond U+10FFFF, so that what follows it needs only the 80..BF check.
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    value = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    value = lead & 0x0Fu;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    value = lead & 0x07u;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return kReplacement;
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    const unsigned char next = i < size ? text[i] : 0;
-    if (next < low || next > high) return kReplacement;  // the bytes so far are one subpart
-    low = 0x80;
-    high = 0xBF;
-    value = (value << 6) | (next & 0x3Fu);
-    *used = i + 1;
-  }
-  return value;
-}
-
-void AppendUtf8(char32_t value, std::string& out) {
-  if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) value = kReplacement;
-  if (value < 0x80) {
-    out += static_cast<char>(value);
-  } else if (value < 0x800) {
-    out += static_cast<char>(0xC0 | (value >> 6));
-    out += static_cast<char>(0x80 | (value & 0x3F));
-  } else if (value < 0x10000) {
-    out += static_cast<char>(0xE0 | (value >> 12));
-    out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (value & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (value >> 18));
-    out += static_cast<char>(0x80 | ((value >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (value & 0x3F));
-  }
-}
-
-}  // namespace
-
 std::wstring ConvertUtf8ToWide(const char* text) {
   if (text == nullptr) return std::wstring();
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  const std::size_t size = std::strlen(text);
+  std::string_view rest(text);
   std::wstring converted;
-  converted.reserve(size);
-  for (std::size_t at = 0; at < size;) {
+  converted.reserve(rest.size());
+  while (!rest.empty()) {
     std::size_t used = 0;
-    converted += static_cast<wchar_t>(DecodeOne(bytes + at, size - at, &used));
-    at += used;
+    converted += static_cast<wchar_t>(DecodeUtf8Character(rest, &used));
+    rest.remove_prefix(used);
   }
   return converted;
 }
