@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "kestrelCliLib.h"
@@ -106,5 +108,24 @@ struct LibraryEnumeration {
                             entries.data(), &count);
   }
 };
+
+// True when the library's entries name the same devices, in the same order, as the
+// direct enumeration, whose texts utf8(text) gives as UTF-8 (cut to the field's 259
+// bytes); says so when not.
+template <typename DirectList, typename Utf8>
+bool SameDevices(const LibraryEnumeration& library, const DirectList& direct, const char* what,
+                 Utf8&& utf8) {
+  const auto field = [](const char* text) { return std::string(text, strnlen(text, 259)); };
+  bool same = library.count == direct.size();
+  for (std::size_t i = 0; same && i < direct.size(); ++i) {
+    same = utf8(direct[i].id).substr(0, 259) == field(library.entries[i].id) &&
+           utf8(direct[i].name).substr(0, 259) == field(library.entries[i].name);
+  }
+  if (!same) {
+    std::printf("MISMATCH in %s: the library lists %u devices, the direct enumeration %zu\n", what,
+                library.count, direct.size());
+  }
+  return same;
+}
 
 }  // namespace kestrel_bench

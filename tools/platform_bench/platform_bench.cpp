@@ -230,21 +230,10 @@ using kestrel_bench::PrintComparisonHeader;
 using kestrel_bench::PrintMarginalCosts;
 using kestrel_bench::ScalingRow;
 
-// True when the library's entries name the same devices, in the same order, as the
-// direct enumeration (texts cut to the field's 259 bytes).
 bool SameDevices(const LibraryEnumeration& library, const DirectList& direct, const char* what) {
-  bool same = library.count == direct.size();
-  for (std::size_t i = 0; same && i < direct.size(); ++i) {
-    same = ConvertWideToUtf8(direct[i].id.c_str()).substr(0, 259) ==
-               std::string(library.entries[i].id, strnlen(library.entries[i].id, 259)) &&
-           ConvertWideToUtf8(direct[i].name.c_str()).substr(0, 259) ==
-               std::string(library.entries[i].name, strnlen(library.entries[i].name, 259));
-  }
-  if (!same) {
-    std::printf("MISMATCH in %s: the library lists %u devices, the direct enumeration %zu\n", what,
-                library.count, direct.size());
-  }
-  return same;
+  return kestrel_bench::SameDevices(library, direct, what, [](const std::wstring& text) {
+    return ConvertWideToUtf8(text.c_str());
+  });
 }
 
 // ---- Sections --------------------------------------------------------------------

@@ -160,21 +160,9 @@ class BenchMicrophones {
 
 // ---- Comparing -----------------------------------------------------------------
 
-// True when the library's entries name the same devices, in the same order, as the
-// direct enumeration (texts cut to the field's 259 bytes).
 bool SameDevices(const LibraryEnumeration& library, const DirectList& direct, const char* what) {
-  bool same = library.count == direct.size();
-  for (std::size_t i = 0; same && i < direct.size(); ++i) {
-    same = direct[i].id.substr(0, 259) ==
-               std::string(library.entries[i].id, strnlen(library.entries[i].id, 259)) &&
-           direct[i].name.substr(0, 259) ==
-               std::string(library.entries[i].name, strnlen(library.entries[i].name, 259));
-  }
-  if (!same) {
-    std::printf("MISMATCH in %s: the library lists %u devices, the direct enumeration %zu\n", what,
-                library.count, direct.size());
-  }
-  return same;
+  return kestrel_bench::SameDevices(library, direct, what,
+                                    [](const std::string& text) { return text; });
 }
 
 // One kind of device as the benchmark drives it.
