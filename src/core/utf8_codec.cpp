@@ -28,7 +28,8 @@ char32_t DecodeUtf8Character(std::string_view text, std::size_t* used) {
   }
   for (std::size_t i = 1; i < length; ++i) {
     const unsigned char next = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
-    if (next < low || next > high) return kReplacementCharacter;  // the bytes so far are one subpart
+    // The bytes so far are one maximal ill-formed subpart.
+    if (next < low || next > high) return kReplacementCharacter;
     low = 0x80;
     high = 0xBF;
     value = (value << 6) | (next & 0x3Fu);
