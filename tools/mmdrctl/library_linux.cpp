@@ -12,9 +12,10 @@ namespace mmdrctl {
 namespace {
 
 // From the build: the library's soname, and for an installed mmdrctl the library's
-// folder relative to the program's (../lib).
+// folders relative to the program's, in the order tried (../lib, then Debian's
+// ../lib/<multiarch>).
 constexpr char kLibraryFile[] = MMDRCTL_LIBRARY_FILE;
-constexpr char kInstalledLibraryFolder[] = MMDRCTL_INSTALLED_LIBRARY_FOLDER;
+constexpr const char* kInstalledLibraryFolders[] = {MMDRCTL_INSTALLED_LIBRARY_FOLDERS};
 
 // The folder of this program with a trailing slash, or empty when the system does not
 // say (then the library is looked for under the current folder).
@@ -32,14 +33,18 @@ std::string ProgramFolder() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
-// The library that belongs to this program: beside it in the build tree, else where the
-// installed layout puts it.
+// The library that belongs to this program: beside it in the build tree, else where an
+// installed layout puts it (when none holds it, the first, which the error then names).
 std::string DefaultPath() {
   const std::string folder = ProgramFolder();
   std::string beside = folder + kLibraryFile;
   struct stat status = {};
   if (stat(beside.c_str(), &status) == 0) return beside;
-  return folder + kInstalledLibraryFolder + "/" + kLibraryFile;
+  for (const char* installed : kInstalledLibraryFolders) {
+    std::string path = folder + installed + "/" + kLibraryFile;
+    if (stat(path.c_str(), &status) == 0) return path;
+  }
+  return folder + kInstalledLibraryFolders[0] + "/" + kLibraryFile;
 }
 
 }  // namespace
