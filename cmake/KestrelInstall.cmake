@@ -6,8 +6,11 @@
 #   config picks the consumer's architecture and ABI. The x64 and x86 builds install
 #   into the same prefix. Debug: a PDB per binary with Clang, <binary>.debug with GCC.
 # - Linux: lib/libkestrelCliLib.so.2.0.0 with its soname link (and the development link
-#   libkestrelCliLib.so), bin/mmdrctl, the CMake targets in lib/cmake/kestrelCliLib/x64,
-#   and lib/pkgconfig/kestrelCliLib.pc. Debug: lib/debug/.build-id/xx/<rest>.debug.
+#   libkestrelCliLib.so), bin/mmdrctl and its manual page, the CMake targets in
+#   lib/cmake/kestrelCliLib/x64, and lib/pkgconfig/kestrelCliLib.pc. Debug:
+#   lib/debug/.build-id/xx/<rest>.debug. The Debian packages (debian/) take the same
+#   files in Debian's multiarch layout, lib/<multiarch>/ (KESTREL_MULTIARCH_LIBDIR), from
+#   component Debian, which only `cmake --install --component Debian` installs.
 include(CMakePackageConfigHelpers)
 set(KESTREL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/kestrelCliLib)
 if(WIN32)
@@ -55,13 +58,43 @@ install(FILES ${CMAKE_BINARY_DIR}/kestrelCliLibConfig.cmake
               ${CMAKE_BINARY_DIR}/kestrelCliLibConfigVersion.cmake
         DESTINATION ${KESTREL_INSTALL_CMAKEDIR} COMPONENT Development)
 if(NOT WIN32)
-  # pkg-config's file finds the prefix from its own place, so the archive unpacks anywhere.
-  file(RELATIVE_PATH KESTREL_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
-  string(REGEX REPLACE "/$" "" KESTREL_PC_TO_PREFIX ${KESTREL_PC_TO_PREFIX})
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/kestrelCliLib.pc.in
-                 ${CMAKE_BINARY_DIR}/kestrelCliLib.pc @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/kestrelCliLib.pc
-          DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)
+  # pkg-config's file finds the prefix from its own place, so the archive unpacks anywhere
+  # (and the Debian packages into a scratch root as well as into /).
+  function(kestrel_install_pc libdir component)  # ARGN: more install options
+    file(RELATIVE_PATH KESTREL_PC_TO_PREFIX /${libdir}/pkgconfig /)
+    string(REGEX REPLACE "/$" "" KESTREL_PC_TO_PREFIX ${KESTREL_PC_TO_PREFIX})
+    set(KESTREL_PC_LIBDIR ${libdir})
+    set(pc ${CMAKE_BINARY_DIR}/pkgconfig-${component}/kestrelCliLib.pc)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/kestrelCliLib.pc.in ${pc} @ONLY)
+    install(FILES ${pc} DESTINATION ${libdir}/pkgconfig COMPONENT ${component} ${ARGN})
+  endfunction()
+  kestrel_install_pc(${CMAKE_INSTALL_LIBDIR} Development)
+  set(manual ${PROJECT_SOURCE_DIR}/tools/mmdrctl/mmdrctl.1)
+  if(TARGET mmdrctl)
+    install(FILES ${manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
+  endif()
+
+  if(KESTREL_MULTIARCH_LIBDIR)
+    # The Debian layout: everything the three packages hold, which debian/*.install
+    # share out. The package config and its version file are the ones above.
+    set(libdir ${KESTREL_MULTIARCH_LIBDIR})
+    set(debian COMPONENT Debian EXCLUDE_FROM_ALL)
+    install(TARGETS kestrelCliLib EXPORT kestrelCliLibDebianTargets
+            LIBRARY DESTINATION ${libdir} ${debian} NAMELINK_COMPONENT Debian)
+    install(EXPORT kestrelCliLibDebianTargets NAMESPACE kestrelCliLib::
+            FILE kestrelCliLibTargets.cmake
+            DESTINATION ${libdir}/cmake/kestrelCliLib/${KESTREL_ARCH} ${debian})
+    install(FILES ${CMAKE_BINARY_DIR}/kestrelCliLibConfig.cmake
+                  ${CMAKE_BINARY_DIR}/kestrelCliLibConfigVersion.cmake
+            DESTINATION ${libdir}/cmake/kestrelCliLib ${debian})
+    install(FILES ${PROJECT_SOURCE_DIR}/include/kestrelCliLib.h
+            DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} ${debian})
+    kestrel_install_pc(${libdir} Debian EXCLUDE_FROM_ALL)
+    if(TARGET mmdrctl)
+      install(TARGETS mmdrctl RUNTIME DESTINATION ${bindir} ${debian})
+      install(FILES ${manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 ${debian})
+    endif()
+  endif()
 endif()
 
 # cpack packs the Runtime and Development components into one archive and Debug into a
@@ -75,6 +108,7 @@ set(CPACK_COMPONENTS_GROUPING ONE_PER_GROUP)
 set(CPACK_COMPONENT_RUNTIME_GROUP Package)
 set(CPACK_COMPONENT_DEVELOPMENT_GROUP Package)
 set(CPACK_COMPONENT_DEBUG_GROUP Debug)
+set(CPACK_COMPONENTS_ALL Runtime Development Debug)  # the Debian layout is debian/'s
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};kestrelCliLib;ALL;/")
 if(WIN32)
   set(KESTREL_X86_BUILD_DIR "" CACHE PATH "The x86 build to pack and check beside this one")
