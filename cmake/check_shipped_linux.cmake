@@ -38,7 +38,8 @@ endif()
 
 string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*" needed "${dump}")  # "(NEEDED) ... [name]"
 string(REGEX REPLACE "[^;]*\\[([^];]*)\\]" "\\1" needed "${needed}")
-list(FILTER needed EXCLUDE REGEX "^(libc|libm|libstdc\\+\\+|libgcc_s|ld-linux-x86-64)\\.so\\.[0-9]+$")
+list(FILTER needed EXCLUDE REGEX
+     "^(libc|libm|libstdc\\+\\+|libgcc_s|ld-linux-x86-64|ld-linux-aarch64)\\.so\\.[0-9]+$")
 if(needed)
   fail("${BINARY} needs more than the C and C++ runtimes: ${needed}")
 endif()

@@ -10,10 +10,11 @@
 # x86 build in; COMPILER=both builds GCC first, then Clang, whose x64 tests run the GCC
 # build's interface tests too.
 #
-# Linux: native builds, LINUX_BUILDS of "gcc clang tsan" (the default: all three):
-# build-linux/ (GCC: what is packaged), build-linux-clang/ (Clang with ASan and UBSan, the
-# thread-safety analysis and clang-tidy) and build-linux-tsan/ (Clang with TSan, for the
-# tests labelled concurrency; clang-tidy runs in the Clang build only).
+# Linux: LINUX_BUILDS of "gcc clang tsan arm64" (the default: all four): build-linux/ (GCC:
+# what is packaged), build-linux-clang/ (Clang with ASan and UBSan, the thread-safety
+# analysis and clang-tidy), build-linux-tsan/ (Clang with TSan, for the tests labelled
+# concurrency; clang-tidy runs in the Clang build only) and build-linux-arm64/ (GCC's cross
+# compiler for 64-bit ARM, cmake/linux-aarch64.cmake, whose tests run under qemu-user).
 #
 # Arguments go to the configure step (of the Windows build, or with PLATFORM=linux of each
 # Linux build), which runs when the build directory is new or arguments are given (from
@@ -37,13 +38,15 @@ case ${PLATFORM:-windows} in
     }
     arguments=("$@")
     clang=(-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
-    for build in ${LINUX_BUILDS:-gcc clang tsan}; do
+    for build in ${LINUX_BUILDS:-gcc clang tsan arm64}; do
       case $build in
         gcc) build_linux build-linux -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ ;;
         clang) build_linux build-linux-clang "${clang[@]}" -DKESTREL_SANITIZE=address,undefined ;;
         tsan) build_linux build-linux-tsan "${clang[@]}" -DKESTREL_SANITIZE=thread \
                 -DKESTREL_CLANG_TIDY=OFF ;;
-        *) echo "LINUX_BUILDS holds gcc, clang or tsan" >&2; exit 2 ;;
+        arm64) build_linux build-linux-arm64 \
+                 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/linux-aarch64.cmake" ;;
+        *) echo "LINUX_BUILDS holds gcc, clang, tsan or arm64" >&2; exit 2 ;;
       esac
     done
     exit 0 ;;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need; does nothing when they are
-# all present already, so a second run costs a second.
+# all present already, so a second run costs a second. The arm64 build's libraries come
+# from the arm64 architecture, which is enabled when it is not yet.
 set -euo pipefail
 packages=(
   cmake ninja-build
@@ -12,7 +13,11 @@ packages=(
   libpulse-dev libasound2-dev
   clang lld llvm clang-tidy clang-format
   libclang-rt-14-dev pkg-config
+  g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user-static
 )
+# What the arm64 programs load under the emulator: the library opens libpulse and
+# libasound at run time; platform_bench links libpulse0's library with the host's headers.
+arm64_packages=(libpulse0:arm64 libasound2:arm64)
 # The tests' private sound server: the daemon alone, without the desktop session pieces
 # that its recommendations would bring.
 server_packages=(pulseaudio)
@@ -25,12 +30,21 @@ not_installed() {
 }
 mapfile -t missing < <(not_installed "${packages[@]}")
 mapfile -t missing_server < <(not_installed "${server_packages[@]}")
-if ((${#missing[@]} + ${#missing_server[@]})); then
-  echo "Installing: ${missing[*]} ${missing_server[*]}"
+mapfile -t missing_arm64 < <(not_installed "${arm64_packages[@]}")
+if ((${#missing[@]} + ${#missing_server[@]} + ${#missing_arm64[@]})); then
+  echo "Installing: ${missing[*]} ${missing_server[*]} ${missing_arm64[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  if ((${#missing[@]})); then apt-get install -y -qq "${missing[@]}"; fi
+  # Another apt run on the machine holds the lock for a while: wait for it.
+  apt=(apt-get -o DPkg::Lock::Timeout=900)
+  if ((${#missing_arm64[@]})) && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    dpkg --add-architecture arm64
+  fi
+  "${apt[@]}" update -qq
+  if ((${#missing[@]})); then "${apt[@]}" install -y -qq "${missing[@]}"; fi
   if ((${#missing_server[@]})); then
-    apt-get install -y -qq --no-install-recommends "${missing_server[@]}"
+    "${apt[@]}" install -y -qq --no-install-recommends "${missing_server[@]}"
+  fi
+  if ((${#missing_arm64[@]})); then
+    "${apt[@]}" install -y -qq --no-install-recommends "${missing_arm64[@]}"
   fi
 fi

@@ -7,9 +7,10 @@
 # builds are compiled and checked (exports, imports, machine type, the installed package
 # from C and from Microsoft's ABI), never run: these machines cannot run 32-bit programs.
 # Of the GCC x64 build, the suite runs the exported calls (gcc_interface_test).
-# Linux: the three native builds (scripts/build.sh PLATFORM=linux): every test in
-# build-linux/ (GCC) and build-linux-clang/ (ASan and UBSan), the tests labelled
-# concurrency in build-linux-tsan/ (TSan).
+# Linux: the four builds (scripts/build.sh PLATFORM=linux): every test in build-linux/
+# (GCC), build-linux-clang/ (ASan and UBSan) and build-linux-arm64/ (under qemu-user, which
+# cannot run the cases that fork or start threads: they say so there and run natively),
+# the tests labelled concurrency in build-linux-tsan/ (TSan).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 platform=${PLATFORM:-both}
@@ -25,7 +26,7 @@ if [[ $platform != linux ]]; then
 fi
 if [[ $platform != windows ]]; then
   PLATFORM=linux "$root/scripts/build.sh"
-  for dir in build-linux build-linux-clang; do
+  for dir in build-linux build-linux-clang build-linux-arm64; do
     (cd "$root/$dir" && ctest --output-on-failure "$@") || status=1
   done
   # No concurrency test at all would be a TSan run that checks nothing.

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""mmdrctl end to end: exit status and messages, readable and JSON output, preferences. With
-WINE_RUN, under Wine on the prefix's fixture microphones and the webcams it registers; without,
-natively on Linux, on the null sources of a private sound server and with the settings in a
-temporary XDG_CONFIG_HOME. Usage: mmdrctl_test.py MMDRCTL [WINE_RUN]"""
+"""mmdrctl end to end: exit status and messages, readable and JSON output, preferences. A
+Windows mmdrctl.exe runs through RUNNER (the build's wine-run.sh), under Wine on the prefix's
+fixture microphones and the webcams it registers; a Linux one runs natively or through RUNNER
+(an emulator and its options, for a cross build), on the null sources of a private sound server
+and with the settings in a temporary XDG_CONFIG_HOME. Usage: mmdrctl_test.py MMDRCTL [RUNNER...]"""
 
 import atexit
 import json
@@ -11,12 +12,13 @@ import subprocess
 import sys
 import tempfile
 
-mmdrctl, wine_run = os.path.abspath(sys.argv[1]), sys.argv[2] if len(sys.argv) > 2 else None
+mmdrctl, runner = os.path.abspath(sys.argv[1]), sys.argv[2:]
+wine = mmdrctl.endswith(".exe")
 failures = []
 mics = ["In: ArrayMic", "In: DeskMic", "In: Headset"]
 env = dict(os.environ)
-if wine_run:
-    mics, mic_id, library, runner = mics + ["In: default"], "{0.0.1.", "kestrelCliLib.dll", [wine_run]
+if wine:
+    mics, mic_id, library = mics + ["In: default"], "{0.0.1.", "kestrelCliLib.dll"
 else:
     home = tempfile.TemporaryDirectory()
     server = [os.path.join(os.path.dirname(os.path.abspath(__file__)), "../scripts/sound-server.sh")]
@@ -27,7 +29,7 @@ else:
     # A relative --dll must not be found through the loader's search path either.
     env.update(HOME=home.name, XDG_CONFIG_HOME=home.name + "/config",
                LD_LIBRARY_PATH=os.path.dirname(mmdrctl), PULSE_SERVER=started.strip().split("=", 1)[1])
-    mic_id, library, runner = "fixture.DeskMic", "libkestrelCliLib.so.2", []
+    mic_id, library = "fixture.DeskMic", "libkestrelCliLib.so.2"
 
 
 def check(condition, what):
@@ -93,7 +95,7 @@ check(run_json("get-option") == {"option": 2, "valid": True}, "get-option reads 
 # An audio-in option that set-option refuses to store, and a preferred webcam stored by its name.
 # Under Wine, webcams listed in the order of their keys: two of one name, then one without a
 # device path (preferred by its name). Linux lists the machine's webcams: none of that name.
-if wine_run:
+if wine:
     cam = ("HKEY_CLASSES_ROOT\\CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\"
            "{4B657374-7265-6C00-0000-00000000000%d}")
     webcam = '[%s]\n"CLSID"="{E436EBB6-524F-11CE-9F53-0020AF0BA770}"\n"FriendlyName"="%s"\n'
@@ -110,10 +112,10 @@ else:
 code, out, err = run("--json", "get-option")
 check(code == 1 and json.loads(out) == {"option": 5, "valid": False} and "outside 0..2" in err,
       f"a stored option 5 is shown as invalid and exits 1: {code} {out!r} {err!r}")
-lone = {"id": "", "name": "Lone"} if wine_run else None
+lone = {"id": "", "name": "Lone"} if wine else None
 check(run_json("get-pref", "video") == {"kind": "video", "preferred": lone},
       "a preferred webcam without a device path shows its name and an empty id; an absent one none")
-if wine_run:
+if wine:
     check(run_json("set-pref", "video", "--device", "Twin")["stored"] == {"id": "twin-0", "name": "Twin"},
           "set-pref --device stores the first of two devices of one name")
 

@@ -8,6 +8,7 @@
 
 #include "support/devices.h"
 #include "support/settings_scope.h"
+#include "support/user_emulation.h"
 #include "support/webcam_fixture.h"
 
 namespace kestrel_test {
@@ -65,6 +66,7 @@ TEST(Preferences, SetStoresThePairAndAMicrophoneNameOnlyWithAnId) {
 }
 
 TEST(Preferences, WritersOnSeveralThreadsLeaveOneWholePair) {
+  KESTREL_SKIP_UNDER_USER_EMULATION("starts writer threads");
   SettingsScope scope;
   std::atomic<int> failures{0};
   for (int round = 0; round < 20; ++round) {

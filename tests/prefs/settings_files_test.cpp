@@ -5,16 +5,16 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <utility>
 
@@ -22,6 +22,7 @@
 #include "kestrelCliLib.h"
 #include "prefs/settings_linux.h"
 #include "prefs/user_prefs_util.h"
+#include "support/user_emulation.h"
 
 namespace kestrel_test {
 namespace {
@@ -145,11 +146,8 @@ TEST_F(SettingsFiles, ASymlinkedFileStaysALinkAndItsTargetIsWritten) {
 TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite) {
   Put(file_, "# mine\nsrcWCamId=old\nsrcWCamId=older\n");
   const auto write = [] { return Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, "new", "New"); };
-  fs::permissions(folder_, fs::perms(0555));  // a folder that cannot be written
-  EXPECT_EQ(InChild(write), MMDR_FAILED);
-  fs::permissions(folder_, fs::perms(0777));  // a rename that fails
   UserPrefsUtil::SetRenameForTesting([](const char*, const char*) { return -1; });
-  EXPECT_EQ(InChild(write), MMDR_FAILED);
+  EXPECT_EQ(write(), MMDR_FAILED);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=old\nsrcWCamId=older\n");
   EXPECT_EQ(Entries(), 2);  // the file and its lock file: no temporary
   Put(folder_ / "kestrel.conf.tmp.AbC123", "srcWCamId=half");  // its writer died
@@ -157,28 +155,26 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(write(), MMDR_OK);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
   EXPECT_EQ(Entries(), 2);
-  // A lock that another writer holds for a while is waited for (about 2 s at most).
-  const int held = open((folder_ / "kestrel.conf.lock").c_str(), O_RDWR | O_CLOEXEC);
+  // A lock that another writer holds for a while (here until a timer releases it, 300 ms
+  // into the write) is waited for (about 2 s at most).
+  static volatile std::sig_atomic_t held = -1;
+  held = open((folder_ / "kestrel.conf.lock").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
-  std::thread release([held] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::signal(SIGALRM, [](int) {
     close(held);
+    held = -1;
   });
+  const itimerval in300ms = {{0, 0}, {0, 300000}};
+  ASSERT_EQ(setitimer(ITIMER_REAL, &in300ms, nullptr), 0);
   EXPECT_EQ(write(), MMDR_OK);
-  release.join();
+  EXPECT_EQ(int{held}, -1) << "the write ended before the lock was released";
   // A write that would take the file over 1 MiB, which no read takes, is refused.
   const std::string big = "# " + std::string((1u << 20) - 40, 'x') + "\n";
   Put(file_, big);
   EXPECT_EQ(Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, std::string(60, 'i').c_str(), "n"),
             MMDR_FAILED);
   EXPECT_EQ(Slurp(file_), big);
-  // A file that is there but cannot be read (by the child, which may write the folder and
-  // the lock file) is never replaced.
-  fs::permissions(file_, fs::perms::none);
-  fs::permissions(folder_ / "kestrel.conf.lock", fs::perms(0666));
-  EXPECT_EQ(InChild(write), MMDR_FAILED);
-  EXPECT_EQ(Slurp(file_), big);
-  // Nor is a FIFO in its place, which holds no call up either.
+  // Nor is a FIFO in its place replaced, which holds no call up either.
   fs::remove(file_);
   ASSERT_EQ(mkfifo(file_.c_str(), 0600), 0);
   EXPECT_EQ(UserPrefsUtil::GetAudioInOption(), 0u);
@@ -186,7 +182,27 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_TRUE(fs::is_fifo(file_));
 }
 
+TEST_F(SettingsFiles, AWriterThatMayNotWriteTheFolderOrReadTheFileLeavesTheFile) {
+  KESTREL_SKIP_UNDER_USER_EMULATION("forks a writer without root's privileges");
+  const std::string mine = "# mine\nsrcWCamId=old\n";
+  Put(file_, mine);
+  const auto write = [] { return Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, "new", "New"); };
+  fs::permissions(folder_, fs::perms(0555));
+  EXPECT_EQ(InChild(write), MMDR_FAILED);
+  EXPECT_EQ(Slurp(file_), mine);
+  // A file that is there but cannot be read (by the child, which may write the folder and
+  // the lock file) is never replaced.
+  fs::permissions(folder_, fs::perms(0777));
+  fs::permissions(file_, fs::perms::none);
+  Put(folder_ / "kestrel.conf.lock", "");
+  fs::permissions(folder_ / "kestrel.conf.lock", fs::perms(0666));
+  EXPECT_EQ(InChild(write), MMDR_FAILED);
+  EXPECT_EQ(Slurp(file_), mine);
+  EXPECT_EQ(Entries(), 2);
+}
+
 TEST_F(SettingsFiles, WritersInSeveralProcessesNeitherTearAPairNorLoseAWrite) {
+  KESTREL_SKIP_UNDER_USER_EMULATION("forks writer processes");
   Put(file_, "# mine\nsrcWCamId=id0-0\nsrcWCamName=name0-0\nsrcAudioInOption=0\n");
   const std::regex whole(
       "# mine\nsrcWCamId=id(\\d+-\\d+)\nsrcWCamName=name\\1\nsrcAudioInOption=\\d+\n");
