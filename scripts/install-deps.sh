@@ -14,10 +14,12 @@ packages=(
   clang lld llvm clang-tidy clang-format
   libclang-rt-14-dev pkg-config
   g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user-static
+  debhelper dpkg-dev lintian
 )
 # What the arm64 programs load under the emulator: the library opens libpulse and
 # libasound at run time; platform_bench links libpulse0's library with the host's headers.
-arm64_packages=(libpulse0:arm64 libasound2:arm64)
+# The arm64 Debian packages' dependencies come from the arm64 C++ runtime's symbols.
+arm64_packages=(libpulse0:arm64 libasound2:arm64 libstdc++6:arm64)
 # The tests' private sound server: the daemon alone, without the desktop session pieces
 # that its recommendations would bring.
 server_packages=(pulseaudio)
