@@ -10,7 +10,9 @@
 # Linux: the four builds (scripts/build.sh PLATFORM=linux): every test in build-linux/
 # (GCC), build-linux-clang/ (ASan and UBSan) and build-linux-arm64/ (under qemu-user, which
 # cannot run the cases that fork or start threads: they say so there and run natively),
-# the tests labelled concurrency in build-linux-tsan/ (TSan).
+# the tests labelled concurrency in build-linux-tsan/ (TSan). Among those of build-linux/ and
+# build-linux-arm64/: each build's Debian packages, made from what it built and checked by
+# lintian, then installed into a scratch root and built against (deb_*).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 platform=${PLATFORM:-both}
