@@ -21,12 +21,12 @@
 // (defaults) nor written (nothing in it is lost).
 //
 // Reads take no lock. A write holds this process's lock, then flock on "<file>.lock"
-// beside the file (tried for about 2 s), reads the file again, writes the new text to a
-// temporary "<file>.tmp.XXXXXX" in the same folder (mode 0600, synced), renames it over
-// the file and syncs the folder: a reader sees the old file or the new one, never half of
-// it, and the values of one write always together. A symlinked file stays a symlink (the
-// end of its chain is what gets replaced). Missing folders on the way to the user file
-// are created with mode 0700.
+// beside the file (tried for about 2 s; a lock held longer fails the write), reads the
+// file again, writes the new text to a temporary "<file>.tmp.XXXXXX" in the same folder
+// (mode 0600, synced), renames it over the file and syncs the folder: a reader sees the
+// old file or the new one, never half of it, and the values of one write always together.
+// A symlinked file stays a symlink (the end of its chain is what gets replaced). Missing
+// folders on the way to the user file are created with mode 0700.
 #include "prefs/settings_linux.h"
 
 #include <dirent.h>

@@ -157,9 +157,13 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(write(), MMDR_OK);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
   EXPECT_EQ(Entries(), 2);
-  // A lock that another writer holds for a while is waited for (about 2 s at most).
+  // A lock that another writer holds (through an open file description of its own, as
+  // another process would) and never gives back fails the write in bounded time.
   const int held = open((folder_ / "kestrel.conf.lock").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
+  EXPECT_EQ(Mmdr_SetAudioInSelectOption(handle, 1), MMDR_FAILED);
+  EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
+  // One that it holds for a while is waited for (about 2 s at most).
   std::thread release([held] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     close(held);
