@@ -22,7 +22,7 @@
 //
 // Reads take no lock. A write holds this process's lock, then flock on "<file>.lock"
 // beside the file (tried for about 2 s; a lock held longer fails the write), reads the
-// file again, writes the new text to a temporary "<file>.tmp.XXXXXX" in the same folder
+// file again, writes the new text to a temporary ".#<file>.XXXXXX" in the same folder
 // (mode 0600, synced), renames it over the file and syncs the folder: a reader sees the
 // old file or the new one, never half of it, and the values of one write always together.
 // A symlinked file stays a symlink (the end of its chain is what gets replaced). Missing
@@ -65,8 +65,11 @@ constexpr std::size_t kMaxPasswordBuffer = std::size_t{1} << 16;
 constexpr int kLockAttempts = 1000;
 constexpr std::chrono::milliseconds kLockRetryDelay{2};
 constexpr int kMaxLinkHops = 40;
-// A temporary file is the settings file's name, this, and mkostemp's six characters.
-constexpr std::string_view kTemporaryInfix = ".tmp.";
+// A temporary file is this, the settings file's name, a dot and mkostemp's six characters:
+// hidden, and named as no person names a file, so that removing leftovers can never take a
+// user's own. (Leftovers of earlier versions, "<file>.tmp.XXXXXX", stay: a person may well
+// call a copy "kestrel.conf.tmp.backup".)
+constexpr std::string_view kTemporaryPrefix = ".#";
 constexpr std::size_t kTemporaryUniqueLength = 6;
 
 std::atomic<const char*> g_machineSettingsPath{kMachineSettingsPath};
@@ -81,6 +84,11 @@ std::string FolderOf(const std::string& path) {
 }
 
 std::string NameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// The name of a temporary file of the settings file at path, without its unique part.
+std::string TemporaryPrefix(const std::string& path) {
+  return std::string(kTemporaryPrefix).append(NameOf(path)).append(1, '.');
+}
 
 // A path from the environment as the XDG rules take it: set and absolute. A set-user-id
 // host does not take it from whoever started it.
@@ -249,8 +257,8 @@ class TemporaryFile {
 
   // Creates it (mode 0600) and writes text to it, synced and closed.
   bool Write(const std::string& settingsPath, std::string_view text) {
-    std::string path = settingsPath;
-    path.append(kTemporaryInfix).append(kTemporaryUniqueLength, 'X');
+    std::string path = FolderOf(settingsPath) + '/' + TemporaryPrefix(settingsPath);
+    path.append(kTemporaryUniqueLength, 'X');
     ScopedFd fd(mkostemp(path.data(), O_CLOEXEC));
     if (!fd) return Failed("create", path);
     path_ = std::move(path);
@@ -278,7 +286,7 @@ class TemporaryFile {
 // held: every writer creates its temporary only while it holds that lock, so any found
 // now was left by a writer that died before its rename.
 void RemoveStaleTemporaries(const std::string& path) {
-  const std::string prefix = NameOf(path).append(kTemporaryInfix);
+  const std::string prefix = TemporaryPrefix(path);
   ScopedFd fd(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   const std::unique_ptr<DIR, int (*)(DIR*)> folder(fd ? fdopendir(fd.get()) : nullptr, &closedir);
   if (!folder) return;

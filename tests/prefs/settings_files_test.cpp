@@ -152,11 +152,13 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(InChild(write), MMDR_FAILED);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=old\nsrcWCamId=older\n");
   EXPECT_EQ(Entries(), 2);  // the file and its lock file: no temporary
-  Put(folder_ / "kestrel.conf.tmp.AbC123", "srcWCamId=half");  // its writer died
+  Put(folder_ / ".#kestrel.conf.AbC123", "srcWCamId=half");  // its writer died
+  Put(folder_ / "kestrel.conf.tmp.backup", "mine");          // the user's own
   UserPrefsUtil::SetRenameForTesting(nullptr);
   EXPECT_EQ(write(), MMDR_OK);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
-  EXPECT_EQ(Entries(), 2);
+  EXPECT_EQ(Slurp(folder_ / "kestrel.conf.tmp.backup"), "mine");
+  EXPECT_EQ(Entries(), 3);
   // A lock that another writer holds (through an open file description of its own, as
   // another process would) and never gives back fails the write in bounded time.
   const int held = open((folder_ / "kestrel.conf.lock").c_str(), O_RDWR | O_CLOEXEC);
