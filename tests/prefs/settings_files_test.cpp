@@ -127,19 +127,28 @@ TEST_F(SettingsFiles, TheUserFileIsUnderXdgConfigHomeOnlyWhenThatIsAbsolute) {
     const fs::path folder = root_ + base + "/corvane/meridel";
     EXPECT_EQ(Slurp(folder / "kestrel.conf"), std::string("srcAudioInOption=") + text + "\n");
     EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(folder / "kestrel.conf").permissions(), fs::perms(0600));
     EXPECT_EQ(UserPrefsUtil::GetAudioInOption(), option);
     fs::remove_all(root_ + base);
   }
 }
 
-TEST_F(SettingsFiles, ASymlinkedFileStaysALinkAndItsTargetIsWritten) {
-  Put(root_ + "/real/k.conf", "# mine\n");
+TEST_F(SettingsFiles, ASymlinkedFileStaysALinkAndItsTargetIsWrittenWithItsModeAndOwner) {
+  const std::string real = root_ + "/real/k.conf";
+  Put(real, "# mine\n");
+  const uid_t owner = geteuid() == 0 ? 65534 : geteuid();  // root gives it to nobody
+  ASSERT_EQ(chown(real.c_str(), owner, owner == 65534 ? 65534 : getegid()), 0);
+  fs::permissions(real, fs::perms(0644));
   fs::create_directories(folder_);
   fs::create_symlink("hop", file_);
-  fs::create_symlink(root_ + "/real/k.conf", folder_ / "hop");
+  fs::create_symlink(real, folder_ / "hop");
   ASSERT_EQ(Mmdr_SetPrefDev(handle, MMDR_DEVICE_AUDIO, "mic", "Mic"), MMDR_OK);
   EXPECT_TRUE(fs::is_symlink(file_) && fs::is_symlink(folder_ / "hop"));
-  EXPECT_EQ(Slurp(root_ + "/real/k.conf"), "# mine\nsrcAudioInId=mic\nsrcAudioInName=Mic\n");
+  EXPECT_EQ(Slurp(real), "# mine\nsrcAudioInId=mic\nsrcAudioInName=Mic\n");
+  struct stat written {};
+  ASSERT_EQ(stat(real.c_str(), &written), 0);
+  EXPECT_EQ(written.st_mode & 0777, 0644u);
+  EXPECT_EQ(written.st_uid, owner);
 }
 
 TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite) {
