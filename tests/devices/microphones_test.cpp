@@ -3,6 +3,7 @@
 // from one to the other. The exported calls are compiled in from the library's own source.
 #include <gtest/gtest.h>
 
+#include <alsa/asoundlib.h>
 #include <dlfcn.h>
 #include <pulse/introspect.h>
 #include <sys/socket.h>
@@ -59,6 +60,12 @@ bool AlsaLoaded() {
   return library != nullptr;
 }
 
+// A function of the loaded alsa-lib, for the test to use it as a host would.
+template <typename Function>
+Function* Alsa(void* library, const char* name) {
+  return reinterpret_cast<Function*>(dlsym(library, name));
+}
+
 TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoaded) {
   const std::string server = std::getenv("PULSE_SERVER");
   const std::string silent = "/tmp/kestrel-silent-" + std::to_string(getpid());
@@ -106,20 +113,38 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
     EXPECT_EQ(Enumerate(handle, MMDR_DEVICE_AUDIO), c.mics);
     EXPECT_EQ(AlsaLoaded(), c.alsaSwitch) << "held by the handle that selected it, only";
     EXPECT_EQ(dlsym(RTLD_DEFAULT, "snd_device_name_hint"), nullptr) << "nor in the host's names";
+    if (c.alsaSwitch) {
+      // A device opened and closed in the meantime, as alsa-lib opens a sound card's control
+      // while it lists: its cache keeps a handle on alsa-lib, which the last release frees.
+      void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD);
+      snd_pcm_t* pcm = nullptr;
+      ASSERT_EQ(Alsa<decltype(snd_pcm_open)>(alsa, "snd_pcm_open")(&pcm, "deskmic",
+                                                                   SND_PCM_STREAM_CAPTURE, 0),
+                0);
+      Alsa<decltype(snd_pcm_close)>(alsa, "snd_pcm_close")(pcm);
+      dlclose(alsa);
+    }
     Mmdr_Uninit(handle);
     EXPECT_FALSE(AlsaLoaded());
     EXPECT_EQ(openFds(), fds);
   }
-  // The thread's own alsa-lib message handler is the host's again after an ALSA listing.
+  // A host that loaded alsa-lib first has its thread's own message handler and the
+  // configuration it read back as they were after an ALSA listing.
   using Handler = void (*)(const char*, int, const char*, int, const char*, va_list);
   void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
-  const auto setLocal =
-      reinterpret_cast<Handler (*)(Handler)>(dlsym(alsa, "snd_lib_error_set_local"));
+  const auto setLocal = Alsa<Handler(Handler)>(alsa, "snd_lib_error_set_local");
   const Handler mine = [](const char*, int, const char*, int, const char*, va_list) {};
   setLocal(mine);
+  WriteAlsaConfig(false);
+  ASSERT_GE(Alsa<decltype(snd_config_update)>(alsa, "snd_config_update")(), 0);
+  snd_config_t* const* const hostConfig = Alsa<snd_config_t*>(alsa, "snd_config");
+  snd_config_t* const read = *hostConfig;
+  WriteAlsaConfig(true);
   ScopedMmdrHandle handle;  // the last row's settings: no server, ALSA's broken configuration
   EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_AUDIO), std::vector<Entry>{});
   EXPECT_EQ(setLocal(nullptr), mine);
+  EXPECT_TRUE(read != nullptr && *hostConfig == read);
+  Alsa<decltype(snd_config_update_free_global)>(alsa, "snd_config_update_free_global")();
   dlclose(alsa);
   dup2(saved, 2);
   close(saved);
