@@ -20,7 +20,8 @@
   X(snd_device_name_hint) \
   X(snd_device_name_get_hint) \
   X(snd_device_name_free_hint) \
-  X(snd_lib_error_set_local)
+  X(snd_lib_error_set_local) \
+  X(snd_config_update_free_global)
 // clang-format on
 
 struct AlsaApi {
@@ -153,8 +154,15 @@ std::int32_t AlsaLib::referenceCount_ = 0;
 AlsaLib::AlsaLib() = default;
 
 // Runs under lock_ only: from UninitInstance, or from InitInstance after a failed load.
-// alsa-lib frees the configuration it cached as it is unloaded.
-AlsaLib::~AlsaLib() = default;
+// alsa-lib keeps the configuration it read and, in a cache, a handle on each plug-in it
+// opened (on itself for its built-in ones, as for a sound card's control while it lists):
+// with them it would stay loaded after the dlclose, so both are freed first. alsa-lib's
+// own users hold references on the configuration and the plug-ins they have open, which
+// stay. A copy that was in the process before this instance is the host's, and so is its
+// configuration: it is left alone.
+AlsaLib::~AlsaLib() {
+  if (api_ != nullptr && !sharedWithHost_) api_->snd_config_update_free_global();
+}
 
 bool AlsaLib::InitInstance() {
   const ExclusiveHold hold(lock_);
@@ -179,6 +187,7 @@ void AlsaLib::UninitInstance() noexcept {
 
 bool AlsaLib::LoadLocked(AlsaLib& instance) {
   // Each piece goes into a local owner first and into the instance only when all are there.
+  const bool sharedWithHost = static_cast<bool>(ScopedLibrary(kSoname, RTLD_NOW | RTLD_NOLOAD));
   ScopedLibrary library(kSoname, RTLD_NOW | RTLD_LOCAL);
   if (!library) {
     Log(kLogLevelError, "%s - %s cannot be loaded", "AlsaLib::InitInstance", kSoname);
@@ -193,8 +202,13 @@ bool AlsaLib::LoadLocked(AlsaLib& instance) {
     Log(kLogLevelError, "%s - %s lacks a function", "AlsaLib::InitInstance", kSoname);
     return false;
   }
+  if (sharedWithHost) {
+    Log(kLogLevelVerbose, "%s - %s was loaded already: its configuration stays",
+        "AlsaLib::InitInstance", kSoname);
+  }
   instance.library_ = std::move(library);
   instance.api_ = std::move(api);
+  instance.sharedWithHost_ = sharedWithHost;
   return true;
 }
 

@@ -1,6 +1,8 @@
 // The sound server's capture sources through libpulse, opened with dlopen for each
 // listing: a non-threaded main loop that this thread runs itself, with a bounded wait
 // at each turn, so that no thread is started and a silent server costs kDeadline at most.
+// The one wait of libpulse's own, on an X display as a context is created, is tried
+// first within the same deadline.
 #include "devices/sound_server_linux.h"
 
 #include <pulse/context.h>
@@ -8,9 +10,11 @@
 #include <pulse/mainloop.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "core/scoped_library_posix.h"
 #include "core/utf8.h"
+#include "devices/x_display_linux.h"
 #include "log/log.h"
 
 namespace SoundServer {
@@ -22,6 +26,7 @@ constexpr char kEnumName[] = "SoundServer::EnumCaptureDevices";
 // headers, never linked.
 // clang-format off
 #define KESTREL_PULSE_FUNCTIONS(X) \
+  X(pa_get_library_version) \
   X(pa_mainloop_new) \
   X(pa_mainloop_free) \
   X(pa_mainloop_get_api) \
@@ -121,6 +126,18 @@ void OnSource(pa_context* /*context*/, const pa_source_info* source, int eol, vo
   }
 }
 
+// Whether creating a context could wait on an X display past the deadline: libpulse
+// reads the root window of DISPLAY's display as it creates one, libpulse 16 only in a
+// session over SSH (SSH_CONNECTION set), older ones may whenever DISPLAY is set. The
+// environment is read as libpulse reads it.
+bool DisplayHoldsUp(const PulseApi& api, std::chrono::steady_clock::time_point deadline) {
+  const char* display = std::getenv("DISPLAY");  // NOLINT(concurrency-mt-unsafe): read only
+  if (display == nullptr || display[0] == '\0') return false;
+  const bool overSsh = std::getenv("SSH_CONNECTION") != nullptr;  // NOLINT(concurrency-mt-unsafe)
+  if (!overSsh && std::strtol(api.pa_get_library_version(), nullptr, 10) >= 16) return false;
+  return !XDisplay::AnswersBy(display, deadline);
+}
+
 // Microseconds to the deadline, at least 0.
 int MicrosecondsLeft(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -147,6 +164,10 @@ Listing EnumCaptureDevices(DeviceInfoList& list) {
   PulseApi api;
   if (!LoadPulse(library, api)) {
     Log(kLogLevelVerbose, "%s - libpulse.so.0 is not usable", kEnumName);
+    return Listing::kNoServer;
+  }
+  if (DisplayHoldsUp(api, deadline)) {
+    Log(kLogLevelVerbose, "%s - the X display that libpulse reads does not answer", kEnumName);
     return Listing::kNoServer;
   }
   // Declared in the order of their dependence: the operation goes first, the library last.

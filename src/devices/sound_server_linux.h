@@ -13,7 +13,8 @@ namespace SoundServer {
 
 enum class Listing {
   kListed,    // the server answered: list holds its microphones (perhaps none)
-  kNoServer,  // no libpulse, no server, a refusal, or no answer before the deadline
+  kNoServer,  // no libpulse, no server, a refusal, or no answer before the deadline (from
+              // the server, or from the X display libpulse would read first)
   kFailed,    // memory ran out while listing
 };
 

@@ -128,19 +128,28 @@ TEST_F(SettingsFiles, TheUserFileIsUnderXdgConfigHomeOnlyWhenThatIsAbsolute) {
     const fs::path folder = root_ + base + "/corvane/meridel";
     EXPECT_EQ(Slurp(folder / "kestrel.conf"), std::string("srcAudioInOption=") + text + "\n");
     EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(folder / "kestrel.conf").permissions(), fs::perms(0600));
     EXPECT_EQ(UserPrefsUtil::GetAudioInOption(), option);
     fs::remove_all(root_ + base);
   }
 }
 
-TEST_F(SettingsFiles, ASymlinkedFileStaysALinkAndItsTargetIsWritten) {
-  Put(root_ + "/real/k.conf", "# mine\n");
+TEST_F(SettingsFiles, ASymlinkedFileStaysALinkAndItsTargetIsWrittenWithItsModeAndOwner) {
+  const std::string real = root_ + "/real/k.conf";
+  Put(real, "# mine\n");
+  const uid_t owner = geteuid() == 0 ? 65534 : geteuid();  // root gives it to nobody
+  ASSERT_EQ(chown(real.c_str(), owner, owner == 65534 ? 65534 : getegid()), 0);
+  fs::permissions(real, fs::perms(0644));
   fs::create_directories(folder_);
   fs::create_symlink("hop", file_);
-  fs::create_symlink(root_ + "/real/k.conf", folder_ / "hop");
+  fs::create_symlink(real, folder_ / "hop");
   ASSERT_EQ(Mmdr_SetPrefDev(handle, MMDR_DEVICE_AUDIO, "mic", "Mic"), MMDR_OK);
   EXPECT_TRUE(fs::is_symlink(file_) && fs::is_symlink(folder_ / "hop"));
-  EXPECT_EQ(Slurp(root_ + "/real/k.conf"), "# mine\nsrcAudioInId=mic\nsrcAudioInName=Mic\n");
+  EXPECT_EQ(Slurp(real), "# mine\nsrcAudioInId=mic\nsrcAudioInName=Mic\n");
+  struct stat written {};
+  ASSERT_EQ(stat(real.c_str(), &written), 0);
+  EXPECT_EQ(written.st_mode & 0777, 0644u);
+  EXPECT_EQ(written.st_uid, owner);
 }
 
 TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite) {
@@ -150,16 +159,22 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(write(), MMDR_FAILED);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=old\nsrcWCamId=older\n");
   EXPECT_EQ(Entries(), 2);  // the file and its lock file: no temporary
-  Put(folder_ / "kestrel.conf.tmp.AbC123", "srcWCamId=half");  // its writer died
+  Put(folder_ / ".#kestrel.conf.AbC123", "srcWCamId=half");  // its writer died
+  Put(folder_ / "kestrel.conf.tmp.backup", "mine");          // the user's own
   UserPrefsUtil::SetRenameForTesting(nullptr);
   EXPECT_EQ(write(), MMDR_OK);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
-  EXPECT_EQ(Entries(), 2);
-  // A lock that another writer holds for a while (here until a timer releases it, 300 ms
-  // into the write) is waited for (about 2 s at most).
+  EXPECT_EQ(Slurp(folder_ / "kestrel.conf.tmp.backup"), "mine");
+  EXPECT_EQ(Entries(), 3);
+  // A lock that another writer holds (through an open file description of its own, as
+  // another process would) and never gives back fails the write in bounded time.
   static volatile std::sig_atomic_t held = -1;
   held = open((folder_ / "kestrel.conf.lock").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
+  EXPECT_EQ(Mmdr_SetAudioInSelectOption(handle, 1), MMDR_FAILED);
+  EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
+  // One that it holds for a while (here until a timer releases it, 300 ms into the
+  // write) is waited for (about 2 s at most).
   std::signal(SIGALRM, [](int) {
     close(held);
     held = -1;
