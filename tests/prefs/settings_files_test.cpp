@@ -22,6 +22,7 @@
 #include "kestrelCliLib.h"
 #include "prefs/settings_linux.h"
 #include "prefs/user_prefs_util.h"
+#include "support/log_capture.h"
 
 namespace kestrel_test {
 namespace {
@@ -145,6 +146,7 @@ TEST_F(SettingsFiles, ASymlinkedFileStaysALinkAndItsTargetIsWritten) {
 TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite) {
   Put(file_, "# mine\nsrcWCamId=old\nsrcWCamId=older\n");
   const auto write = [] { return Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, "new", "New"); };
+  const ScopedLogThreshold debug;
   fs::permissions(folder_, fs::perms(0555));  // a folder that cannot be written
   EXPECT_EQ(InChild(write), MMDR_FAILED);
   fs::permissions(folder_, fs::perms(0777));  // a rename that fails
@@ -156,6 +158,7 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   UserPrefsUtil::SetRenameForTesting(nullptr);
   EXPECT_EQ(write(), MMDR_OK);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
+  ExpectLogged(debug.Lines(), "kestrel.conf' written: srcWCamId='new' srcWCamName='New'");
   EXPECT_EQ(Entries(), 2);
   // A lock that another writer holds for a while is waited for (about 2 s at most).
   const int held = open((folder_ / "kestrel.conf.lock").c_str(), O_RDWR | O_CLOEXEC);
@@ -172,6 +175,7 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, std::string(60, 'i').c_str(), "n"),
             MMDR_FAILED);
   EXPECT_EQ(Slurp(file_), big);
+  ExpectLogged(debug.Lines(), "would be over 1048576 bytes");
   // A file that is there but cannot be read (by the child, which may write the folder and
   // the lock file) is never replaced.
   fs::permissions(file_, fs::perms::none);
@@ -184,6 +188,7 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(UserPrefsUtil::GetAudioInOption(), 0u);
   EXPECT_EQ(write(), MMDR_FAILED);
   EXPECT_TRUE(fs::is_fifo(file_));
+  ExpectLogged(debug.Lines(), "is no regular file");
 }
 
 TEST_F(SettingsFiles, WritersInSeveralProcessesNeitherTearAPairNorLoseAWrite) {
