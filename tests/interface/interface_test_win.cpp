@@ -7,6 +7,7 @@
 #include "prefs/reg_utils.h"
 #include "support/devices.h"
 #include "support/fake_dsound_win.h"
+#include "support/log_capture.h"
 #include "support/settings_scope.h"
 #include "support/webcam_fixture.h"
 
@@ -55,6 +56,7 @@ TEST(AudioBackEnd, ADirectSoundStartThatFailsLeavesNothingBehind) {
   SettingsScope::PutText(Store::User, "srcAudioInName", "Fake Mic");
   ScopedMmdrHandle opened;  // switch absent: the handle takes nothing
   SetSwitch(0);
+  const ScopedLogThreshold debug;
   {
     FakeDirectSound fake({}, FakeDsoundFault::ResolveThrows);  // memory runs out while loading
     MmdrHandle* handle = nullptr;
@@ -67,6 +69,9 @@ TEST(AudioBackEnd, ADirectSoundStartThatFailsLeavesNothingBehind) {
     EXPECT_EQ(count, 77u);
     EXPECT_STREQ(text, "guard");
     EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
+    ExpectLogged(debug.Lines(),
+                 "Mmdr_Init - out of memory|Mmdr_EnumDevices - out of memory|"
+                 "Mmdr_GetPrefDev - out of memory");
   }
   MmdrHandle* failed = nullptr;
   {
@@ -98,6 +103,7 @@ TEST(Preferences, AFailedWriteFailsTheCallAndAStoredIdStays) {
   SettingsScope scope;
   ScopedMmdrHandle handle;
   RegUtils::SetValueWriterForTesting(&FailingWriter);
+  const ScopedLogThreshold debug;
   for (int failing : {1, 2}) {
     SettingsScope::PutText(Store::User, "srcWCamId", "old");
     SettingsScope::PutText(Store::User, "srcWCamName", "old");
@@ -106,6 +112,8 @@ TEST(Preferences, AFailedWriteFailsTheCallAndAStoredIdStays) {
     EXPECT_EQ(SettingsScope::Read(Store::User, "srcWCamId"), failing == 1 ? "old" : "new")
         << "id first";
     EXPECT_EQ(SettingsScope::Read(Store::User, "srcWCamName"), "old");
+    ExpectLogged(debug.Lines(), failing == 1 ? "Meridel\\Kestrel: srcWCamId with error 5"
+                                             : "srcWCamId = 'new' stored|srcWCamName with error 5");
   }
   g_writesBeforeFailure = 1;
   EXPECT_EQ(Mmdr_SetAudioInSelectOption(handle.get(), 1), MMDR_FAILED);
