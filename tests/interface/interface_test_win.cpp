@@ -91,6 +91,25 @@ TEST(AudioBackEnd, ADirectSoundStartThatFailsLeavesNothingBehind) {
   EXPECT_EQ(PreferredText(holder.get(), 2, MMDR_PREF_NAME), "code 11");
 }
 
+TEST(AudioBackEnd, BothBackEndsListEveryMicrophoneOfThePrefix) {
+  SettingsScope scope;
+  const ScopedLogThreshold debug;
+  const std::pair<std::optional<DWORD>, const char*> cases[] = {
+      {std::nullopt, "Core Audio endpoints: EnableAInWasapi is on (not set, the default)"},
+      // Wine's own dsound.dll, whose enumeration begins with the default-device entry.
+      {0,
+       "DirectSound: EnableAInWasapi is off (machine store|count 2|released, count 0|"
+       "reference taken, count 1: dsound.dll loaded|not listed, DirectSound's default-device"}};
+  for (const auto& [value, logged] : cases) {
+    SetSwitch(value);
+    {
+      ScopedMmdrHandle handle;
+      EXPECT_EQ(SortedNames(Enumerate(handle.get(), MMDR_DEVICE_AUDIO)), FixtureMicrophones());
+    }
+    ExpectLogged(debug.Lines(), logged);
+  }
+}
+
 // Fails the write that counts g_writesBeforeFailure down to 0; the others go through.
 int g_writesBeforeFailure = 0;
 LSTATUS APIENTRY FailingWriter(HKEY key, const wchar_t* name, DWORD reserved, DWORD type,
