@@ -79,8 +79,8 @@ std::string_view Argument(std::string_view arguments, std::string_view key) {
   return {};
 }
 
-// The id a hint's PCM is listed under; empty when it is not listed.
-std::string CaptureId(std::string_view name) {
+// The id a hint's PCM is listed under; empty, with why not, when it is not listed.
+std::string CaptureId(std::string_view name, const char** whyNot) {
   const std::size_t colon = name.find(':');
   const std::string_view plugin = name.substr(0, colon);
   if (colon != std::string_view::npos) {
@@ -89,11 +89,18 @@ std::string CaptureId(std::string_view name) {
       const std::string_view arguments = name.substr(colon + 1);
       const std::string_view card = Argument(arguments, "CARD");
       const std::string_view device = Argument(arguments, "DEV");
-      if (card.empty() || device.empty()) return {};
+      if (card.empty() || device.empty()) {
+        *whyNot = "a card without a device number";
+        return {};
+      }
       return "hw:CARD=" + std::string(card) + ",DEV=" + std::string(device);
     }
   }
-  return IsGeneric(plugin) ? std::string() : std::string(name);
+  if (IsGeneric(plugin)) {
+    *whyNot = "a generic plug-in or alias";
+    return {};
+  }
+  return std::string(name);
 }
 
 // alsa-lib's messages for the calling thread, into the log instead of stderr.
@@ -173,6 +180,8 @@ bool AlsaLib::InitInstance() {
     instance_ = instance.release();
   }
   ++referenceCount_;
+  Log(kLogLevelTrivia, "%s - reference taken, count %d%s", "AlsaLib::InitInstance",
+      static_cast<int>(referenceCount_), referenceCount_ == 1 ? ": libasound.so.2 loaded" : "");
   return true;
 }
 
@@ -183,6 +192,8 @@ void AlsaLib::UninitInstance() noexcept {
     delete instance_;
     instance_ = nullptr;
   }
+  Log(kLogLevelTrivia, "%s - reference released, count %d%s", "AlsaLib::UninitInstance",
+      static_cast<int>(referenceCount_), referenceCount_ == 0 ? ": libasound.so.2 closed" : "");
 }
 
 bool AlsaLib::LoadLocked(AlsaLib& instance) {
@@ -230,7 +241,8 @@ bool AlsaLib::EnumCaptureDevicesLocked(const AlsaLib& instance, DeviceInfoList& 
   const NameHints owner(api, error < 0 ? nullptr : hints);
   if (error < 0 || hints == nullptr) {
     // An unreadable configuration has no devices: the listing itself worked.
-    Log(kLogLevelVerbose, "%s - no name hints (%d)", kEnumName, error);
+    Log(kLogLevelError, "%s - no name hints (%d): alsa-lib cannot read its configuration",
+        kEnumName, error);
     return true;
   }
   for (void** hint = hints; *hint != nullptr; ++hint) {
@@ -245,15 +257,25 @@ bool AlsaLib::EnumCaptureDevicesLocked(const AlsaLib& instance, DeviceInfoList& 
 
 void AlsaLib::AddHint(DeviceInfoList& list, const char* name, const char* description,
                       const char* ioid) {
+  const char* whyNot = nullptr;
+  std::string id;
   // A null IOID is a PCM of both directions.
-  if (ioid != nullptr && std::string_view(ioid) == "Output") return;
-  const std::string id = CaptureId(name);
-  if (id.empty()) return;
-  DeviceInfo device;
-  device.path = ConvertUtf8ToWide(id.c_str());
-  for (const DeviceInfo& listed : list) {
-    if (listed.path == device.path) return;
+  if (ioid != nullptr && std::string_view(ioid) == "Output") {
+    whyNot = "output only";
+  } else {
+    id = CaptureId(name, &whyNot);
   }
+  DeviceInfo device;
+  if (whyNot == nullptr) {
+    device.path = ConvertUtf8ToWide(id.c_str());
+    if (std::any_of(list.begin(), list.end(),
+                    [&device](const DeviceInfo& listed) { return listed.path == device.path; })) {
+      whyNot = "a card device listed already";
+    }
+  }
+  Log(kLogLevelTrivia, "%s - PCM '%s': %s%s", kEnumName, name,
+      whyNot != nullptr ? "not listed, " : "listed as ", whyNot != nullptr ? whyNot : id.c_str());
+  if (whyNot != nullptr) return;
   const std::string_view text = description != nullptr ? description : "";
   const std::string firstLine(text.substr(0, text.find('\n')));
   device.name = firstLine.empty() ? device.path : ConvertUtf8ToWide(firstLine.c_str());

@@ -34,7 +34,7 @@ class AlsaLib {
   // its IOID is "Output", when it names a generic plug-in or alias, or when it names a
   // card device already listed. A card device is listed once, as hw:CARD=<id>,DEV=<n>,
   // whichever plug-in's hint names it; the name is the first line of the description
-  // (none: the id).
+  // (none: the id). Each hint's outcome, and why, is a debug line.
   static void AddHint(DeviceInfoList& list, const char* name, const char* description,
                       const char* ioid);
 

@@ -111,7 +111,11 @@ void OnSource(pa_context* /*context*/, const pa_source_info* source, int eol, vo
     collected->answered = eol > 0;
     return;
   }
-  if (collected->failed || !IsMicrophone(*source)) return;
+  const char* notListed = WhyNotListed(*source);
+  Log(kLogLevelTrivia, "%s - source '%s' (%s): %s%s", kEnumName, source->name,
+      source->description != nullptr ? source->description : "",
+      notListed != nullptr ? "not listed, " : "listed", notListed != nullptr ? notListed : "");
+  if (collected->failed || notListed != nullptr) return;
   try {
     DeviceInfo device;
     device.index = static_cast<std::uint32_t>(collected->list->size());
@@ -147,14 +151,16 @@ int MicrosecondsLeft(std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-bool IsMicrophone(const pa_source_info& source) {
-  if (source.monitor_of_sink != PA_INVALID_INDEX) return false;
+const char* WhyNotListed(const pa_source_info& source) {
+  if (source.monitor_of_sink != PA_INVALID_INDEX) return "the monitor of a sink";
   // Ports whose availability the server cannot tell count as plugged.
   pa_source_port_info* const* ports = source.ports;
-  return source.n_ports == 0 ||
-         std::any_of(ports, ports + source.n_ports, [](const pa_source_port_info* port) {
-           return port == nullptr || port->available != PA_PORT_AVAILABLE_NO;
-         });
+  const bool plugged =
+      source.n_ports == 0 ||
+      std::any_of(ports, ports + source.n_ports, [](const pa_source_port_info* port) {
+        return port == nullptr || port->available != PA_PORT_AVAILABLE_NO;
+      });
+  return plugged ? nullptr : "every port unplugged";
 }
 
 Listing EnumCaptureDevices(DeviceInfoList& list) {
@@ -172,7 +178,10 @@ Listing EnumCaptureDevices(DeviceInfoList& list) {
   }
   // Declared in the order of their dependence: the operation goes first, the library last.
   const PulseOwner<pa_mainloop> mainloop(api, api.pa_mainloop_new());
-  if (mainloop.get() == nullptr) return Listing::kNoServer;
+  if (mainloop.get() == nullptr) {
+    Log(kLogLevelVerbose, "%s - no libpulse main loop", kEnumName);
+    return Listing::kNoServer;
+  }
   const PulseOwner<pa_context> context(
       api, api.pa_context_new(api.pa_mainloop_get_api(mainloop.get()), "kestrelCliLib"));
   if (context.get() == nullptr ||
@@ -191,7 +200,10 @@ Listing EnumCaptureDevices(DeviceInfoList& list) {
     }
     if (state == PA_CONTEXT_READY && listing.get() == nullptr) {
       listing.Reset(api.pa_context_get_source_info_list(context.get(), &OnSource, &collected));
-      if (listing.get() == nullptr) break;
+      if (listing.get() == nullptr) {
+        Log(kLogLevelVerbose, "%s - the sound server took no listing", kEnumName);
+        break;
+      }
     }
     const int left = MicrosecondsLeft(deadline);
     if (left == 0) {
@@ -200,9 +212,11 @@ Listing EnumCaptureDevices(DeviceInfoList& list) {
     }
     if (api.pa_mainloop_prepare(mainloop.get(), left) < 0 ||
         api.pa_mainloop_poll(mainloop.get()) < 0 || api.pa_mainloop_dispatch(mainloop.get()) < 0) {
+      Log(kLogLevelVerbose, "%s - the libpulse main loop failed", kEnumName);
       break;
     }
   }
+  if (collected.failed) Log(kLogLevelError, "%s - memory ran out while listing", kEnumName);
   if (collected.failed || !collected.answered) {
     list.clear();
     return collected.failed ? Listing::kFailed : Listing::kNoServer;

@@ -183,8 +183,13 @@ std::wstring ReadText(const std::string& path, std::string_view key) {
 std::string MachineSettingsPath() { return g_machineSettingsPath.load(); }
 
 // A switch of the machine file; an empty or missing value gives the default.
-bool ReadMachineSwitch(std::string_view key, bool defaultValue) {
+bool ReadMachineSwitch(std::string_view key, bool defaultValue,
+                       UserPrefsUtil::SettingSource* source = nullptr) {
   const std::string value = ReadValue(MachineSettingsPath(), key);
+  if (source != nullptr) {
+    *source = value.empty() ? UserPrefsUtil::SettingSource::kDefault
+                            : UserPrefsUtil::SettingSource::kMachine;
+  }
   return value.empty() ? defaultValue : SettingsText::ParseSwitch(value);
 }
 
@@ -233,15 +238,23 @@ class LockFileHold {
   // False when the lock cannot be had within about two seconds.
   bool Take(const std::string& path) {
     ScopedFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
+    int error = errno;
     for (int attempt = 0; fd && attempt < kLockAttempts; ++attempt) {
       if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
         fd_ = std::move(fd);
         return true;
       }
-      if (errno != EWOULDBLOCK && errno != EINTR) break;
+      error = errno;
+      if (error != EWOULDBLOCK && error != EINTR) break;
       std::this_thread::sleep_for(kLockRetryDelay);
     }
-    Log(kLogLevelError, "UserPrefsUtil - Cannot lock '%s' (errno %d)", path.c_str(), errno);
+    if (error == EWOULDBLOCK) {
+      Log(kLogLevelError,
+          "UserPrefsUtil - Cannot lock '%s': still held by another writer after %lld ms",
+          path.c_str(), static_cast<long long>((kLockRetryDelay * kLockAttempts).count()));
+    } else {
+      Log(kLogLevelError, "UserPrefsUtil - Cannot lock '%s' (errno %d)", path.c_str(), error);
+    }
     return false;
   }
 
@@ -357,6 +370,14 @@ bool WriteUserSettingsLocked(const SettingsText::Change* changes, std::size_t co
   }
   temporary.Commit();
   SyncFolder(FolderOf(path));
+  if (LogWants(kLogLevelTrivia)) {
+    std::string values;
+    for (std::size_t i = 0; i < count; ++i) {
+      values.append(" ").append(changes[i].key).append("='").append(changes[i].value).append("'");
+    }
+    Log(kLogLevelTrivia, "UserPrefsUtil::WriteUserSettings - '%s' written:%s", path.c_str(),
+        values.c_str());
+  }
   return true;
 }
 
@@ -371,9 +392,20 @@ bool WriteUserSettings(const SettingsText::Change* changes, std::size_t count)
 
 namespace UserPrefsUtil {
 
+const char* SettingSourceName(SettingSource source) {
+  switch (source) {
+    case SettingSource::kUser: return "user file";
+    case SettingSource::kMachine: return "machine file";
+    case SettingSource::kDefault: break;
+  }
+  return "not set, the default";
+}
+
 bool IsFeatureEnabled() { return !ReadMachineSwitch("IsDisabled", false); }
 
-bool IsPrimaryAudioEnabled() { return ReadMachineSwitch("EnableAInWasapi", true); }
+bool IsPrimaryAudioEnabled(SettingSource* source) {
+  return ReadMachineSwitch("EnableAInWasapi", true, source);
+}
 
 // The option is handed back unchecked; the exported call judges its range. A missing
 // value, and the text "Default" that the registry store takes for one, read 0 anyway.
@@ -388,10 +420,15 @@ bool SetAudioInOption(std::uint32_t value) {
 }
 
 // Decided per value, so id and name may come from different files.
-std::wstring ReadPreferenceText(const wchar_t* valueName) {
+std::wstring ReadPreferenceText(const wchar_t* valueName, SettingSource* source) {
   const std::string key = ConvertWideToUtf8(valueName);
+  SettingSource from = SettingSource::kUser;
   std::wstring text = ReadText(UserSettingsPath(), key);
-  if (text.empty()) text = ReadText(MachineSettingsPath(), key);
+  if (text.empty()) {
+    from = SettingSource::kMachine;
+    text = ReadText(MachineSettingsPath(), key);
+  }
+  if (source != nullptr) *source = text.empty() ? SettingSource::kDefault : from;
   return text;
 }
 

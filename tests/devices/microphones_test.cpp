@@ -22,6 +22,7 @@
 #include "devices/sound_server_linux.h"
 #include "prefs/settings_linux.h"
 #include "support/devices.h"
+#include "support/log_capture.h"
 
 namespace kestrel_test {
 namespace {
@@ -96,19 +97,23 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
     std::string server, pactl;  // what changes on the server before the row's listing
     bool alsaSwitch, brokenAlsa;
     std::vector<Entry> mics;
+    std::string logged;   // the decisions' reasons
     std::string display;  // DISPLAY
   } cases[] = {
-      {server, "", false, false, mics},  // not the sink's monitor
+      {server, "", false, false, mics, "is on (machine file)|not listed, the monitor of a sink"},
       {server,
        "load-module module-pipe-source source_name=plug file=$HOME/plug "
        "source_properties=device.description=Plug",
-       false, false, plugged},
-      {server, "unload-module module-pipe-source", false, false, mics},
-      {server, "", true, false, AlsaMics(259)},
-      {"unix:" + silent + "-missing", "", false, false, AlsaMics(259)},
-      {"unix:" + silent, "", false, false, AlsaMics(259)},  // after the deadline
-      {server, "", false, false, AlsaMics(259), ":" + std::to_string(getpid())},
-      {"unix:" + silent + "-missing", "", false, true, {}},
+       false, false, plugged, "source 'plug' (Plug): listed"},
+      {server, "unload-module module-pipe-source", false, false, mics, ""},
+      {server, "", true, false, AlsaMics(259),
+       "ALSA: EnableAInWasapi is off|taken, count 1: libasound.so.2 loaded|count 2|"
+       "released, count 0|'speaker': not listed, output only|'pulse': not listed, a generic"},
+      {"unix:" + silent + "-missing", "", false, false, AlsaMics(259), "no sound server answered"},
+      {"unix:" + silent, "", false, false, AlsaMics(259), "no sound server answered (waited 2"},
+      {server, "", false, false, AlsaMics(259), "X display that libpulse reads does not answer",
+       ":" + std::to_string(getpid())},
+      {"unix:" + silent + "-missing", "", false, true, {}, "no name hints"},
   };
   auto openFds = [] {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
@@ -116,6 +121,7 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
   std::FILE* printed = std::tmpfile();  // what reaches stderr meanwhile
   const int saved = dup(2);
   dup2(fileno(printed), 2);
+  const ScopedLogThreshold debug;
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
     setenv("PULSE_SERVER", c.server.c_str(), 1);
@@ -143,6 +149,7 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
     Mmdr_Uninit(handle);
     EXPECT_FALSE(AlsaLoaded());
     EXPECT_EQ(openFds(), fds);
+    ExpectLogged(debug.Lines(), c.logged);
   }
   // A host that loaded alsa-lib first has its thread's own message handler and the
   // configuration it read back as they were after an ALSA listing.
@@ -184,19 +191,20 @@ TEST(Microphones, ASourceCountsUnlessItMonitorsASinkOrEveryPortIsUnplugged) {
   no.available = PA_PORT_AVAILABLE_NO;
   unknown.available = PA_PORT_AVAILABLE_UNKNOWN;
   yes.available = PA_PORT_AVAILABLE_YES;
-  const std::tuple<std::uint32_t, std::vector<pa_source_port_info*>, bool> cases[] = {
-      // monitor of sink, ports, listed
-      {PA_INVALID_INDEX, {}, true},
-      {PA_INVALID_INDEX, {&no, &no}, false},
-      {PA_INVALID_INDEX, {&no, &unknown}, true},
-      {PA_INVALID_INDEX, {&no, &yes}, true},
-      {3, {}, false}};
-  for (auto [monitorOf, ports, listed] : cases) {
+  const std::tuple<std::uint32_t, std::vector<pa_source_port_info*>, std::string> cases[] = {
+      // monitor of sink, ports, why not listed
+      {PA_INVALID_INDEX, {}, ""},
+      {PA_INVALID_INDEX, {&no, &no}, "every port unplugged"},
+      {PA_INVALID_INDEX, {&no, &unknown}, ""},
+      {PA_INVALID_INDEX, {&no, &yes}, ""},
+      {3, {}, "the monitor of a sink"}};
+  for (auto [monitorOf, ports, whyNot] : cases) {
     pa_source_info source{};
     source.monitor_of_sink = monitorOf;
     source.n_ports = static_cast<std::uint32_t>(ports.size());
     source.ports = ports.data();
-    EXPECT_EQ(SoundServer::IsMicrophone(source), listed) << monitorOf << " " << ports.size();
+    const char* reason = SoundServer::WhyNotListed(source);
+    EXPECT_EQ(reason != nullptr ? reason : "", whyNot) << monitorOf << " " << ports.size();
   }
 }
 

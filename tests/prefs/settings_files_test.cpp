@@ -22,6 +22,7 @@
 #include "kestrelCliLib.h"
 #include "prefs/settings_linux.h"
 #include "prefs/user_prefs_util.h"
+#include "support/log_capture.h"
 #include "support/user_emulation.h"
 
 namespace kestrel_test {
@@ -155,6 +156,7 @@ TEST_F(SettingsFiles, ASymlinkedFileStaysALinkAndItsTargetIsWrittenWithItsModeAn
 TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite) {
   Put(file_, "# mine\nsrcWCamId=old\nsrcWCamId=older\n");
   const auto write = [] { return Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, "new", "New"); };
+  const ScopedLogThreshold debug;
   UserPrefsUtil::SetRenameForTesting([](const char*, const char*) { return -1; });
   EXPECT_EQ(write(), MMDR_FAILED);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=old\nsrcWCamId=older\n");
@@ -165,6 +167,7 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(write(), MMDR_OK);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
   EXPECT_EQ(Slurp(folder_ / "kestrel.conf.tmp.backup"), "mine");
+  ExpectLogged(debug.Lines(), "kestrel.conf' written: srcWCamId='new' srcWCamName='New'");
   EXPECT_EQ(Entries(), 3);
   // A lock that another writer holds (through an open file description of its own, as
   // another process would) and never gives back fails the write in bounded time.
@@ -173,6 +176,7 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   ASSERT_EQ(flock(held, LOCK_EX), 0);
   EXPECT_EQ(Mmdr_SetAudioInSelectOption(handle, 1), MMDR_FAILED);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
+  ExpectLogged(debug.Lines(), "still held by another writer");
   // One that it holds for a while (here until a timer releases it, 300 ms into the
   // write) is waited for (about 2 s at most).
   std::signal(SIGALRM, [](int) {
@@ -189,12 +193,14 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, std::string(60, 'i').c_str(), "n"),
             MMDR_FAILED);
   EXPECT_EQ(Slurp(file_), big);
+  ExpectLogged(debug.Lines(), "would be over 1048576 bytes");
   // Nor is a FIFO in its place replaced, which holds no call up either.
   fs::remove(file_);
   ASSERT_EQ(mkfifo(file_.c_str(), 0600), 0);
   EXPECT_EQ(UserPrefsUtil::GetAudioInOption(), 0u);
   EXPECT_EQ(write(), MMDR_FAILED);
   EXPECT_TRUE(fs::is_fifo(file_));
+  ExpectLogged(debug.Lines(), "is no regular file");
 }
 
 TEST_F(SettingsFiles, AWriterThatMayNotWriteTheFolderOrReadTheFileLeavesTheFile) {
