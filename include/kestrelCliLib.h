@@ -170,8 +170,12 @@ typedef struct MmdrDeviceEntry {
 MMDR_API MmdrResult MMDR_CALL Mmdr_Init(int32_t mode, MmdrHandle** handleOut);
 
 /* Closes a handle and releases exactly what its Mmdr_Init took (its DirectSound or
- * ALSA reference, if any), whatever the switch says by now; the last release unloads
- * that library. Call it once per handle, after every other call on that handle has
+ * ALSA reference, if any), whatever the switch says by now; the last release gives that
+ * library back, which unloads it unless the host holds it too. On Linux, when alsa-lib
+ * was not in the process before the library loaded it, the last release first frees
+ * what alsa-lib cached (its configuration, the plug-ins it opened), which would keep it
+ * loaded; a host that had loaded alsa-lib first keeps all of that as it was.
+ * Call it once per handle, after every other call on that handle has
  * returned; the handle must not be used afterwards. A null, invalid or already closed
  * handle is ignored (there is no result to report it). */
 MMDR_API void MMDR_CALL Mmdr_Uninit(MmdrHandle* handle);

@@ -20,7 +20,8 @@
   X(snd_device_name_hint) \
   X(snd_device_name_get_hint) \
   X(snd_device_name_free_hint) \
-  X(snd_lib_error_set_local)
+  X(snd_lib_error_set_local) \
+  X(snd_config_update_free_global)
 // clang-format on
 
 struct AlsaApi {
@@ -78,8 +79,8 @@ std::string_view Argument(std::string_view arguments, std::string_view key) {
   return {};
 }
 
-// The id a hint's PCM is listed under; empty when it is not listed.
-std::string CaptureId(std::string_view name) {
+// The id a hint's PCM is listed under; empty, with why not, when it is not listed.
+std::string CaptureId(std::string_view name, const char** whyNot) {
   const std::size_t colon = name.find(':');
   const std::string_view plugin = name.substr(0, colon);
   if (colon != std::string_view::npos) {
@@ -88,11 +89,18 @@ std::string CaptureId(std::string_view name) {
       const std::string_view arguments = name.substr(colon + 1);
       const std::string_view card = Argument(arguments, "CARD");
       const std::string_view device = Argument(arguments, "DEV");
-      if (card.empty() || device.empty()) return {};
+      if (card.empty() || device.empty()) {
+        *whyNot = "a card without a device number";
+        return {};
+      }
       return "hw:CARD=" + std::string(card) + ",DEV=" + std::string(device);
     }
   }
-  return IsGeneric(plugin) ? std::string() : std::string(name);
+  if (IsGeneric(plugin)) {
+    *whyNot = "a generic plug-in or alias";
+    return {};
+  }
+  return std::string(name);
 }
 
 // alsa-lib's messages for the calling thread, into the log instead of stderr.
@@ -153,8 +161,15 @@ std::int32_t AlsaLib::referenceCount_ = 0;
 AlsaLib::AlsaLib() = default;
 
 // Runs under lock_ only: from UninitInstance, or from InitInstance after a failed load.
-// alsa-lib frees the configuration it cached as it is unloaded.
-AlsaLib::~AlsaLib() = default;
+// alsa-lib keeps the configuration it read and, in a cache, a handle on each plug-in it
+// opened (on itself for its built-in ones, as for a sound card's control while it lists):
+// with them it would stay loaded after the dlclose, so both are freed first. alsa-lib's
+// own users hold references on the configuration and the plug-ins they have open, which
+// stay. A copy that was in the process before this instance is the host's, and so is its
+// configuration: it is left alone.
+AlsaLib::~AlsaLib() {
+  if (api_ != nullptr && !sharedWithHost_) api_->snd_config_update_free_global();
+}
 
 bool AlsaLib::InitInstance() {
   const ExclusiveHold hold(lock_);
@@ -165,6 +180,8 @@ bool AlsaLib::InitInstance() {
     instance_ = instance.release();
   }
   ++referenceCount_;
+  Log(kLogLevelTrivia, "%s - reference taken, count %d%s", "AlsaLib::InitInstance",
+      static_cast<int>(referenceCount_), referenceCount_ == 1 ? ": libasound.so.2 loaded" : "");
   return true;
 }
 
@@ -175,10 +192,13 @@ void AlsaLib::UninitInstance() noexcept {
     delete instance_;
     instance_ = nullptr;
   }
+  Log(kLogLevelTrivia, "%s - reference released, count %d%s", "AlsaLib::UninitInstance",
+      static_cast<int>(referenceCount_), referenceCount_ == 0 ? ": libasound.so.2 closed" : "");
 }
 
 bool AlsaLib::LoadLocked(AlsaLib& instance) {
   // Each piece goes into a local owner first and into the instance only when all are there.
+  const bool sharedWithHost = static_cast<bool>(ScopedLibrary(kSoname, RTLD_NOW | RTLD_NOLOAD));
   ScopedLibrary library(kSoname, RTLD_NOW | RTLD_LOCAL);
   if (!library) {
     Log(kLogLevelError, "%s - %s cannot be loaded", "AlsaLib::InitInstance", kSoname);
@@ -193,8 +213,13 @@ bool AlsaLib::LoadLocked(AlsaLib& instance) {
     Log(kLogLevelError, "%s - %s lacks a function", "AlsaLib::InitInstance", kSoname);
     return false;
   }
+  if (sharedWithHost) {
+    Log(kLogLevelVerbose, "%s - %s was loaded already: its configuration stays",
+        "AlsaLib::InitInstance", kSoname);
+  }
   instance.library_ = std::move(library);
   instance.api_ = std::move(api);
+  instance.sharedWithHost_ = sharedWithHost;
   return true;
 }
 
@@ -216,7 +241,8 @@ bool AlsaLib::EnumCaptureDevicesLocked(const AlsaLib& instance, DeviceInfoList& 
   const NameHints owner(api, error < 0 ? nullptr : hints);
   if (error < 0 || hints == nullptr) {
     // An unreadable configuration has no devices: the listing itself worked.
-    Log(kLogLevelVerbose, "%s - no name hints (%d)", kEnumName, error);
+    Log(kLogLevelError, "%s - no name hints (%d): alsa-lib cannot read its configuration",
+        kEnumName, error);
     return true;
   }
   for (void** hint = hints; *hint != nullptr; ++hint) {
@@ -231,15 +257,25 @@ bool AlsaLib::EnumCaptureDevicesLocked(const AlsaLib& instance, DeviceInfoList& 
 
 void AlsaLib::AddHint(DeviceInfoList& list, const char* name, const char* description,
                       const char* ioid) {
+  const char* whyNot = nullptr;
+  std::string id;
   // A null IOID is a PCM of both directions.
-  if (ioid != nullptr && std::string_view(ioid) == "Output") return;
-  const std::string id = CaptureId(name);
-  if (id.empty()) return;
-  DeviceInfo device;
-  device.path = ConvertUtf8ToWide(id.c_str());
-  for (const DeviceInfo& listed : list) {
-    if (listed.path == device.path) return;
+  if (ioid != nullptr && std::string_view(ioid) == "Output") {
+    whyNot = "output only";
+  } else {
+    id = CaptureId(name, &whyNot);
   }
+  DeviceInfo device;
+  if (whyNot == nullptr) {
+    device.path = ConvertUtf8ToWide(id.c_str());
+    if (std::any_of(list.begin(), list.end(),
+                    [&device](const DeviceInfo& listed) { return listed.path == device.path; })) {
+      whyNot = "a card device listed already";
+    }
+  }
+  Log(kLogLevelTrivia, "%s - PCM '%s': %s%s", kEnumName, name,
+      whyNot != nullptr ? "not listed, " : "listed as ", whyNot != nullptr ? whyNot : id.c_str());
+  if (whyNot != nullptr) return;
   const std::string_view text = description != nullptr ? description : "";
   const std::string firstLine(text.substr(0, text.find('\n')));
   device.name = firstLine.empty() ? device.path : ConvertUtf8ToWide(firstLine.c_str());

@@ -21,7 +21,9 @@ class AlsaLib {
   // load leaves no instance, no reference and no library behind; the next call tries again.
   // May throw std::bad_alloc, having taken nothing.
   static bool InitInstance();
-  // Drops a reference (none held: nothing); the last unloads the library.
+  // Drops a reference (none held: nothing). The last frees what alsa-lib cached (its
+  // configuration, its plug-ins) and unloads the library, unless the host had loaded
+  // alsa-lib before the first: then alsa-lib stays as the host has it.
   static void UninitInstance() noexcept;
   // Clears list and fills it from the PCM name hints through the shared instance: false
   // without one. A configuration alsa-lib cannot read lists nothing and is still true.
@@ -32,7 +34,7 @@ class AlsaLib {
   // its IOID is "Output", when it names a generic plug-in or alias, or when it names a
   // card device already listed. A card device is listed once, as hw:CARD=<id>,DEV=<n>,
   // whichever plug-in's hint names it; the name is the first line of the description
-  // (none: the id).
+  // (none: the id). Each hint's outcome, and why, is a debug line.
   static void AddHint(DeviceInfoList& list, const char* name, const char* description,
                       const char* ioid);
 
@@ -54,4 +56,6 @@ class AlsaLib {
 
   ScopedLibrary library_ GUARDED_BY(lock_);
   std::unique_ptr<AlsaApi> api_ GUARDED_BY(lock_);
+  // libasound.so.2 was in the process before this instance loaded it (the host uses it).
+  bool sharedWithHost_ GUARDED_BY(lock_) = false;
 };

@@ -37,6 +37,7 @@ static_assert(sizeof(DescriptionData) == 40 && offsetof(DescriptionData, Descrip
 #endif
 
 constexpr char kLoadName[] = "DSoundLib::LoadDSoundLib";
+constexpr char kCallbackName[] = "DSoundLib::CaptureEnumCallback";
 
 // A description shorter than this yields a path of the wave device id alone.
 constexpr std::size_t kBuiltPathSkippedChars = 35;
@@ -92,6 +93,8 @@ bool DSoundLib::InitInstance() {
     instance_ = instance.release();
   }
   ++referenceCount_;
+  Log(kLogLevelTrivia, "%s - reference taken, count %d%s", "DSoundLib::InitInstance",
+      static_cast<int>(referenceCount_), referenceCount_ == 1 ? ": dsound.dll loaded" : "");
   return true;
 }
 
@@ -102,6 +105,8 @@ void DSoundLib::UninitInstance() noexcept {
     delete instance_;
     instance_ = nullptr;
   }
+  Log(kLogLevelTrivia, "%s - reference released, count %d%s", "DSoundLib::UninitInstance",
+      static_cast<int>(referenceCount_), referenceCount_ == 0 ? ": dsound.dll freed" : "");
 }
 
 DSoundLib* DSoundLib::GetInstanceForTesting() {
@@ -180,18 +185,26 @@ bool DSoundLib::EnumCaptureDevicesLocked(DSoundLib* instance, DeviceInfoList& li
   instance->targetList = &list;
   const HRESULT hr = instance->captureEnumerate(&DSoundLib::CaptureEnumCallback, instance);
   instance->targetList = nullptr;  // the list belongs to the caller, which may go now
+  if (hr != DS_OK) {
+    Log(kLogLevelError, "%s - DirectSoundCaptureEnumerateW failed, error: %x.",
+        "DSoundLib::EnumCaptureDevices", static_cast<unsigned>(hr));
+  }
   return hr == DS_OK;
 }
 
-BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* /*description*/,
+BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* description,
                                              const wchar_t* /*module*/, void* context) {
   // Runs inside dsound.dll: nothing may escape from here, and one device that cannot
   // be described never stops the enumeration.
+  const auto skip = [description](const wchar_t* reason) {
+    LogWide(kLogLevelTrivia, L"%S - \"%s\": not listed, %s", kCallbackName,
+            description != nullptr ? description : L"", reason);
+    return TRUE;
+  };
   try {
-    // A null GUID is DirectSound's default-device entry, which we skip.
     auto* instance = static_cast<DSoundLib*>(context);
-    if (deviceGuid == nullptr || instance == nullptr || !instance->privateProps ||
-        instance->targetList == nullptr) {
+    if (deviceGuid == nullptr) return skip(L"DirectSound's default-device entry");
+    if (instance == nullptr || !instance->privateProps || instance->targetList == nullptr) {
       return TRUE;
     }
 
@@ -202,22 +215,22 @@ BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* /*
     // Asked only for the length the full description needs; the result says nothing more.
     instance->privateProps->Get(kDirectSoundDevicePropSet, kDescriptionPropertyId, nullptr, 0,
                                 &block, sizeof(block), &returnedLength);
-    if (returnedLength == 0) return TRUE;
+    if (returnedLength == 0) return skip(L"no description");
 
     // At least the fixed block, whatever length was reported, so the copy always fits.
     const ULONG reserved = std::max<ULONG>(returnedLength, sizeof(block));
     if (reserved > 0x7FFFFFFF || !instance->propData.reserve(static_cast<std::int32_t>(reserved))) {
-      return TRUE;
+      return skip(L"no memory for its description");
     }
     void* buffer = instance->propData.data();
     if (buffer == nullptr) return TRUE;
     std::memcpy(buffer, &block, sizeof(block));
     if (FAILED(instance->privateProps->Get(kDirectSoundDevicePropSet, kDescriptionPropertyId,
                                            nullptr, 0, buffer, returnedLength, &returnedLength))) {
-      return TRUE;
+      return skip(L"no description");
     }
     const DescriptionData& description = *static_cast<const DescriptionData*>(buffer);
-    if (description.Description == nullptr) return TRUE;
+    if (description.Description == nullptr) return skip(L"no name");
 
     // The texts live in propData; copy them before anything reuses it.
     DeviceInfo device;
@@ -242,9 +255,12 @@ BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* /*
       device.path += waveDeviceId;
     }
     device.id = device.path;
+    LogWide(kLogLevelTrivia, L"%S - \"%s\": listed, id \"%s\"", kCallbackName, device.name.c_str(),
+            device.id.c_str());
     instance->targetList->push_back(std::move(device));
   } catch (...) {
     // Skip the device: an exception must not unwind through dsound.dll.
+    return skip(L"its description failed");
   }
   return TRUE;
 }

@@ -18,6 +18,46 @@ constexpr char kEnumName[] = "WinDeviceUtil::EnumCaptureDevices";
 constexpr char kRetrieveName[] = "WinDeviceUtil::RetrievePropertyValue";
 constexpr char kGetIdName[] = "WinDeviceUtil::GetDeviceID";
 
+const wchar_t* StateName(DWORD state) {
+  switch (state) {
+    case DEVICE_STATE_DISABLED: return L"disabled";
+    case DEVICE_STATE_NOTPRESENT: return L"not present";
+    case DEVICE_STATE_UNPLUGGED: return L"unplugged";
+    default: return L"not active";
+  }
+}
+
+// The capture endpoints the listing leaves out, each with its state, for a reader of the
+// log. A second listing of its own, asked for only when debug lines are wanted: the
+// listing itself never sees them, and a machine may remember many.
+void LogInactiveEndpoints(IMMDeviceEnumerator* enumerator) {
+  if (!LogWants(kLogLevelTrivia)) return;
+  ComPtr<IMMDeviceCollection> collection;
+  UINT count = 0;
+  if (FAILED(enumerator->EnumAudioEndpoints(eCapture, DEVICE_STATEMASK_ALL & ~DEVICE_STATE_ACTIVE,
+                                            collection.GetAddressOf())) ||
+      !collection || FAILED(collection->GetCount(&count))) {
+    return;
+  }
+  for (UINT i = 0; i < count; ++i) {
+    ComPtr<IMMDevice> endpoint;
+    ComPtr<IPropertyStore> store;
+    ScopedPropVariant name;
+    ScopedCoMem<wchar_t> id;
+    DWORD state = 0;
+    if (FAILED(collection->Item(i, endpoint.GetAddressOf())) || !endpoint) continue;
+    endpoint->GetState(&state);
+    endpoint->GetId(id.Receive());
+    if (SUCCEEDED(endpoint->OpenPropertyStore(STGM_READ, store.GetAddressOf())) && store) {
+      store->GetValue(kFriendlyNameKey, name.Receive());
+    }
+    const bool named = name.type() == VT_LPWSTR && name.get().pwszVal != nullptr;
+    LogWide(kLogLevelTrivia, L"%S - \"%s\" (%s): not listed, the endpoint is %s", kEnumName,
+            named ? name.get().pwszVal : L"", id.get() != nullptr ? id.get() : L"",
+            StateName(state));
+  }
+}
+
 }  // namespace
 
 bool WinDeviceUtil::EnumCaptureDevices(DeviceInfoList& list) {
@@ -44,6 +84,7 @@ bool WinDeviceUtil::EnumCaptureDevices(DeviceInfoList& list) {
         static_cast<unsigned>(hr));
     return false;
   }
+  LogInactiveEndpoints(enumerator.Get());
   hr = enumerator->EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE, collection.GetAddressOf());
   if (FAILED(hr) || !collection) {
     Log(kLogLevelError, "%s - failed to call EnumAudioEndpoints, error: %x.", kEnumName,

@@ -1,6 +1,8 @@
 // The sound server's capture sources through libpulse, opened with dlopen for each
 // listing: a non-threaded main loop that this thread runs itself, with a bounded wait
 // at each turn, so that no thread is started and a silent server costs kDeadline at most.
+// The one wait of libpulse's own, on an X display as a context is created, is tried
+// first within the same deadline.
 #include "devices/sound_server_linux.h"
 
 #include <pulse/context.h>
@@ -8,9 +10,11 @@
 #include <pulse/mainloop.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "core/scoped_library_posix.h"
 #include "core/utf8.h"
+#include "devices/x_display_linux.h"
 #include "log/log.h"
 
 namespace SoundServer {
@@ -22,6 +26,7 @@ constexpr char kEnumName[] = "SoundServer::EnumCaptureDevices";
 // headers, never linked.
 // clang-format off
 #define KESTREL_PULSE_FUNCTIONS(X) \
+  X(pa_get_library_version) \
   X(pa_mainloop_new) \
   X(pa_mainloop_free) \
   X(pa_mainloop_get_api) \
@@ -106,7 +111,11 @@ void OnSource(pa_context* /*context*/, const pa_source_info* source, int eol, vo
     collected->answered = eol > 0;
     return;
   }
-  if (collected->failed || !IsMicrophone(*source)) return;
+  const char* notListed = WhyNotListed(*source);
+  Log(kLogLevelTrivia, "%s - source '%s' (%s): %s%s", kEnumName, source->name,
+      source->description != nullptr ? source->description : "",
+      notListed != nullptr ? "not listed, " : "listed", notListed != nullptr ? notListed : "");
+  if (collected->failed || notListed != nullptr) return;
   try {
     DeviceInfo device;
     device.index = static_cast<std::uint32_t>(collected->list->size());
@@ -121,6 +130,18 @@ void OnSource(pa_context* /*context*/, const pa_source_info* source, int eol, vo
   }
 }
 
+// Whether creating a context could wait on an X display past the deadline: libpulse
+// reads the root window of DISPLAY's display as it creates one, libpulse 16 only in a
+// session over SSH (SSH_CONNECTION set), older ones may whenever DISPLAY is set. The
+// environment is read as libpulse reads it.
+bool DisplayHoldsUp(const PulseApi& api, std::chrono::steady_clock::time_point deadline) {
+  const char* display = std::getenv("DISPLAY");  // NOLINT(concurrency-mt-unsafe): read only
+  if (display == nullptr || display[0] == '\0') return false;
+  const bool overSsh = std::getenv("SSH_CONNECTION") != nullptr;  // NOLINT(concurrency-mt-unsafe)
+  if (!overSsh && std::strtol(api.pa_get_library_version(), nullptr, 10) >= 16) return false;
+  return !XDisplay::AnswersBy(display, deadline);
+}
+
 // Microseconds to the deadline, at least 0.
 int MicrosecondsLeft(std::chrono::steady_clock::time_point deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -130,14 +151,16 @@ int MicrosecondsLeft(std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-bool IsMicrophone(const pa_source_info& source) {
-  if (source.monitor_of_sink != PA_INVALID_INDEX) return false;
+const char* WhyNotListed(const pa_source_info& source) {
+  if (source.monitor_of_sink != PA_INVALID_INDEX) return "the monitor of a sink";
   // Ports whose availability the server cannot tell count as plugged.
   pa_source_port_info* const* ports = source.ports;
-  return source.n_ports == 0 ||
-         std::any_of(ports, ports + source.n_ports, [](const pa_source_port_info* port) {
-           return port == nullptr || port->available != PA_PORT_AVAILABLE_NO;
-         });
+  const bool plugged =
+      source.n_ports == 0 ||
+      std::any_of(ports, ports + source.n_ports, [](const pa_source_port_info* port) {
+        return port == nullptr || port->available != PA_PORT_AVAILABLE_NO;
+      });
+  return plugged ? nullptr : "every port unplugged";
 }
 
 Listing EnumCaptureDevices(DeviceInfoList& list) {
@@ -149,9 +172,16 @@ Listing EnumCaptureDevices(DeviceInfoList& list) {
     Log(kLogLevelVerbose, "%s - libpulse.so.0 is not usable", kEnumName);
     return Listing::kNoServer;
   }
+  if (DisplayHoldsUp(api, deadline)) {
+    Log(kLogLevelVerbose, "%s - the X display that libpulse reads does not answer", kEnumName);
+    return Listing::kNoServer;
+  }
   // Declared in the order of their dependence: the operation goes first, the library last.
   const PulseOwner<pa_mainloop> mainloop(api, api.pa_mainloop_new());
-  if (mainloop.get() == nullptr) return Listing::kNoServer;
+  if (mainloop.get() == nullptr) {
+    Log(kLogLevelVerbose, "%s - no libpulse main loop", kEnumName);
+    return Listing::kNoServer;
+  }
   const PulseOwner<pa_context> context(
       api, api.pa_context_new(api.pa_mainloop_get_api(mainloop.get()), "kestrelCliLib"));
   if (context.get() == nullptr ||
@@ -170,7 +200,10 @@ Listing EnumCaptureDevices(DeviceInfoList& list) {
     }
     if (state == PA_CONTEXT_READY && listing.get() == nullptr) {
       listing.Reset(api.pa_context_get_source_info_list(context.get(), &OnSource, &collected));
-      if (listing.get() == nullptr) break;
+      if (listing.get() == nullptr) {
+        Log(kLogLevelVerbose, "%s - the sound server took no listing", kEnumName);
+        break;
+      }
     }
     const int left = MicrosecondsLeft(deadline);
     if (left == 0) {
@@ -179,9 +212,11 @@ Listing EnumCaptureDevices(DeviceInfoList& list) {
     }
     if (api.pa_mainloop_prepare(mainloop.get(), left) < 0 ||
         api.pa_mainloop_poll(mainloop.get()) < 0 || api.pa_mainloop_dispatch(mainloop.get()) < 0) {
+      Log(kLogLevelVerbose, "%s - the libpulse main loop failed", kEnumName);
       break;
     }
   }
+  if (collected.failed) Log(kLogLevelError, "%s - memory ran out while listing", kEnumName);
   if (collected.failed || !collected.answered) {
     list.clear();
     return collected.failed ? Listing::kFailed : Listing::kNoServer;

@@ -13,7 +13,8 @@ namespace SoundServer {
 
 enum class Listing {
   kListed,    // the server answered: list holds its microphones (perhaps none)
-  kNoServer,  // no libpulse, no server, a refusal, or no answer before the deadline
+  kNoServer,  // no libpulse, no server, a refusal, or no answer before the deadline (from
+              // the server, or from the X display libpulse would read first)
   kFailed,    // memory ran out while listing
 };
 
@@ -26,8 +27,8 @@ constexpr std::chrono::milliseconds kDeadline{2000};
 // unless kListed.
 Listing EnumCaptureDevices(DeviceInfoList& list);
 
-// Whether a source is listed: not the monitor of a sink, and not a source whose every port
-// is known to be unplugged (a port the server cannot judge counts as plugged).
-bool IsMicrophone(const pa_source_info& source);
+// Why a source is not listed: the monitor of a sink, or every port known to be unplugged
+// (a port the server cannot judge counts as plugged); null when it is listed.
+const char* WhyNotListed(const pa_source_info& source);
 
 }  // namespace SoundServer

@@ -113,7 +113,8 @@ bool QueryCapabilities(const V4l2System& system, const std::string& path,
       system.close);
   if (!fd) {
     // Common and harmless: no access to the node, or a node that went away.
-    Log(kLogLevelTrivia, "%s - open %s failed (errno %d)", kEnumDevicesName, path.c_str(), errno);
+    Log(kLogLevelTrivia, "%s - %s: not listed, it cannot be opened (errno %d)", kEnumDevicesName,
+        path.c_str(), errno);
     return false;
   }
   if (RetryOnEintr([&] { return system.ioctl(fd.get(), VIDIOC_QUERYCAP, &capability); }) != 0) {
@@ -124,16 +125,18 @@ bool QueryCapabilities(const V4l2System& system, const std::string& path,
   return true;
 }
 
-// A node that captures video, single- or multi-planar, and neither outputs nor converts:
-// this leaves out the metadata node beside every UVC camera, codecs and loopback outputs.
-bool IsCamera(const v4l2_capability& capability) {
+// Why a node is no camera, or null for one that captures video, single- or multi-planar,
+// and neither outputs nor converts: this leaves out the metadata node beside every UVC
+// camera, codecs and loopback outputs.
+const char* WhyNotCamera(const v4l2_capability& capability) {
   const std::uint32_t caps = (capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0
                                  ? capability.device_caps
                                  : capability.capabilities;
   constexpr std::uint32_t kCapture = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_CAPTURE_MPLANE;
   constexpr std::uint32_t kNotCamera = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_VIDEO_OUTPUT_MPLANE |
                                        V4L2_CAP_VIDEO_M2M | V4L2_CAP_VIDEO_M2M_MPLANE;
-  return (caps & kCapture) != 0 && (caps & kNotCamera) == 0;
+  if ((caps & kCapture) == 0) return "not a video capture node";
+  return (caps & kNotCamera) != 0 ? "it outputs or converts video" : nullptr;
 }
 
 }  // namespace
@@ -153,7 +156,11 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
   for (fs::directory_iterator it(classFolder, error), end; !error && it != end;
        it.increment(error)) {
     std::string name = it->path().filename().string();
-    if (IsVideoNode(name)) nodes.push_back(std::move(name));
+    if (IsVideoNode(name)) {
+      nodes.push_back(std::move(name));
+    } else {
+      Log(kLogLevelTrivia, "%s - %s: not listed, not a video node", kEnumDevicesName, name.c_str());
+    }
   }
   if (error == std::errc::no_such_file_or_directory) return true;  // no V4L2 on this machine
   if (error) {
@@ -172,7 +179,12 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
   for (const std::string& node : nodes) {
     const std::string nodePath = "/dev/" + node;
     v4l2_capability capability{};
-    if (!QueryCapabilities(system, root + nodePath, capability) || !IsCamera(capability)) {
+    if (!QueryCapabilities(system, root + nodePath, capability)) continue;
+    if (const char* whyNot = WhyNotCamera(capability)) {
+      Log(kLogLevelTrivia, "%s - %s: not listed, %s (capabilities 0x%x, device 0x%x)",
+          kEnumDevicesName, nodePath.c_str(), whyNot,
+          static_cast<unsigned>(capability.capabilities),
+          static_cast<unsigned>(capability.device_caps));
       continue;
     }
     // card is a fixed field that a long name fills without a terminating NUL.
@@ -185,6 +197,8 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
     const std::string& path = id != byId.end()       ? id->second
                               : port != byPath.end() ? port->second
                                                      : nodePath;
+    Log(kLogLevelTrivia, "%s - %s: listed, '%s' as '%s'", kEnumDevicesName, nodePath.c_str(),
+        name.c_str(), path.c_str());
     DeviceInfo device;
     device.index = number;
     device.number = number;

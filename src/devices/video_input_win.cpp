@@ -10,6 +10,7 @@
 
 #include "core/com_apartment.h"
 #include "core/scoped_variant_win.h"
+#include "core/text_utils.h"
 #include "log/log.h"
 
 using Microsoft::WRL::ComPtr;
@@ -47,11 +48,13 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
 
   // S_FALSE means the category is empty; like any other result but S_OK it ends here.
   ComPtr<IEnumMoniker> monikers;
-  if (systemEnumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory,
-                                              monikers.GetAddressOf(), 0) != S_OK ||
-      !monikers) {
-    return true;
+  const HRESULT hr = systemEnumerator->CreateClassEnumerator(CLSID_VideoInputDeviceCategory,
+                                                             monikers.GetAddressOf(), 0);
+  if (FAILED(hr)) {
+    Log(kLogLevelError, "%s - Failed to create the video input enumerator, error: %x.",
+        kEnumDevicesName, static_cast<unsigned>(hr));
   }
+  if (hr != S_OK || !monikers) return true;
 
   ComPtr<IMoniker> moniker;
   while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
@@ -60,19 +63,26 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
         FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
                                       reinterpret_cast<void**>(bag.GetAddressOf()))) ||
         !bag) {
-      continue;  // a device whose properties cannot be opened takes no number
+      // Such a device takes no number.
+      Log(kLogLevelTrivia, "%s - a device: not listed, its properties cannot be read",
+          kEnumDevicesName);
+      continue;
     }
 
     DeviceInfo device;
+    // Without a readable "DevicePath" the device is listed with empty path and id.
+    if (ReadStringProperty(bag.Get(), L"DevicePath", device.path)) device.id = device.path;
     if (!ReadStringProperty(bag.Get(), L"FriendlyName", device.name)) {
+      LogWide(kLogLevelTrivia, L"%S - device %u (path \"%s\"): not listed, no name",
+              kEnumDevicesName, deviceNumber, device.path.c_str());
       ++deviceNumber;  // counted, but not listed without a name
       continue;
     }
     device.index = deviceNumber;
     device.number = deviceNumber;
     device.kind = 2;
-    // Without a readable "DevicePath" the device is listed with empty path and id.
-    if (ReadStringProperty(bag.Get(), L"DevicePath", device.path)) device.id = device.path;
+    LogWide(kLogLevelTrivia, L"%S - device %u \"%s\": listed, id \"%s\"", kEnumDevicesName,
+            deviceNumber, device.name.c_str(), device.id.c_str());
     list.push_back(device);
     ++deviceNumber;
   }

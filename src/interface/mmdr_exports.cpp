@@ -1,6 +1,7 @@
-// The ten exported functions. They check their arguments in a fixed order, turn the
-// outcome of the library's operations into result codes, and never log: the operations
-// they call log their own failures. No exception leaves this file.
+// The ten exported functions. They check their arguments in a fixed order and turn the
+// outcome of the library's operations into result codes. The operations they call log
+// their own failures; these log only what becomes a failure here (an exception, an
+// option out of range). No exception leaves this file.
 #ifndef MMDR_BUILDING_LIBRARY
 #define MMDR_BUILDING_LIBRARY  // the export list names the exports; no dllimport here
 #endif
@@ -19,6 +20,7 @@
 #include "kinds/audio_capture.h"
 #include "kinds/device_kinds.h"
 #include "kinds/preferred_device.h"
+#include "log/log.h"
 #include "prefs/user_prefs_util.h"
 
 static_assert(MMDR_LIB_VERSION == KESTREL_VERSION_MAJOR,
@@ -26,15 +28,17 @@ static_assert(MMDR_LIB_VERSION == KESTREL_VERSION_MAJOR,
 
 namespace {
 
-// Runs the body of an exported call: an allocation failure becomes
+// Runs the body of the exported call named function: an allocation failure becomes
 // MMDR_OUT_OF_MEMORY, any other exception MMDR_FAILED.
 template <typename Body>
-MmdrResult Guarded(Body&& body) noexcept {
+MmdrResult Guarded(const char* function, Body&& body) noexcept {
   try {
     return body();
   } catch (const std::bad_alloc&) {
+    Log(kLogLevelError, "%s - out of memory", function);
     return MMDR_OUT_OF_MEMORY;
   } catch (...) {
+    Log(kLogLevelError, "%s - failed: an unexpected exception", function);
     return MMDR_FAILED;
   }
 }
@@ -44,7 +48,7 @@ MmdrResult Guarded(Body&& body) noexcept {
 extern "C" {
 
 MmdrResult MMDR_CALL Mmdr_Init(std::int32_t mode, MmdrHandle** handleOut) {
-  return Guarded([&]() -> MmdrResult {
+  return Guarded("Mmdr_Init", [&]() -> MmdrResult {
     if (handleOut == nullptr) {
       return MMDR_INVALID_ARGUMENT;
     }
@@ -55,6 +59,7 @@ MmdrResult MMDR_CALL Mmdr_Init(std::int32_t mode, MmdrHandle** handleOut) {
     std::unique_ptr<MmdrHandle, void (*)(MmdrHandle*)> handle(MmdrCreateHandle(mode),
                                                               &MmdrReleaseHandle);
     if (!handle) {
+      Log(kLogLevelError, "%s - out of memory for the handle", "Mmdr_Init");
       return MMDR_OUT_OF_MEMORY;
     }
     // A back end that cannot start is retried by every audio enumeration; the handle is
@@ -82,7 +87,7 @@ MmdrResult MMDR_CALL Mmdr_IsValid(MmdrHandle* handle) {
 std::uint32_t MMDR_CALL Mmdr_GetLibVersion(void) { return MMDR_LIB_VERSION; }
 
 MmdrResult MMDR_CALL Mmdr_IsEnabled(MmdrHandle* handle, std::uint8_t* enabledOut) {
-  return Guarded([&]() -> MmdrResult {
+  return Guarded("Mmdr_IsEnabled", [&]() -> MmdrResult {
     if (!MmdrCheckHandle(handle)) {
       return MMDR_INVALID_HANDLE;
     }
@@ -97,7 +102,7 @@ MmdrResult MMDR_CALL Mmdr_IsEnabled(MmdrHandle* handle, std::uint8_t* enabledOut
 MmdrResult MMDR_CALL Mmdr_EnumDevices(MmdrHandle* handle, MmdrDeviceKind kind,
                                       std::uint32_t bufferSize, void* buffer,
                                       std::uint32_t* countOut) {
-  return Guarded([&]() -> MmdrResult {
+  return Guarded("Mmdr_EnumDevices", [&]() -> MmdrResult {
     const DeviceKind* deviceKind = FindDeviceKind(kind);
     if (deviceKind == nullptr) {
       return MMDR_INVALID_ARGUMENT;
@@ -137,7 +142,7 @@ MmdrResult MMDR_CALL Mmdr_EnumDevices(MmdrHandle* handle, MmdrDeviceKind kind,
 
 MmdrResult MMDR_CALL Mmdr_GetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind, MmdrPrefField field,
                                      char* textOut) {
-  return Guarded([&]() -> MmdrResult {
+  return Guarded("Mmdr_GetPrefDev", [&]() -> MmdrResult {
     if (!MmdrCheckHandle(handle)) {
       return MMDR_INVALID_HANDLE;
     }
@@ -165,7 +170,7 @@ MmdrResult MMDR_CALL Mmdr_GetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind, Mm
 
 MmdrResult MMDR_CALL Mmdr_SetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind, const char* id,
                                      const char* name) {
-  return Guarded([&]() -> MmdrResult {
+  return Guarded("Mmdr_SetPrefDev", [&]() -> MmdrResult {
     if (!MmdrCheckHandle(handle)) {
       return MMDR_INVALID_HANDLE;
     }
@@ -184,7 +189,7 @@ MmdrResult MMDR_CALL Mmdr_SetPrefDev(MmdrHandle* handle, MmdrDeviceKind kind, co
 }
 
 MmdrResult MMDR_CALL Mmdr_GetAudioInSelectOption(MmdrHandle* handle, std::uint32_t* optionOut) {
-  return Guarded([&]() -> MmdrResult {
+  return Guarded("Mmdr_GetAudioInSelectOption", [&]() -> MmdrResult {
     if (!MmdrCheckHandle(handle)) {
       return MMDR_INVALID_HANDLE;
     }
@@ -194,12 +199,17 @@ MmdrResult MMDR_CALL Mmdr_GetAudioInSelectOption(MmdrHandle* handle, std::uint32
     // The number is delivered even when out of range, so the caller sees what is stored.
     const std::uint32_t option = UserPrefsUtil::GetAudioInOption();
     *optionOut = option;
-    return option <= 2 ? MMDR_OK : MMDR_FAILED;
+    if (option > 2) {
+      Log(kLogLevelError, "%s - the stored option %u is outside 0..2",
+          "Mmdr_GetAudioInSelectOption", static_cast<unsigned>(option));
+      return MMDR_FAILED;
+    }
+    return MMDR_OK;
   });
 }
 
 MmdrResult MMDR_CALL Mmdr_SetAudioInSelectOption(MmdrHandle* handle, std::uint32_t option) {
-  return Guarded([&]() -> MmdrResult {
+  return Guarded("Mmdr_SetAudioInSelectOption", [&]() -> MmdrResult {
     if (!MmdrCheckHandle(handle)) {
       return MMDR_INVALID_HANDLE;
     }

@@ -1,5 +1,6 @@
 #include "kinds/audio_capture.h"
 
+#include "log/log.h"
 #include "prefs/user_prefs_util.h"
 
 namespace AudioCapture {
@@ -25,7 +26,11 @@ bool Start::Take() noexcept {
 
 Start Init() {
   Start start;
-  start.primary_ = UserPrefsUtil::IsPrimaryAudioEnabled();
+  UserPrefsUtil::SettingSource source = UserPrefsUtil::SettingSource::kDefault;
+  start.primary_ = UserPrefsUtil::IsPrimaryAudioEnabled(&source);
+  Log(kLogLevelTrivia, "%s - microphones from %s: EnableAInWasapi is %s (%s)", "AudioCapture::Init",
+      start.primary_ ? Platform::kPrimaryName : Platform::kLibraryName,
+      start.primary_ ? "on" : "off", UserPrefsUtil::SettingSourceName(source));
   // The primary back end needs no preparation; the library one needs the shared instance.
   start.holdsLibrary_ = !start.primary_ && Platform::TakeLibrary();
   return start;

@@ -43,6 +43,8 @@ bool EnumCaptureDevices(DeviceInfoList& list);
 
 // What each platform supplies (audio_capture_win.cpp, audio_capture_linux.cpp).
 namespace Platform {
+extern const char* const kPrimaryName;  // the back ends as log lines name them
+extern const char* const kLibraryName;
 bool TakeLibrary();                      // a reference on the shared instance; false: none
 void DropLibrary() noexcept;             // gives back a reference TakeLibrary took
 bool EnumPrimary(DeviceInfoList& list);  // clears list first

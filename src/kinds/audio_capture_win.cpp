@@ -6,6 +6,9 @@
 
 namespace AudioCapture::Platform {
 
+const char* const kPrimaryName = "Core Audio endpoints";
+const char* const kLibraryName = "DirectSound";
+
 bool TakeLibrary() { return DSoundLib::InitInstance(); }
 void DropLibrary() noexcept { DSoundLib::UninitInstance(); }
 bool EnumPrimary(DeviceInfoList& list) { return WinDeviceUtil::EnumCaptureDevices(list); }

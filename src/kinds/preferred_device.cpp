@@ -13,18 +13,23 @@
 
 namespace {
 
-// Logs "<kind's lookup> - <message>" with one device text in UTF-8. The text travels as
-// an argument, so a "%" in a device name is never taken for a directive.
-void LogDeviceText(std::uint32_t levelWord, const char* format, const DeviceKind& kind,
-                   const std::wstring& text) KESTREL_PRINTF_FORMAT(2, 0);
-void LogDeviceText(std::uint32_t levelWord, const char* format, const DeviceKind& kind,
-                   const std::wstring& text) {
-  if (!LogWants(levelWord)) return;
+using UserPrefsUtil::SettingSource;
+
+// A device text in UTF-8 for a log line; empty when memory runs out, since logging never
+// fails its caller.
+std::string ForLog(const std::wstring& text) noexcept {
   try {
-    Log(levelWord, format, kind.logName, ConvertWideToUtf8(text.c_str()).c_str());
+    return ConvertWideToUtf8(text.c_str());
   } catch (...) {
-    // Logging never fails its caller; without memory for the text the message is lost.
+    return std::string();
   }
+}
+
+// "<kind's lookup> - picked '<name>' (id '<id>'): <rule>", at debug level.
+void LogPick(const DeviceKind& kind, const DeviceInfo& device, const char* rule) {
+  if (!LogWants(kLogLevelTrivia)) return;
+  Log(kLogLevelTrivia, "%s - picked '%s' (id '%s'): %s", kind.logName, ForLog(device.name).c_str(),
+      ForLog(device.id).c_str(), rule);
 }
 
 // The store is no C++ variable that the pair lock could guard, so these two are the
@@ -32,11 +37,15 @@ void LogDeviceText(std::uint32_t levelWord, const char* format, const DeviceKind
 struct StoredPair {
   std::wstring id;
   std::wstring name;
+  SettingSource idSource = SettingSource::kDefault;
+  SettingSource nameSource = SettingSource::kDefault;
 };
 
 StoredPair ReadStoredPair(const DeviceKind& kind) REQUIRES_SHARED(*kind.pairLock) {
-  return {UserPrefsUtil::ReadPreferenceText(kind.idValueName),
-          UserPrefsUtil::ReadPreferenceText(kind.nameValueName)};
+  StoredPair pair;
+  pair.id = UserPrefsUtil::ReadPreferenceText(kind.idValueName, &pair.idSource);
+  pair.name = UserPrefsUtil::ReadPreferenceText(kind.nameValueName, &pair.nameSource);
+  return pair;
 }
 
 bool WriteStoredPair(const DeviceKind& kind, const std::wstring& id, const std::wstring& name)
@@ -54,12 +63,17 @@ bool SetPreferredPair(const DeviceKind& kind, const std::wstring& id, const std:
 }
 
 DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
-  const auto [storedId, storedName] = [&kind] {
+  const StoredPair stored = [&kind] {
     // Only the reads: the enumeration below runs without the lock.
     const SharedHold hold(*kind.pairLock);
     return ReadStoredPair(kind);
   }();
-  if (storedId.empty() && storedName.empty()) {
+  if (LogWants(kLogLevelTrivia)) {
+    Log(kLogLevelTrivia, "%s - stored id '%s' (%s), name '%s' (%s)", kind.logName,
+        ForLog(stored.id).c_str(), SettingSourceName(stored.idSource), ForLog(stored.name).c_str(),
+        SettingSourceName(stored.nameSource));
+  }
+  if (stored.id.empty() && stored.name.empty()) {
     Log(kLogLevelTrivia, "%s - Config preferred device is NULL.", kind.logName);
     return DeviceInfo();
   }
@@ -74,38 +88,39 @@ DeviceInfo PreferredDeviceInfo(const DeviceKind& kind) {
     return DeviceInfo();
   }
 
-  if (!storedId.empty()) {
+  if (!stored.id.empty()) {
     // An exact id anywhere in the list beats an earlier id that merely contains it.
     for (DeviceInfo& device : devices) {
-      if (device.id == storedId) {
-        LogDeviceText(kLogLevelTrivia, "%s - Find matched preferred id: '%s' in device list.", kind,
-                      device.id);
+      if (device.id == stored.id) {
+        LogPick(kind, device, "its id equals the stored id");
         return std::move(device);
       }
     }
     // A stored id may be a part of the current one, e.g. a device path without its
     // leading part.
     for (DeviceInfo& device : devices) {
-      if (device.id.find(storedId) != std::wstring::npos) {
-        LogDeviceText(kLogLevelTrivia, "%s - Find preferred id: '%s' in device list.", kind,
-                      device.id);
+      if (device.id.find(stored.id) != std::wstring::npos) {
+        LogPick(kind, device, "its id contains the stored id");
         return std::move(device);
       }
     }
-    LogDeviceText(kLogLevelTrivia, "%s - Cannot find preferred id: '%s' in device list.", kind,
-                  storedId);
+    if (LogWants(kLogLevelTrivia)) {
+      Log(kLogLevelTrivia, "%s - none of %zu devices has an id equal to or containing '%s'",
+          kind.logName, devices.size(), ForLog(stored.id).c_str());
+    }
   }
 
-  if (!storedName.empty()) {
+  if (!stored.name.empty()) {
     for (DeviceInfo& device : devices) {
-      if (device.name == storedName) {
-        LogDeviceText(kLogLevelTrivia, "%s - Find preferred name: '%s' in device list.", kind,
-                      device.name);
+      if (device.name == stored.name) {
+        LogPick(kind, device, "its name equals the stored name");
         return std::move(device);
       }
     }
-    LogDeviceText(kLogLevelTrivia, "%s - Cannot find preferred name: '%s' in device list.", kind,
-                  storedName);
+    if (LogWants(kLogLevelTrivia)) {
+      Log(kLogLevelTrivia, "%s - none of %zu devices is named '%s'", kind.logName, devices.size(),
+          ForLog(stored.name).c_str());
+    }
   }
   return DeviceInfo();
 }

@@ -1,6 +1,7 @@
 // The library's only door to the registry. Reads never fail (they return the given
 // default); writes report success. Nothing is cached: each call opens the key, does
-// its one job and closes it again.
+// its one job and closes it again. Failures other than a missing key or value are
+// logged at error level, every value stored at debug level.
 #pragma once
 
 #include <windows.h>
@@ -14,8 +15,9 @@ inline constexpr wchar_t kKestrelKeyPath[] = L"Software\\Corvane\\Meridel\\Kestr
 
 namespace RegUtils {
 
+// stored, when given, says whether the value was there (it was read, not defaulted).
 bool GetBOOL(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
-             bool defaultValue);
+             bool defaultValue, bool* stored = nullptr);
 DWORD GetDWORD(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
                DWORD defaultValue);
 std::wstring GetString(HKEY root, const std::wstring& subKey, const std::wstring& valueName,

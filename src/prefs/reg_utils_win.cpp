@@ -17,7 +17,50 @@ constexpr char kGetBoolName[] = "RegUtils::GetBOOL";
 // Texts are read through a fixed buffer of this many code units (520 bytes).
 constexpr DWORD kTextCapacity = 260;
 
+constexpr char kSetDwordName[] = "RegUtils::SetDWORD";
+constexpr char kSetStringName[] = "RegUtils::SetString";
+
 std::atomic<RegUtils::SetValueFn> g_setValue{&RegSetValueExW};
+
+const char* RootName(HKEY root) {
+  return root == HKEY_CURRENT_USER    ? "HKEY_CURRENT_USER"
+         : root == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE"
+                                      : "another root";
+}
+
+// Opens subKey for a reader. A missing key is an unset value; any other failure is
+// logged, since the reader's caller sees only the default.
+bool OpenForReading(const char* function, HKEY root, const std::wstring& subKey, REGSAM access,
+                    ScopedRegKey& key) {
+  const LONG status = RegOpenKeyExW(root, subKey.c_str(), 0, access, key.Receive());
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+    LogWide(kLogLevelError, L"%S - Failed to open key %S\\%s with error %d", function,
+            RootName(root), subKey.c_str(), static_cast<int>(status));
+  }
+  return status == ERROR_SUCCESS;
+}
+
+// Creates or opens the key for writing and stores one value; a failure is logged with
+// its Win32 code.
+bool StoreValue(const char* function, HKEY root, const std::wstring& subKey,
+                const std::wstring& valueName, DWORD type, const void* data, DWORD size) {
+  ScopedRegKey key;
+  LONG status = RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                kWriteAccess, nullptr, key.Receive(), nullptr);
+  if (status != ERROR_SUCCESS) {
+    LogWide(kLogLevelError, L"%S - Failed to create key %S\\%s with error %d", function,
+            RootName(root), subKey.c_str(), static_cast<int>(status));
+    return false;
+  }
+  status = g_setValue.load()(key.get(), valueName.c_str(), 0, type, static_cast<const BYTE*>(data),
+                             size);
+  if (status != ERROR_SUCCESS) {
+    LogWide(kLogLevelError, L"%S - Failed to store %S\\%s: %s with error %d", function,
+            RootName(root), subKey.c_str(), valueName.c_str(), static_cast<int>(status));
+    return false;
+  }
+  return true;
+}
 
 // Queries the value as a 4-byte number. The result is the query's status; number is
 // set only for a REG_DWORD (a shorter one leaves the upper bytes zero).
@@ -37,7 +80,8 @@ LONG QueryDwordValue(HKEY key, const std::wstring& valueName, bool* isDword, DWO
 namespace RegUtils {
 
 bool GetBOOL(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
-             bool defaultValue) {
+             bool defaultValue, bool* stored) {
+  if (stored != nullptr) *stored = false;
   ScopedRegKey key;
   const LONG openStatus = RegOpenKeyExW(root, subKey.c_str(), 0, kReadAccess, key.Receive());
   if (openStatus != ERROR_SUCCESS) {
@@ -53,6 +97,7 @@ bool GetBOOL(HKEY root, const std::wstring& subKey, const std::wstring& valueNam
   DWORD number = 0;
   bool isDword = false;
   const LONG numberStatus = QueryDwordValue(key.get(), valueName, &isDword, &number);
+  if (isDword && stored != nullptr) *stored = true;
   if (isDword) return number != 0;
   // A value missing for the number query is missing for the text query too; skipping
   // it saves a registry round trip on the common path of an absent switch.
@@ -62,15 +107,14 @@ bool GetBOOL(HKEY root, const std::wstring& subKey, const std::wstring& valueNam
   if (QueryString(key.get(), valueName, text, defaultValue ? L"true" : L"false") != ERROR_SUCCESS) {
     return defaultValue;
   }
+  if (stored != nullptr) *stored = true;
   return ConvertStringToBool(text);
 }
 
 DWORD GetDWORD(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
                DWORD defaultValue) {
   ScopedRegKey key;
-  if (RegOpenKeyExW(root, subKey.c_str(), 0, kReadAccess, key.Receive()) != ERROR_SUCCESS) {
-    return defaultValue;
-  }
+  if (!OpenForReading("RegUtils::GetDWORD", root, subKey, kReadAccess, key)) return defaultValue;
 
   DWORD number = 0;
   bool isDword = false;
@@ -92,9 +136,7 @@ std::wstring GetString(HKEY root, const std::wstring& subKey, const std::wstring
                        std::wstring defaultValue, bool use64BitView) {
   const REGSAM access = use64BitView ? kReadAccess : KEY_QUERY_VALUE;
   ScopedRegKey key;
-  if (RegOpenKeyExW(root, subKey.c_str(), 0, access, key.Receive()) != ERROR_SUCCESS) {
-    return defaultValue;
-  }
+  if (!OpenForReading("RegUtils::GetString", root, subKey, access, key)) return defaultValue;
   std::wstring text;
   QueryString(key.get(), valueName, text, std::move(defaultValue));
   return text;
@@ -114,36 +156,41 @@ LONG QueryString(HKEY key, const std::wstring& valueName, std::wstring& out,
     const std::size_t unitCount = byteCount / sizeof(wchar_t);
     const std::size_t available = unitCount < kTextCapacity ? unitCount : kTextCapacity;
     text.assign(buffer, wcsnlen(buffer, available));
+  } else if (status != ERROR_FILE_NOT_FOUND) {
+    // ERROR_MORE_DATA: a text longer than the buffer, which no caller could use whole.
+    LogWide(kLogLevelError, L"%S - Failed to read value %s with error %d: the default applies",
+            "RegUtils::QueryString", valueName.c_str(), static_cast<int>(status));
   }
   out = text.empty() ? std::move(defaultValue) : std::move(text);
   return status;
 }
 
 bool SetDWORD(HKEY root, const std::wstring& subKey, const std::wstring& valueName, DWORD value) {
-  ScopedRegKey key;
-  if (RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kWriteAccess,
-                      nullptr, key.Receive(), nullptr) != ERROR_SUCCESS) {
+  if (!StoreValue(kSetDwordName, root, subKey, valueName, REG_DWORD, &value, sizeof value)) {
     return false;
   }
-  return g_setValue.load()(key.get(), valueName.c_str(), 0, REG_DWORD,
-                           reinterpret_cast<const BYTE*>(&value), sizeof value) == ERROR_SUCCESS;
+  LogWide(kLogLevelTrivia, L"%S - %S\\%s: %s = %u stored", kSetDwordName, RootName(root),
+          subKey.c_str(), valueName.c_str(), static_cast<unsigned>(value));
+  return true;
 }
 
 bool SetString(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
                const std::wstring& value) {
   // The byte count is a DWORD: a text too long for it is refused, not cut.
-  if (value.size() >= (MAXDWORD / sizeof(wchar_t)) - 1) return false;
-  ScopedRegKey key;
-  if (RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kWriteAccess,
-                      nullptr, key.Receive(), nullptr) != ERROR_SUCCESS) {
+  if (value.size() >= (MAXDWORD / sizeof(wchar_t)) - 1) {
+    LogWide(kLogLevelError, L"%S - the text of %s is too long to store", kSetStringName,
+            valueName.c_str());
     return false;
   }
   // Fits: the size was checked above.
   const DWORD byteCount =
       static_cast<DWORD>(value.size() + 1) * static_cast<DWORD>(sizeof(wchar_t));
-  return g_setValue.load()(key.get(), valueName.c_str(), 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(value.c_str()),
-                           byteCount) == ERROR_SUCCESS;
+  if (!StoreValue(kSetStringName, root, subKey, valueName, REG_SZ, value.c_str(), byteCount)) {
+    return false;
+  }
+  LogWide(kLogLevelTrivia, L"%S - %S\\%s: %s = '%s' stored", kSetStringName, RootName(root),
+          subKey.c_str(), valueName.c_str(), value.c_str());
+  return true;
 }
 
 void SetValueWriterForTesting(SetValueFn writer) {

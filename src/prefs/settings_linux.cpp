@@ -21,12 +21,14 @@
 // (defaults) nor written (nothing in it is lost).
 //
 // Reads take no lock. A write holds this process's lock, then flock on "<file>.lock"
-// beside the file (tried for about 2 s), reads the file again, writes the new text to a
-// temporary "<file>.tmp.XXXXXX" in the same folder (mode 0600, synced), renames it over
-// the file and syncs the folder: a reader sees the old file or the new one, never half of
-// it, and the values of one write always together. A symlinked file stays a symlink (the
-// end of its chain is what gets replaced). Missing folders on the way to the user file
-// are created with mode 0700.
+// beside the file (tried for about 2 s; a lock held longer fails the write), reads the
+// file again, writes the new text to a temporary ".#<file>.XXXXXX" in the same folder
+// (synced), renames it over the file and syncs the folder: a reader sees the old file or
+// the new one, never half of it, and the values of one write always together. The new
+// file keeps the old one's mode (and its owner, where the writer may give it); a file
+// written for the first time gets mode 0600. A symlinked file stays a symlink (the end of
+// its chain is what gets replaced). Missing folders on the way to the user file are
+// created with mode 0700.
 #include "prefs/settings_linux.h"
 
 #include <dirent.h>
@@ -65,8 +67,11 @@ constexpr std::size_t kMaxPasswordBuffer = std::size_t{1} << 16;
 constexpr int kLockAttempts = 1000;
 constexpr std::chrono::milliseconds kLockRetryDelay{2};
 constexpr int kMaxLinkHops = 40;
-// A temporary file is the settings file's name, this, and mkostemp's six characters.
-constexpr std::string_view kTemporaryInfix = ".tmp.";
+// A temporary file is this, the settings file's name, a dot and mkostemp's six characters:
+// hidden, and named as no person names a file, so that removing leftovers can never take a
+// user's own. (Leftovers of earlier versions, "<file>.tmp.XXXXXX", stay: a person may well
+// call a copy "kestrel.conf.tmp.backup".)
+constexpr std::string_view kTemporaryPrefix = ".#";
 constexpr std::size_t kTemporaryUniqueLength = 6;
 
 std::atomic<const char*> g_machineSettingsPath{kMachineSettingsPath};
@@ -81,6 +86,11 @@ std::string FolderOf(const std::string& path) {
 }
 
 std::string NameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// The name of a temporary file of the settings file at path, without its unique part.
+std::string TemporaryPrefix(const std::string& path) {
+  return std::string(kTemporaryPrefix).append(NameOf(path)).append(1, '.');
+}
 
 // A path from the environment as the XDG rules take it: set and absolute. A set-user-id
 // host does not take it from whoever started it.
@@ -120,7 +130,9 @@ std::string UserSettingsPath() {
 
 enum class FileRead { kRead, kMissing, kFailed };
 
-FileRead ReadSettingsFile(const std::string& path, std::string& text) {
+// status, when given, receives the file's status when it was read.
+FileRead ReadSettingsFile(const std::string& path, std::string& text,
+                          struct stat* status = nullptr) {
   text.clear();
   // O_NONBLOCK: a FIFO in the file's place cannot hold the call up.
   ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
@@ -135,6 +147,7 @@ FileRead ReadSettingsFile(const std::string& path, std::string& text) {
     Log(kLogLevelError, "UserPrefsUtil - Settings file '%s' is no regular file", path.c_str());
     return FileRead::kFailed;
   }
+  if (status != nullptr) *status = info;
   char chunk[4096];
   for (;;) {
     const ssize_t count = read(fd.get(), chunk, sizeof chunk);
@@ -170,8 +183,13 @@ std::wstring ReadText(const std::string& path, std::string_view key) {
 std::string MachineSettingsPath() { return g_machineSettingsPath.load(); }
 
 // A switch of the machine file; an empty or missing value gives the default.
-bool ReadMachineSwitch(std::string_view key, bool defaultValue) {
+bool ReadMachineSwitch(std::string_view key, bool defaultValue,
+                       UserPrefsUtil::SettingSource* source = nullptr) {
   const std::string value = ReadValue(MachineSettingsPath(), key);
+  if (source != nullptr) {
+    *source = value.empty() ? UserPrefsUtil::SettingSource::kDefault
+                            : UserPrefsUtil::SettingSource::kMachine;
+  }
   return value.empty() ? defaultValue : SettingsText::ParseSwitch(value);
 }
 
@@ -220,15 +238,23 @@ class LockFileHold {
   // False when the lock cannot be had within about two seconds.
   bool Take(const std::string& path) {
     ScopedFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
+    int error = errno;
     for (int attempt = 0; fd && attempt < kLockAttempts; ++attempt) {
       if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
         fd_ = std::move(fd);
         return true;
       }
-      if (errno != EWOULDBLOCK && errno != EINTR) break;
+      error = errno;
+      if (error != EWOULDBLOCK && error != EINTR) break;
       std::this_thread::sleep_for(kLockRetryDelay);
     }
-    Log(kLogLevelError, "UserPrefsUtil - Cannot lock '%s' (errno %d)", path.c_str(), errno);
+    if (error == EWOULDBLOCK) {
+      Log(kLogLevelError,
+          "UserPrefsUtil - Cannot lock '%s': still held by another writer after %lld ms",
+          path.c_str(), static_cast<long long>((kLockRetryDelay * kLockAttempts).count()));
+    } else {
+      Log(kLogLevelError, "UserPrefsUtil - Cannot lock '%s' (errno %d)", path.c_str(), error);
+    }
     return false;
   }
 
@@ -247,13 +273,15 @@ class TemporaryFile {
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-  // Creates it (mode 0600) and writes text to it, synced and closed.
-  bool Write(const std::string& settingsPath, std::string_view text) {
-    std::string path = settingsPath;
-    path.append(kTemporaryInfix).append(kTemporaryUniqueLength, 'X');
+  // Creates it, with the owner and mode of the file it replaces (none: mode 0600), and
+  // writes text to it, synced and closed.
+  bool Write(const std::string& settingsPath, std::string_view text, const struct stat* replaced) {
+    std::string path = FolderOf(settingsPath) + '/' + TemporaryPrefix(settingsPath);
+    path.append(kTemporaryUniqueLength, 'X');
     ScopedFd fd(mkostemp(path.data(), O_CLOEXEC));
     if (!fd) return Failed("create", path);
     path_ = std::move(path);
+    if (replaced != nullptr) KeepOwnerAndMode(fd.get(), *replaced);
     while (!text.empty()) {
       const ssize_t count = write(fd.get(), text.data(), text.size());
       if (count < 0 && errno == EINTR) continue;
@@ -267,6 +295,16 @@ class TemporaryFile {
   void Commit() { path_.clear(); }
 
  private:
+  // Only root may give a file to another user, and others only to a group of their own:
+  // otherwise the writer and its group own it. A mode that cannot be set leaves 0600.
+  void KeepOwnerAndMode(int fd, const struct stat& replaced) const {
+    if ((replaced.st_uid != geteuid() || replaced.st_gid != getegid()) &&
+        fchown(fd, replaced.st_uid, replaced.st_gid) != 0) {
+      Log(kLogLevelVerbose, "UserPrefsUtil - Cannot keep the owner of '%s' (errno %d)",
+          path_.c_str(), errno);
+    }
+    if (fchmod(fd, replaced.st_mode & 0777) != 0) Failed("keep the mode of", path_);
+  }
   static bool Failed(const char* what, const std::string& path) {
     Log(kLogLevelError, "UserPrefsUtil - Cannot %s '%s' (errno %d)", what, path.c_str(), errno);
     return false;
@@ -278,7 +316,7 @@ class TemporaryFile {
 // held: every writer creates its temporary only while it holds that lock, so any found
 // now was left by a writer that died before its rename.
 void RemoveStaleTemporaries(const std::string& path) {
-  const std::string prefix = NameOf(path).append(kTemporaryInfix);
+  const std::string prefix = TemporaryPrefix(path);
   ScopedFd fd(open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   const std::unique_ptr<DIR, int (*)(DIR*)> folder(fd ? fdopendir(fd.get()) : nullptr, &closedir);
   if (!folder) return;
@@ -312,7 +350,9 @@ bool WriteUserSettingsLocked(const SettingsText::Change* changes, std::size_t co
   if (path.empty() || !lock.Take(path + ".lock")) return false;
   // A file that is there but cannot be read is never replaced by one without its lines.
   std::string file;
-  if (ReadSettingsFile(path, file) == FileRead::kFailed) return false;
+  struct stat replaced {};
+  const FileRead read = ReadSettingsFile(path, file, &replaced);
+  if (read == FileRead::kFailed) return false;
   const std::string rewritten = SettingsText::Rewrite(file, changes, count);
   if (rewritten.size() > kMaxFileSize) {
     Log(kLogLevelError, "UserPrefsUtil - Settings for '%s' would be over %zu bytes", path.c_str(),
@@ -321,13 +361,23 @@ bool WriteUserSettingsLocked(const SettingsText::Change* changes, std::size_t co
   }
   RemoveStaleTemporaries(path);
   TemporaryFile temporary;
-  if (!temporary.Write(path, rewritten)) return false;
+  if (!temporary.Write(path, rewritten, read == FileRead::kRead ? &replaced : nullptr)) {
+    return false;
+  }
   if (g_rename.load()(temporary.path().c_str(), path.c_str()) != 0) {
     Log(kLogLevelError, "UserPrefsUtil - Cannot replace '%s' (errno %d)", path.c_str(), errno);
     return false;
   }
   temporary.Commit();
   SyncFolder(FolderOf(path));
+  if (LogWants(kLogLevelTrivia)) {
+    std::string values;
+    for (std::size_t i = 0; i < count; ++i) {
+      values.append(" ").append(changes[i].key).append("='").append(changes[i].value).append("'");
+    }
+    Log(kLogLevelTrivia, "UserPrefsUtil::WriteUserSettings - '%s' written:%s", path.c_str(),
+        values.c_str());
+  }
   return true;
 }
 
@@ -342,9 +392,20 @@ bool WriteUserSettings(const SettingsText::Change* changes, std::size_t count)
 
 namespace UserPrefsUtil {
 
+const char* SettingSourceName(SettingSource source) {
+  switch (source) {
+    case SettingSource::kUser: return "user file";
+    case SettingSource::kMachine: return "machine file";
+    case SettingSource::kDefault: break;
+  }
+  return "not set, the default";
+}
+
 bool IsFeatureEnabled() { return !ReadMachineSwitch("IsDisabled", false); }
 
-bool IsPrimaryAudioEnabled() { return ReadMachineSwitch("EnableAInWasapi", true); }
+bool IsPrimaryAudioEnabled(SettingSource* source) {
+  return ReadMachineSwitch("EnableAInWasapi", true, source);
+}
 
 // The option is handed back unchecked; the exported call judges its range. A missing
 // value, and the text "Default" that the registry store takes for one, read 0 anyway.
@@ -359,10 +420,15 @@ bool SetAudioInOption(std::uint32_t value) {
 }
 
 // Decided per value, so id and name may come from different files.
-std::wstring ReadPreferenceText(const wchar_t* valueName) {
+std::wstring ReadPreferenceText(const wchar_t* valueName, SettingSource* source) {
   const std::string key = ConvertWideToUtf8(valueName);
+  SettingSource from = SettingSource::kUser;
   std::wstring text = ReadText(UserSettingsPath(), key);
-  if (text.empty()) text = ReadText(MachineSettingsPath(), key);
+  if (text.empty()) {
+    from = SettingSource::kMachine;
+    text = ReadText(MachineSettingsPath(), key);
+  }
+  if (source != nullptr) *source = text.empty() ? SettingSource::kDefault : from;
   return text;
 }
 

@@ -8,12 +8,25 @@
 
 namespace UserPrefsUtil {
 
+const char* SettingSourceName(SettingSource source) {
+  switch (source) {
+    case SettingSource::kUser: return "user store, HKEY_CURRENT_USER";
+    case SettingSource::kMachine: return "machine store, HKEY_LOCAL_MACHINE";
+    case SettingSource::kDefault: break;
+  }
+  return "not set, the default";
+}
+
 bool IsFeatureEnabled() {
   return !RegUtils::GetBOOL(HKEY_LOCAL_MACHINE, kKestrelKeyPath, L"IsDisabled", false);
 }
 
-bool IsPrimaryAudioEnabled() {
-  return RegUtils::GetBOOL(HKEY_LOCAL_MACHINE, kKestrelKeyPath, L"EnableAInWasapi", true);
+bool IsPrimaryAudioEnabled(SettingSource* source) {
+  bool stored = false;
+  const bool enabled =
+      RegUtils::GetBOOL(HKEY_LOCAL_MACHINE, kKestrelKeyPath, L"EnableAInWasapi", true, &stored);
+  if (source != nullptr) *source = stored ? SettingSource::kMachine : SettingSource::kDefault;
+  return enabled;
 }
 
 // The option is handed back unchecked; the exported call judges its range.
@@ -26,11 +39,14 @@ bool SetAudioInOption(std::uint32_t value) {
 }
 
 // Decided per value, so id and name may come from different roots.
-std::wstring ReadPreferenceText(const wchar_t* valueName) {
+std::wstring ReadPreferenceText(const wchar_t* valueName, SettingSource* source) {
+  SettingSource from = SettingSource::kUser;
   std::wstring text = RegUtils::GetString(HKEY_CURRENT_USER, kKestrelKeyPath, valueName, L"", true);
   if (text.empty()) {
+    from = SettingSource::kMachine;
     text = RegUtils::GetString(HKEY_LOCAL_MACHINE, kKestrelKeyPath, valueName, L"", true);
   }
+  if (source != nullptr) *source = text.empty() ? SettingSource::kDefault : from;
   return text;
 }
 

@@ -13,6 +13,7 @@
 #include "devices/endpoint_enumeration.h"
 #include "support/devices.h"
 #include "support/fake_com_win.h"
+#include "support/log_capture.h"
 #include "support/webcam_fixture_win.h"
 
 // After the fixture, whose swprintf the safe-string header would otherwise forbid.
@@ -61,6 +62,7 @@ TEST(Devices, EnumerationsRunInEveryApartmentAndLeaveItAsTheyFoundIt) {
   for (Apartment apartment : {Apartment::None, Apartment::STA, Apartment::MTA}) {
     SCOPED_TRACE(static_cast<int>(apartment));
     RunOnThread(apartment, [apartment] {
+      const ScopedLogThreshold debug;
       DeviceInfoList video;
       EXPECT_TRUE(VideoInput::EnumDevices(video));
       EXPECT_EQ(NamesAndIds(video), kListedWebcams);
@@ -72,6 +74,11 @@ TEST(Devices, EnumerationsRunInEveryApartmentAndLeaveItAsTheyFoundIt) {
                 apartment == Apartment::MTA ? std::vector<std::string>{} : FixtureMicrophones());
       EXPECT_EQ(CurrentApartment(), apartment);
       if (apartment != Apartment::STA) return;
+      ExpectLogged(
+          debug.Lines(),
+          "(path \"unnamed\"): not listed, no name|\"Cam B\": listed, id \"\"|\"In: Unplugged\" "
+          "({0.0.1.00000000}.{4B657374-0000-4000-8000-556E706C7567}): not listed, the "
+          "endpoint is not present");
       Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator;
       ASSERT_EQ(
           CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL, kMMDeviceEnumeratorIid,

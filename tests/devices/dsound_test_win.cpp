@@ -6,6 +6,7 @@
 #include "devices/dsound_lib.h"
 #include "support/devices.h"
 #include "support/fake_dsound_win.h"
+#include "support/log_capture.h"
 #include "support/settings_scope.h"
 
 namespace kestrel_test {
@@ -55,7 +56,13 @@ TEST(DirectSound, ListsEveryDescribedDeviceExceptTheDefaultEntry) {
   fake.enumerateResult = E_FAIL;  // reported as false; the records made stay
   ASSERT_TRUE(DSoundLib::InitInstance());
   DeviceInfoList list{DeviceInfo{}};
+  const ScopedLogThreshold debug;
   EXPECT_FALSE(AudioCaptureWinDsound::EnumCaptureDevices(list));
+  ExpectLogged(debug.Lines(),
+               "\"Default entry\": not listed, DirectSound's default-device entry|"
+               "\"Fails\": not listed, no description|\"Null\": not listed, no name|"
+               "\"Throws\": not listed, its description failed|\"Mic Two\": listed, id \"IF2\"|"
+               "DirectSoundCaptureEnumerateW failed, error: 80004005");
   EXPECT_EQ(NamesAndIds(list), (std::vector<NameAndId>{{L"Mic Two", L"IF2"},
                                                        {prefix35, L"3"},
                                                        {prefix35 + L"tail", L"tail-1"},

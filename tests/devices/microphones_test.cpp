@@ -3,6 +3,7 @@
 // from one to the other. The exported calls are compiled in from the library's own source.
 #include <gtest/gtest.h>
 
+#include <alsa/asoundlib.h>
 #include <dlfcn.h>
 #include <pulse/introspect.h>
 #include <sys/socket.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +22,7 @@
 #include "devices/sound_server_linux.h"
 #include "prefs/settings_linux.h"
 #include "support/devices.h"
+#include "support/log_capture.h"
 
 namespace kestrel_test {
 namespace {
@@ -59,14 +62,32 @@ bool AlsaLoaded() {
   return library != nullptr;
 }
 
+// A function of the loaded alsa-lib, for the test to use it as a host would.
+template <typename Function>
+Function* Alsa(void* library, const char* name) {
+  return reinterpret_cast<Function*>(dlsym(library, name));
+}
+
+// A socket that accepts connections and never answers; a name that starts with '@' is
+// abstract (a NUL in its place).
+int SilentListener(const std::string& name) {
+  sockaddr_un address = {AF_UNIX, {}};
+  name.copy(address.sun_path, sizeof address.sun_path - 1);
+  if (name[0] == '@') address.sun_path[0] = '\0';
+  const auto length = offsetof(sockaddr_un, sun_path) + name.size() + (name[0] != '@');
+  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const bool bound = bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0;
+  return bound && listen(listener, 4) == 0 ? listener : -1;
+}
+
 TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoaded) {
   const std::string server = std::getenv("PULSE_SERVER");
   const std::string silent = "/tmp/kestrel-silent-" + std::to_string(getpid());
-  sockaddr_un address = {AF_UNIX, {}};
-  silent.copy(address.sun_path, sizeof address.sun_path - 1);
-  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 4), 0);  // accepts connections, never answers
+  const int listener = SilentListener(silent);
+  // X display number getpid(), as libxcb reaches it first: a display that never answers.
+  const int display = SilentListener("@/tmp/.X11-unix/X" + std::to_string(getpid()));
+  ASSERT_TRUE(listener >= 0 && display >= 0);
+  setenv("SSH_CONNECTION", "192.0.2.1 50000 192.0.2.2 22", 1);  // libpulse reads the display
   static const std::string machine = std::string(std::getenv("HOME")) + "/machine.conf";
   UserPrefsUtil::SetMachineSettingsPathForTesting(machine.c_str());
   const std::vector<Entry> mics = {{"usbmic", "USB Mic"}, {"headset", "Casque à écouter"}};
@@ -76,17 +97,23 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
     std::string server, pactl;  // what changes on the server before the row's listing
     bool alsaSwitch, brokenAlsa;
     std::vector<Entry> mics;
+    std::string logged;   // the decisions' reasons
+    std::string display;  // DISPLAY
   } cases[] = {
-      {server, "", false, false, mics},  // not the sink's monitor
+      {server, "", false, false, mics, "is on (machine file)|not listed, the monitor of a sink"},
       {server,
        "load-module module-pipe-source source_name=plug file=$HOME/plug "
        "source_properties=device.description=Plug",
-       false, false, plugged},
-      {server, "unload-module module-pipe-source", false, false, mics},
-      {server, "", true, false, AlsaMics(259)},
-      {"unix:" + silent + "-missing", "", false, false, AlsaMics(259)},
-      {"unix:" + silent, "", false, false, AlsaMics(259)},  // after the deadline
-      {"unix:" + silent + "-missing", "", false, true, {}},
+       false, false, plugged, "source 'plug' (Plug): listed"},
+      {server, "unload-module module-pipe-source", false, false, mics, ""},
+      {server, "", true, false, AlsaMics(259),
+       "ALSA: EnableAInWasapi is off|taken, count 1: libasound.so.2 loaded|count 2|"
+       "released, count 0|'speaker': not listed, output only|'pulse': not listed, a generic"},
+      {"unix:" + silent + "-missing", "", false, false, AlsaMics(259), "no sound server answered"},
+      {"unix:" + silent, "", false, false, AlsaMics(259), "no sound server answered (waited 2"},
+      {server, "", false, false, AlsaMics(259), "X display that libpulse reads does not answer",
+       ":" + std::to_string(getpid())},
+      {"unix:" + silent + "-missing", "", false, true, {}, "no name hints"},
   };
   auto openFds = [] {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
@@ -94,9 +121,11 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
   std::FILE* printed = std::tmpfile();  // what reaches stderr meanwhile
   const int saved = dup(2);
   dup2(fileno(printed), 2);
+  const ScopedLogThreshold debug;
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
     setenv("PULSE_SERVER", c.server.c_str(), 1);
+    setenv("DISPLAY", c.display.c_str(), 1);
     ASSERT_EQ(c.pactl.empty() ? 0 : std::system(("pactl " + c.pactl + " >/dev/null").c_str()), 0);
     WriteAlsaConfig(c.brokenAlsa);
     std::ofstream(machine) << "EnableAInWasapi=" << !c.alsaSwitch << "\n";
@@ -106,20 +135,39 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
     EXPECT_EQ(Enumerate(handle, MMDR_DEVICE_AUDIO), c.mics);
     EXPECT_EQ(AlsaLoaded(), c.alsaSwitch) << "held by the handle that selected it, only";
     EXPECT_EQ(dlsym(RTLD_DEFAULT, "snd_device_name_hint"), nullptr) << "nor in the host's names";
+    if (c.alsaSwitch) {
+      // A device opened and closed in the meantime, as alsa-lib opens a sound card's control
+      // while it lists: its cache keeps a handle on alsa-lib, which the last release frees.
+      void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD);
+      snd_pcm_t* pcm = nullptr;
+      ASSERT_EQ(Alsa<decltype(snd_pcm_open)>(alsa, "snd_pcm_open")(&pcm, "deskmic",
+                                                                   SND_PCM_STREAM_CAPTURE, 0),
+                0);
+      Alsa<decltype(snd_pcm_close)>(alsa, "snd_pcm_close")(pcm);
+      dlclose(alsa);
+    }
     Mmdr_Uninit(handle);
     EXPECT_FALSE(AlsaLoaded());
     EXPECT_EQ(openFds(), fds);
+    ExpectLogged(debug.Lines(), c.logged);
   }
-  // The thread's own alsa-lib message handler is the host's again after an ALSA listing.
+  // A host that loaded alsa-lib first has its thread's own message handler and the
+  // configuration it read back as they were after an ALSA listing.
   using Handler = void (*)(const char*, int, const char*, int, const char*, va_list);
   void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
-  const auto setLocal =
-      reinterpret_cast<Handler (*)(Handler)>(dlsym(alsa, "snd_lib_error_set_local"));
+  const auto setLocal = Alsa<Handler(Handler)>(alsa, "snd_lib_error_set_local");
   const Handler mine = [](const char*, int, const char*, int, const char*, va_list) {};
   setLocal(mine);
+  WriteAlsaConfig(false);
+  ASSERT_GE(Alsa<decltype(snd_config_update)>(alsa, "snd_config_update")(), 0);
+  snd_config_t* const* const hostConfig = Alsa<snd_config_t*>(alsa, "snd_config");
+  snd_config_t* const read = *hostConfig;
+  WriteAlsaConfig(true);
   ScopedMmdrHandle handle;  // the last row's settings: no server, ALSA's broken configuration
   EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_AUDIO), std::vector<Entry>{});
   EXPECT_EQ(setLocal(nullptr), mine);
+  EXPECT_TRUE(read != nullptr && *hostConfig == read);
+  Alsa<decltype(snd_config_update_free_global)>(alsa, "snd_config_update_free_global")();
   dlclose(alsa);
   dup2(saved, 2);
   close(saved);
@@ -127,9 +175,14 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
   text.resize(static_cast<std::size_t>(pread(fileno(printed), text.data(), text.size(), 0)));
   EXPECT_EQ(text, "");
   std::fclose(printed);
-  UserPrefsUtil::SetMachineSettingsPathForTesting(nullptr);
+  // Over SSH with no display at DISPLAY, libpulse gives up on it at once (and says so on
+  // stderr itself): the server is asked, and lists its sources.
+  setenv("DISPLAY", "unix:9999999", 1);
   setenv("PULSE_SERVER", server.c_str(), 1);
+  EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_AUDIO), mics);
+  UserPrefsUtil::SetMachineSettingsPathForTesting(nullptr);
   close(listener);
+  close(display);
   unlink(silent.c_str());
 }
 
@@ -138,19 +191,20 @@ TEST(Microphones, ASourceCountsUnlessItMonitorsASinkOrEveryPortIsUnplugged) {
   no.available = PA_PORT_AVAILABLE_NO;
   unknown.available = PA_PORT_AVAILABLE_UNKNOWN;
   yes.available = PA_PORT_AVAILABLE_YES;
-  const std::tuple<std::uint32_t, std::vector<pa_source_port_info*>, bool> cases[] = {
-      // monitor of sink, ports, listed
-      {PA_INVALID_INDEX, {}, true},
-      {PA_INVALID_INDEX, {&no, &no}, false},
-      {PA_INVALID_INDEX, {&no, &unknown}, true},
-      {PA_INVALID_INDEX, {&no, &yes}, true},
-      {3, {}, false}};
-  for (auto [monitorOf, ports, listed] : cases) {
+  const std::tuple<std::uint32_t, std::vector<pa_source_port_info*>, std::string> cases[] = {
+      // monitor of sink, ports, why not listed
+      {PA_INVALID_INDEX, {}, ""},
+      {PA_INVALID_INDEX, {&no, &no}, "every port unplugged"},
+      {PA_INVALID_INDEX, {&no, &unknown}, ""},
+      {PA_INVALID_INDEX, {&no, &yes}, ""},
+      {3, {}, "the monitor of a sink"}};
+  for (auto [monitorOf, ports, whyNot] : cases) {
     pa_source_info source{};
     source.monitor_of_sink = monitorOf;
     source.n_ports = static_cast<std::uint32_t>(ports.size());
     source.ports = ports.data();
-    EXPECT_EQ(SoundServer::IsMicrophone(source), listed) << monitorOf << " " << ports.size();
+    const char* reason = SoundServer::WhyNotListed(source);
+    EXPECT_EQ(reason != nullptr ? reason : "", whyNot) << monitorOf << " " << ports.size();
   }
 }
 

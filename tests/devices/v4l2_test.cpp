@@ -6,6 +6,7 @@
 
 #include "devices/video_input.h"
 #include "kestrelCliLib.h"
+#include "support/log_capture.h"
 #include "support/webcam_fixture_linux.h"
 
 namespace kestrel_test {
@@ -36,8 +37,13 @@ TEST(V4l2, ListsCaptureNodes) {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
   };
   const auto filesBefore = openFiles();
+  const ScopedLogThreshold debug;
   EXPECT_TRUE(VideoInput::EnumDevices(list));
   EXPECT_EQ(openFiles(), filesBefore) << "the sysfs names and udev's folders are closed again";
+  ExpectLogged(debug.Lines(),
+               "video11: not listed, not a video capture node|video3: not listed, it outputs|"
+               "video9: not listed, it cannot be opened|video1x: not listed, not a video node|"
+               "video10: listed, 'Desk Cam' as '/dev/v4l/by-id/usb-B-0'");
 
   std::vector<std::pair<std::wstring, std::wstring>> seen;
   for (auto device = list.begin() + 1; device < list.end(); ++device) {

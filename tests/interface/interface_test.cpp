@@ -8,6 +8,7 @@
 #include <new>
 
 #include "support/devices.h"
+#include "support/log_capture.h"
 #include "support/settings_scope.h"
 #include "support/webcam_fixture.h"
 
@@ -178,6 +179,8 @@ TEST(Exports, TheOptionIsStoredWhateverItIsAndJudgedWhenRead) {
     EXPECT_EQ(Mmdr_GetAudioInSelectOption(handle.get(), &option),
               value <= 2 ? MMDR_OK : MMDR_FAILED);
     EXPECT_EQ(option, value);
+    const std::string why = "stored option " + std::to_string(value) + " is outside 0..2";
+    ExpectLogged(ScopedLogThreshold::Lines(), value <= 2 ? "" : why);
   }
   std::uint8_t enabled = 77;
   EXPECT_EQ(Mmdr_IsEnabled(handle.get(), &enabled), MMDR_OK);

@@ -7,6 +7,7 @@
 #include "prefs/reg_utils.h"
 #include "support/devices.h"
 #include "support/fake_dsound_win.h"
+#include "support/log_capture.h"
 #include "support/settings_scope.h"
 #include "support/webcam_fixture.h"
 
@@ -55,6 +56,7 @@ TEST(AudioBackEnd, ADirectSoundStartThatFailsLeavesNothingBehind) {
   SettingsScope::PutText(Store::User, "srcAudioInName", "Fake Mic");
   ScopedMmdrHandle opened;  // switch absent: the handle takes nothing
   SetSwitch(0);
+  const ScopedLogThreshold debug;
   {
     FakeDirectSound fake({}, FakeDsoundFault::ResolveThrows);  // memory runs out while loading
     MmdrHandle* handle = nullptr;
@@ -67,6 +69,9 @@ TEST(AudioBackEnd, ADirectSoundStartThatFailsLeavesNothingBehind) {
     EXPECT_EQ(count, 77u);
     EXPECT_STREQ(text, "guard");
     EXPECT_EQ(DirectSoundHeld(), std::make_pair(0, false));
+    ExpectLogged(debug.Lines(),
+                 "Mmdr_Init - out of memory|Mmdr_EnumDevices - out of memory|"
+                 "Mmdr_GetPrefDev - out of memory");
   }
   MmdrHandle* failed = nullptr;
   {
@@ -86,6 +91,25 @@ TEST(AudioBackEnd, ADirectSoundStartThatFailsLeavesNothingBehind) {
   EXPECT_EQ(PreferredText(holder.get(), 2, MMDR_PREF_NAME), "code 11");
 }
 
+TEST(AudioBackEnd, BothBackEndsListEveryMicrophoneOfThePrefix) {
+  SettingsScope scope;
+  const ScopedLogThreshold debug;
+  const std::pair<std::optional<DWORD>, const char*> cases[] = {
+      {std::nullopt, "Core Audio endpoints: EnableAInWasapi is on (not set, the default)"},
+      // Wine's own dsound.dll, whose enumeration begins with the default-device entry.
+      {0,
+       "DirectSound: EnableAInWasapi is off (machine store|count 2|released, count 0|"
+       "reference taken, count 1: dsound.dll loaded|not listed, DirectSound's default-device"}};
+  for (const auto& [value, logged] : cases) {
+    SetSwitch(value);
+    {
+      ScopedMmdrHandle handle;
+      EXPECT_EQ(SortedNames(Enumerate(handle.get(), MMDR_DEVICE_AUDIO)), FixtureMicrophones());
+    }
+    ExpectLogged(debug.Lines(), logged);
+  }
+}
+
 // Fails the write that counts g_writesBeforeFailure down to 0; the others go through.
 int g_writesBeforeFailure = 0;
 LSTATUS APIENTRY FailingWriter(HKEY key, const wchar_t* name, DWORD reserved, DWORD type,
@@ -98,6 +122,7 @@ TEST(Preferences, AFailedWriteFailsTheCallAndAStoredIdStays) {
   SettingsScope scope;
   ScopedMmdrHandle handle;
   RegUtils::SetValueWriterForTesting(&FailingWriter);
+  const ScopedLogThreshold debug;
   for (int failing : {1, 2}) {
     SettingsScope::PutText(Store::User, "srcWCamId", "old");
     SettingsScope::PutText(Store::User, "srcWCamName", "old");
@@ -106,6 +131,8 @@ TEST(Preferences, AFailedWriteFailsTheCallAndAStoredIdStays) {
     EXPECT_EQ(SettingsScope::Read(Store::User, "srcWCamId"), failing == 1 ? "old" : "new")
         << "id first";
     EXPECT_EQ(SettingsScope::Read(Store::User, "srcWCamName"), "old");
+    ExpectLogged(debug.Lines(), failing == 1 ? "Meridel\\Kestrel: srcWCamId with error 5"
+                                             : "srcWCamId = 'new' stored|srcWCamName with error 5");
   }
   g_writesBeforeFailure = 1;
   EXPECT_EQ(Mmdr_SetAudioInSelectOption(handle.get(), 1), MMDR_FAILED);

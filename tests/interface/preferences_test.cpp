@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/devices.h"
+#include "support/log_capture.h"
 #include "support/settings_scope.h"
 #include "support/user_emulation.h"
 #include "support/webcam_fixture.h"
@@ -108,29 +109,32 @@ TEST(Preferences, TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName) {
       {id("p3"), "\xC3\x9Cmlaut"},     {cutId, "Long"},    {id("p5"), "NulCam"}};
   struct Case {
     std::string userId, userName, machineId, machineName;
-    int picked;  // index into present, -1 for none
+    int picked;          // index into present, -1 for none
+    std::string logged;  // why, in the lookup's debug lines ('|' between phrases)
   };
   const Case cases[] = {
-      {id("XYZ"), "", "", "", 1},  // an exact id beats an earlier one that starts with it
-      {"post", "", "", "", 0},
+      {id("XYZ"), "", "", "", 1, "its id equals"},  // beats an earlier one that contains it
+      {"post", "", "", "", 0,
+       "picked 'Cam' (id '" + id("XYZ-pre-XYZ-post") + "'): its id contains"},
       {"pre-", "", "", "", 0},
       {"-XYZ-", "", "", "", 0},
-      {id("XYZ-more"), "", "", "", -1},  // a device id inside the stored one is no match
-      {id("xyz"), "", "", "", -1},       // ids and names are compared case-sensitively
-      {"", "Cam", "", "", 0},            // the first of two equal names
-      {"", "cam", "", "", -1},
+      {id("XYZ-more"), "", "", "", -1, "none of 6 devices has an id equal to or containing"},
+      {id("xyz"), "", "", "", -1},  // ids and names are compared case-sensitively
+      {"", "Cam", "", "", 0, "its name equals the stored name"},  // the first of two equal names
+      {"", "cam", "", "", -1, "none of 6 devices is named 'cam'"},
       {"", "Ca", "", "", -1},  // names never by containment
       {"p2-and-more-than-any-id", "Other", "", "", 2},
       {"stale-id", "\xC3\x9Cmlaut", "", "", 3},  // hands out the device's current id
-      {"", "", id("XYZ"), "", 1},                // the machine's value when the user has none
-      {"", "Other", id("XYZ"), "", 1},           // decided per value, not per pair
-      {"nomatch", "", "", "Other", 2},
+      {"", "", id("XYZ"), "", 1, "(machine"},    // the machine's value when the user has none
+      {"", "Other", id("XYZ"), "", 1, "(machine|name 'Other' (user"},  // decided per value
+      {"nomatch", "", "", "Other", 2, "id 'nomatch' (user|name 'Other' (machine"},
       {longId, "", "", "", 4},
       {"", "NulCam", "", "", 5},
-      {"", "", "", "", -1},
+      {"", "", "", "", -1, "name '' (not set, the default)|Config preferred device is NULL"},
   };
   SettingsScope scope;
   ScopedMmdrHandle handle;
+  const ScopedLogThreshold debug;
   for (const Case& c : cases) {
     SCOPED_TRACE(&c - cases);
     SettingsScope::Clear();
@@ -141,6 +145,7 @@ TEST(Preferences, TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName) {
     const Entry expected = c.picked < 0 ? Entry{"code 11", "code 11"} : present[c.picked];
     EXPECT_EQ(PreferredText(handle.get(), 1, MMDR_PREF_ID), expected.first);
     EXPECT_EQ(PreferredText(handle.get(), 1, MMDR_PREF_NAME), expected.second);
+    ExpectLogged(debug.Lines(), c.logged);
   }
   char text[MMDR_TEXT_FIELD_SIZE];
   std::memset(text, 0x77, sizeof text);

@@ -22,6 +22,7 @@
 #include "kestrelCliLib.h"
 #include "prefs/settings_linux.h"
 #include "prefs/user_prefs_util.h"
+#include "support/log_capture.h"
 #include "support/user_emulation.h"
 
 namespace kestrel_test {
@@ -128,38 +129,56 @@ TEST_F(SettingsFiles, TheUserFileIsUnderXdgConfigHomeOnlyWhenThatIsAbsolute) {
     const fs::path folder = root_ + base + "/corvane/meridel";
     EXPECT_EQ(Slurp(folder / "kestrel.conf"), std::string("srcAudioInOption=") + text + "\n");
     EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(folder / "kestrel.conf").permissions(), fs::perms(0600));
     EXPECT_EQ(UserPrefsUtil::GetAudioInOption(), option);
     fs::remove_all(root_ + base);
   }
 }
 
-TEST_F(SettingsFiles, ASymlinkedFileStaysALinkAndItsTargetIsWritten) {
-  Put(root_ + "/real/k.conf", "# mine\n");
+TEST_F(SettingsFiles, ASymlinkedFileStaysALinkAndItsTargetIsWrittenWithItsModeAndOwner) {
+  const std::string real = root_ + "/real/k.conf";
+  Put(real, "# mine\n");
+  const uid_t owner = geteuid() == 0 ? 65534 : geteuid();  // root gives it to nobody
+  ASSERT_EQ(chown(real.c_str(), owner, owner == 65534 ? 65534 : getegid()), 0);
+  fs::permissions(real, fs::perms(0644));
   fs::create_directories(folder_);
   fs::create_symlink("hop", file_);
-  fs::create_symlink(root_ + "/real/k.conf", folder_ / "hop");
+  fs::create_symlink(real, folder_ / "hop");
   ASSERT_EQ(Mmdr_SetPrefDev(handle, MMDR_DEVICE_AUDIO, "mic", "Mic"), MMDR_OK);
   EXPECT_TRUE(fs::is_symlink(file_) && fs::is_symlink(folder_ / "hop"));
-  EXPECT_EQ(Slurp(root_ + "/real/k.conf"), "# mine\nsrcAudioInId=mic\nsrcAudioInName=Mic\n");
+  EXPECT_EQ(Slurp(real), "# mine\nsrcAudioInId=mic\nsrcAudioInName=Mic\n");
+  struct stat written {};
+  ASSERT_EQ(stat(real.c_str(), &written), 0);
+  EXPECT_EQ(written.st_mode & 0777, 0644u);
+  EXPECT_EQ(written.st_uid, owner);
 }
 
 TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite) {
   Put(file_, "# mine\nsrcWCamId=old\nsrcWCamId=older\n");
   const auto write = [] { return Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, "new", "New"); };
+  const ScopedLogThreshold debug;
   UserPrefsUtil::SetRenameForTesting([](const char*, const char*) { return -1; });
   EXPECT_EQ(write(), MMDR_FAILED);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=old\nsrcWCamId=older\n");
   EXPECT_EQ(Entries(), 2);  // the file and its lock file: no temporary
-  Put(folder_ / "kestrel.conf.tmp.AbC123", "srcWCamId=half");  // its writer died
+  Put(folder_ / ".#kestrel.conf.AbC123", "srcWCamId=half");  // its writer died
+  Put(folder_ / "kestrel.conf.tmp.backup", "mine");          // the user's own
   UserPrefsUtil::SetRenameForTesting(nullptr);
   EXPECT_EQ(write(), MMDR_OK);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
-  EXPECT_EQ(Entries(), 2);
-  // A lock that another writer holds for a while (here until a timer releases it, 300 ms
-  // into the write) is waited for (about 2 s at most).
+  EXPECT_EQ(Slurp(folder_ / "kestrel.conf.tmp.backup"), "mine");
+  ExpectLogged(debug.Lines(), "kestrel.conf' written: srcWCamId='new' srcWCamName='New'");
+  EXPECT_EQ(Entries(), 3);
+  // A lock that another writer holds (through an open file description of its own, as
+  // another process would) and never gives back fails the write in bounded time.
   static volatile std::sig_atomic_t held = -1;
   held = open((folder_ / "kestrel.conf.lock").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
+  EXPECT_EQ(Mmdr_SetAudioInSelectOption(handle, 1), MMDR_FAILED);
+  EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
+  ExpectLogged(debug.Lines(), "still held by another writer");
+  // One that it holds for a while (here until a timer releases it, 300 ms into the
+  // write) is waited for (about 2 s at most).
   std::signal(SIGALRM, [](int) {
     close(held);
     held = -1;
@@ -174,12 +193,14 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, std::string(60, 'i').c_str(), "n"),
             MMDR_FAILED);
   EXPECT_EQ(Slurp(file_), big);
+  ExpectLogged(debug.Lines(), "would be over 1048576 bytes");
   // Nor is a FIFO in its place replaced, which holds no call up either.
   fs::remove(file_);
   ASSERT_EQ(mkfifo(file_.c_str(), 0600), 0);
   EXPECT_EQ(UserPrefsUtil::GetAudioInOption(), 0u);
   EXPECT_EQ(write(), MMDR_FAILED);
   EXPECT_TRUE(fs::is_fifo(file_));
+  ExpectLogged(debug.Lines(), "is no regular file");
 }
 
 TEST_F(SettingsFiles, AWriterThatMayNotWriteTheFolderOrReadTheFileLeavesTheFile) {

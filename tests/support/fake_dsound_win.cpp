@@ -102,8 +102,11 @@ HMODULE FakeLoad() {
 HRESULT WINAPI FakeCaptureEnumerate(DSoundLib::CaptureEnumCallbackFn callback, void* context) {
   if (g_current->owner->duringEnumeration) g_current->owner->duringEnumeration();
   for (FakeDsoundDevice& device : g_current->devices) {
-    callback(device.guid ? &*device.guid : nullptr, device.description.c_str(), L"fake.vxd",
-             context);
+    // FALSE stops the enumeration, as it does DirectSound's.
+    if (!callback(device.guid ? &*device.guid : nullptr, device.description.c_str(), L"fake.vxd",
+                  context)) {
+      break;
+    }
   }
   return g_current->owner->enumerateResult;
 }

@@ -1,6 +1,8 @@
 // What the library's own log recorded.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -29,6 +31,37 @@ inline std::vector<CapturedRecord> DrainLibraryLog() {
   }
   RecLock_Release(lock);
   return records;
+}
+
+// Records debug lines and above while it lives; Lines() takes what was logged since the
+// start or the last call, one record a line.
+class ScopedLogThreshold {
+ public:
+  ScopedLogThreshold() {
+    DrainLibraryLog();
+    LogLibraryState().defaultThresholds.recordThreshold = 7;
+  }
+  ~ScopedLogThreshold() { LogLibraryState().defaultThresholds.recordThreshold = saved_; }
+  ScopedLogThreshold(const ScopedLogThreshold&) = delete;
+  ScopedLogThreshold& operator=(const ScopedLogThreshold&) = delete;
+
+  static std::string Lines() {
+    std::string lines;
+    for (const CapturedRecord& record : DrainLibraryLog()) lines += record.text + "\n";
+    return lines;
+  }
+
+ private:
+  std::int32_t saved_ = LogLibraryState().defaultThresholds.recordThreshold;
+};
+
+// Each of the '|'-separated phrases of expected somewhere in lines.
+inline void ExpectLogged(const std::string& lines, const std::string& expected) {
+  for (std::size_t start = 0; start < expected.size();) {
+    const std::string phrase = expected.substr(start, expected.find('|', start) - start);
+    EXPECT_NE(lines.find(phrase), std::string::npos) << "'" << phrase << "' in:\n" << lines;
+    start += phrase.size() + 1;
+  }
 }
 
 }  // namespace kestrel_test
