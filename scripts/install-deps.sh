@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need; does nothing when they are
-# all present already, so a second run costs a second.
+# Installs the Debian packages the build and the tests need, then (unless PLATFORM=linux)
+# makes the ARM64 MinGW-w64 sysroot once per machine (scripts/mingw-arm64-sysroot.sh); does
+# nothing when all is present already, so a second run costs a second.
 set -euo pipefail
 packages=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+  make bzip2 xz-utils binutils-aarch64-linux-gnu
   wine wine64 libasound2 libasound2-plugins
   googletest python3
   g++ libgtest-dev
@@ -33,4 +35,7 @@ if ((${#missing[@]} + ${#missing_server[@]})); then
   if ((${#missing_server[@]})); then
     apt-get install -y -qq --no-install-recommends "${missing_server[@]}"
   fi
+fi
+if [[ ${PLATFORM:-} != linux ]]; then
+  "$(dirname "${BASH_SOURCE[0]}")/mingw-arm64-sysroot.sh"
 fi
