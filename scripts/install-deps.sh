@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, then (unless PLATFORM=linux)
-# makes the ARM64 MinGW-w64 sysroot once per machine (scripts/mingw-arm64-sysroot.sh); does
-# nothing when all is present already, so a second run costs a second.
+# makes the ARM64 MinGW-w64 sysroot (scripts/mingw-arm64-sysroot.sh) and unpacks Wine for
+# arm64 (scripts/wine-arm64.sh), once per machine; does nothing when all is present
+# already, so a second run costs a second.
 set -euo pipefail
 packages=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  make bzip2 xz-utils binutils-aarch64-linux-gnu
+  make bzip2 xz-utils binutils-aarch64-linux-gnu qemu-user-static
   wine wine64 libasound2 libasound2-plugins
   googletest python3
   g++ libgtest-dev
@@ -38,4 +39,5 @@ if ((${#missing[@]} + ${#missing_server[@]})); then
 fi
 if [[ ${PLATFORM:-} != linux ]]; then
   "$(dirname "${BASH_SOURCE[0]}")/mingw-arm64-sysroot.sh"
+  "$(dirname "${BASH_SOURCE[0]}")/wine-arm64.sh" --fetch
 fi

@@ -5,8 +5,9 @@
 # Windows: builds every architecture with both compilers (scripts/build.sh COMPILER=both
 # ARCH=all: x64 and x86 with both, arm64 with Clang) and runs every test under Wine against
 # the shipped (Clang) x64 build. The x86 and arm64 builds are compiled and checked (exports,
-# imports, machine type, the PDB, the installed package from C and from Microsoft's ABI),
-# never run: these machines run neither 32-bit nor ARM64 Windows programs.
+# imports, machine type, the PDB, the installed package from C and from Microsoft's ABI):
+# these machines run no 32-bit program, and of the ARM64 ones only what Wine for arm64 in
+# qemu-user can (scripts/wine-arm64.sh: mmdrctl status).
 # Of the GCC x64 build, the suite runs the exported calls (gcc_interface_test).
 # Linux: the three native builds (scripts/build.sh PLATFORM=linux): every test in
 # build-linux/ (GCC) and build-linux-clang/ (ASan and UBSan), the tests labelled
