@@ -7,7 +7,7 @@
 # the shipped (Clang) x64 build. The x86 and arm64 builds are compiled and checked (exports,
 # imports, machine type, the PDB, the installed package from C and from Microsoft's ABI):
 # these machines run no 32-bit program, and of the ARM64 ones only what Wine for arm64 in
-# qemu-user can (scripts/wine-arm64.sh: mmdrctl status).
+# qemu-user can (scripts/wine-arm64.sh: mmdrctl status and list audio).
 # Of the GCC x64 build, the suite runs the exported calls (gcc_interface_test).
 # Linux: the three native builds (scripts/build.sh PLATFORM=linux): every test in
 # build-linux/ (GCC) and build-linux-clang/ (ASan and UBSan), the tests labelled
