@@ -26,10 +26,10 @@ endif()
 # list. For x86 it gives each export the name a __cdecl caller links against (_Mmdr_Init).
 if(WIN32 AND NOT MSVC)
   find_program(KESTREL_DLLTOOL llvm-dlltool REQUIRED)
-  set(machine i386:x86-64)
-  if(KESTREL_ARCH STREQUAL "x86")
-    set(machine i386)
-  endif()
+  set(machine_x64 i386:x86-64)
+  set(machine_x86 i386)
+  set(machine_arm64 arm64)
+  set(machine ${machine_${KESTREL_ARCH}})
   set(def ${PROJECT_SOURCE_DIR}/src/interface/kestrelCliLib.def)
   set(msvc_implib ${CMAKE_BINARY_DIR}/lib/kestrelCliLib.lib)
   add_custom_command(OUTPUT ${msvc_implib} DEPENDS ${def}
@@ -98,8 +98,9 @@ if(NOT WIN32)
 endif()
 
 # cpack packs the Runtime and Development components into one archive and Debug into a
-# second one (scripts/package.sh): on Windows this build and the x86 build named by
-# KESTREL_X86_BUILD_DIR into ZIPs, on Linux this build into tarballs.
+# second one (scripts/package.sh): on Windows this build and the x86 and arm64 builds named
+# by KESTREL_X86_BUILD_DIR and KESTREL_ARM64_BUILD_DIR into ZIPs, on Linux this build into
+# tarballs.
 set(CPACK_PACKAGE_NAME kestrelCliLib)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
@@ -112,11 +113,12 @@ set(CPACK_COMPONENTS_ALL Runtime Development Debug)  # the Debian layout is debi
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};kestrelCliLib;ALL;/")
 if(WIN32)
   set(KESTREL_X86_BUILD_DIR "" CACHE PATH "The x86 build to pack and check beside this one")
+  set(KESTREL_ARM64_BUILD_DIR "" CACHE PATH "The arm64 build to pack and check beside this one")
   set(CPACK_GENERATOR ZIP)
   set(package_name kestrelCliLib-${PROJECT_VERSION}-windows)
-  if(KESTREL_X86_BUILD_DIR)
-    list(APPEND CPACK_INSTALL_CMAKE_PROJECTS "${KESTREL_X86_BUILD_DIR};kestrelCliLib;ALL;/")
-  endif()
+  foreach(other ${KESTREL_X86_BUILD_DIR} ${KESTREL_ARM64_BUILD_DIR})
+    list(APPEND CPACK_INSTALL_CMAKE_PROJECTS "${other};kestrelCliLib;ALL;/")
+  endforeach()
 else()
   set(CPACK_GENERATOR TGZ)
   set(package_name kestrelCliLib-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})

@@ -49,7 +49,12 @@ endfunction()
 #   EXPORTS, the soname of the interface's major version and exactly the ten functions in
 #   the dynamic symbol table. A sanitized build's
 #   binaries hold source paths for the sanitizers' reports: that one is not checked there.
-find_program(KESTREL_OBJDUMP x86_64-w64-mingw32-objdump)  # GNU's reads both machine types
+# GNU's objdump: MinGW-w64's reads both x86 machine types, the aarch64 one reads ARM64.
+if(KESTREL_ARCH STREQUAL "arm64")
+  find_program(KESTREL_OBJDUMP aarch64-linux-gnu-objdump REQUIRED)
+else()
+  find_program(KESTREL_OBJDUMP x86_64-w64-mingw32-objdump)
+endif()
 function(kestrel_check_shipped target)
   set(exports OFF)
   if("EXPORTS" IN_LIST ARGN)
@@ -72,10 +77,10 @@ function(kestrel_check_shipped target)
   if(MSVC OR NOT KESTREL_OBJDUMP)
     return()
   endif()
-  set(format pei-x86-64)
-  if(KESTREL_ARCH STREQUAL "x86")
-    set(format pei-i386)
-  endif()
+  set(format_x64 pei-x86-64)
+  set(format_x86 pei-i386)
+  set(format_arm64 pei-aarch64-little)  # machine 0xAA64 (not ARM64EC's 0xA641)
+  set(format ${format_${KESTREL_ARCH}})
   set(pdb OFF)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     set(pdb ON)

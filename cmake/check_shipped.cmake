@@ -1,5 +1,5 @@
-# cmake -DOBJDUMP=<objdump> -DBINARY=<file> -DFORMAT=<pei-x86-64|pei-i386> [-DEXPORTS=ON]
-#       [-DPATHS=<dir;...>] [-DPDB=ON] -P check_shipped.cmake
+# cmake -DOBJDUMP=<objdump> -DBINARY=<file> -DFORMAT=<pei-x86-64|pei-i386|pei-aarch64-little>
+#       [-DEXPORTS=ON] [-DPATHS=<dir;...>] [-DPDB=ON] -P check_shipped.cmake
 # What every shipped binary must be, checked as the build makes it (cmake/KestrelShip.cmake):
 # of the given machine type, with no DWARF and none of the build's PATHS inside; with PDB,
 # naming by file name a PDB beside it whose GUID and age it records. With EXPORTS (the

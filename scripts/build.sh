@@ -3,12 +3,14 @@
 # (Windows, then Linux).
 #
 # Windows: COMPILER=clang (the default: Clang and LLD, which build what is shipped) or gcc
-# (MinGW-w64's GCC, the second compiler); ARCH=x64 (the default) or x86, whose build has no
-# test programs (they could not run here). Build directories, unless BUILD_DIR names
-# another: build/ and build-x86/ for Clang, build-gcc/ and build-gcc-x86/ for GCC.
+# (MinGW-w64's GCC, the second compiler); ARCH=x64 (the default), x86 or arm64 (Clang only,
+# over the sysroot of scripts/mingw-arm64-sysroot.sh), whose builds have no test programs
+# (they could not run here). Build directories, unless BUILD_DIR names another: build/,
+# build-x86/ and build-arm64/ for Clang, build-gcc/ and build-gcc-x86/ for GCC.
 # ARCH=both builds x86 (into X86_BUILD_DIR) and then x64, whose tests and package take the
-# x86 build in; COMPILER=both builds GCC first, then Clang, whose x64 tests run the GCC
-# build's interface tests too.
+# x86 build in; ARCH=all does the same with arm64 too (into ARM64_BUILD_DIR; with GCC, all is
+# both). COMPILER=both builds GCC first, then Clang, whose x64 tests run the GCC build's
+# interface tests too.
 #
 # Linux: LINUX_BUILDS of "gcc clang tsan arm64" (the default: all four): build-linux/ (GCC:
 # what is packaged), build-linux-clang/ (Clang with ASan and UBSan, the thread-safety
@@ -62,16 +64,28 @@ case $compiler in
   gcc) toolchain=mingw-w64 suffix=-gcc ;;
   *) echo "COMPILER must be clang, gcc or both" >&2; exit 2 ;;
 esac
-if [[ $arch == both ]]; then
+if [[ $arch == all && $compiler == gcc ]]; then
+  arch=both
+fi
+if [[ $arch == both || $arch == all ]]; then
   x86_dir=${X86_BUILD_DIR:-$root/build$suffix-x86}
   ARCH=x86 BUILD_DIR="$x86_dir" "$root/scripts/build.sh"
-  exec env ARCH=x64 "$root/scripts/build.sh" -DKESTREL_X86_BUILD_DIR="$x86_dir" "$@"
+  others=(-DKESTREL_X86_BUILD_DIR="$x86_dir" -DKESTREL_ARM64_BUILD_DIR=)
+  if [[ $arch == all ]]; then
+    arm64_dir=${ARM64_BUILD_DIR:-$root/build-arm64}
+    ARCH=arm64 BUILD_DIR="$arm64_dir" "$root/scripts/build.sh"
+    others[1]=-DKESTREL_ARM64_BUILD_DIR="$arm64_dir"
+  fi
+  exec env ARCH=x64 "$root/scripts/build.sh" "${others[@]}" "$@"
 fi
-case $arch in
-  x64) toolchain+=-x86_64.cmake build_dir=${BUILD_DIR:-$root/build$suffix} options=() ;;
-  x86) toolchain+=-i686.cmake build_dir=${BUILD_DIR:-$root/build$suffix-x86}
-       options=(-DKESTREL_BUILD_TESTS=OFF) ;;
-  *) echo "ARCH must be x64, x86 or both" >&2; exit 2 ;;
+case $compiler-$arch in
+  *-x64) toolchain+=-x86_64.cmake build_dir=${BUILD_DIR:-$root/build$suffix} options=() ;;
+  *-x86) toolchain+=-i686.cmake build_dir=${BUILD_DIR:-$root/build$suffix-x86}
+         options=(-DKESTREL_BUILD_TESTS=OFF) ;;
+  clang-arm64) toolchain+=-aarch64.cmake build_dir=${BUILD_DIR:-$root/build-arm64}
+               options=(-DKESTREL_BUILD_TESTS=OFF) ;;
+  gcc-arm64) echo "ARCH=arm64 builds with Clang only (no GCC for ARM64 Windows)" >&2; exit 2 ;;
+  *) echo "ARCH must be x64, x86, arm64, both or all" >&2; exit 2 ;;
 esac
 toolchain=$root/cmake/$toolchain
 cache=$build_dir/CMakeCache.txt

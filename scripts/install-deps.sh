@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need; does nothing when they are
-# all present already, so a second run costs a second. The arm64 build's libraries come
-# from the arm64 architecture, which is enabled when it is not yet.
+# Installs the Debian packages the build and the tests need (the arm64 Linux build's
+# libraries from the arm64 architecture, which is enabled when it is not yet), then (unless
+# PLATFORM=linux) makes the ARM64 MinGW-w64 sysroot (scripts/mingw-arm64-sysroot.sh) and
+# unpacks Wine for arm64 (scripts/wine-arm64.sh), once per machine; does nothing when all is
+# present already, so a second run costs a second.
 set -euo pipefail
 packages=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+  make bzip2 xz-utils
   wine wine64 libasound2 libasound2-plugins
   googletest python3
   g++ libgtest-dev
@@ -49,4 +52,8 @@ if ((${#missing[@]} + ${#missing_server[@]} + ${#missing_arm64[@]})); then
   if ((${#missing_arm64[@]})); then
     "${apt[@]}" install -y -qq --no-install-recommends "${missing_arm64[@]}"
   fi
+fi
+if [[ ${PLATFORM:-} != linux ]]; then
+  "$(dirname "${BASH_SOURCE[0]}")/mingw-arm64-sysroot.sh"
+  "$(dirname "${BASH_SOURCE[0]}")/wine-arm64.sh" --fetch
 fi

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds and packs both platforms, then lists what it wrote.
-# Windows: both architectures with Clang (scripts/build.sh), into
-# build/kestrelCliLib-<version>-windows.zip (bin/x64, bin/x86, lib/x64, lib/x86 with both
-# import libraries, include/, the CMake package that picks the consumer's architecture and
-# ABI) and build/kestrelCliLib-<version>-windows-debug.zip (each binary's PDB).
+# Windows: the three architectures with Clang (scripts/build.sh ARCH=all), into
+# build/kestrelCliLib-<version>-windows.zip (bin/<arch> and lib/<arch> for x64, x86 and
+# arm64, with both import libraries, include/, the CMake package that picks the consumer's
+# architecture and ABI) and build/kestrelCliLib-<version>-windows-debug.zip (each binary's
+# PDB).
 # Linux: the GCC builds for x86-64 (build-linux/) and arm64 (build-linux-arm64/), each into
 # kestrelCliLib-<version>-linux-<x86_64|aarch64>.tar.gz (lib/ with libkestrelCliLib.so.2.0.0
 # and its links, the CMake package and pkg-config's file, bin/mmdrctl and its manual page,
@@ -15,7 +16,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/install-deps.sh"
 windows=${BUILD_DIR:-$root/build}
-PLATFORM=windows ARCH=both "$root/scripts/build.sh"
+PLATFORM=windows ARCH=all "$root/scripts/build.sh"
 (cd "$windows" && cpack)
 PLATFORM=linux LINUX_BUILDS="gcc arm64" "$root/scripts/build.sh"
 linux=()
