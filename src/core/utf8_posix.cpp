@@ -2,29 +2,46 @@
 // rules of core/utf8_codec.h.
 #include "core/utf8.h"
 
+#include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <string_view>
 
 #include "core/utf8_codec.h"
 
 static_assert(sizeof(wchar_t) == 4, "the POSIX conversions take wchar_t for UTF-32");
 
+// Every listed device's id and name makes this round trip once per call: both directions
+// size the result once and copy ASCII in a plain loop, leaving the rest to the codec.
+
 std::wstring ConvertUtf8ToWide(const char* text) {
   if (text == nullptr) return std::wstring();
-  std::string_view rest(text);
-  std::wstring converted;
-  converted.reserve(rest.size());
-  while (!rest.empty()) {
-    std::size_t used = 0;
-    converted += static_cast<wchar_t>(DecodeUtf8Character(rest, &used));
-    rest.remove_prefix(used);
+  const std::size_t size = std::strlen(text);
+  std::wstring converted(size, L'\0');  // a byte makes at most one character
+  wchar_t* out = converted.data();
+  for (std::size_t i = 0; i < size;) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      *out++ = static_cast<wchar_t>(byte);
+      ++i;
+    } else {
+      std::size_t used = 0;
+      *out++ = static_cast<wchar_t>(DecodeUtf8Character({text + i, size - i}, &used));
+      i += used;
+    }
   }
+  converted.resize(static_cast<std::size_t>(out - converted.data()));
   return converted;
 }
 
 std::string ConvertWideToUtf8(const wchar_t* text) {
   if (text == nullptr) return std::string();
-  std::string converted;
-  for (; *text != L'\0'; ++text) AppendUtf8(static_cast<char32_t>(*text), converted);
+  const std::size_t length = std::wcslen(text);
+  std::size_t ascii = 0;
+  while (ascii < length && static_cast<std::uint32_t>(text[ascii]) < 0x80) ++ascii;
+  std::string converted(ascii, '\0');
+  for (std::size_t i = 0; i < ascii; ++i) converted[i] = static_cast<char>(text[i]);
+  for (std::size_t i = ascii; i < length; ++i)
+    AppendUtf8(static_cast<char32_t>(text[i]), converted);
   return converted;
 }
