@@ -21,6 +21,7 @@
 #include "kinds/device_kinds.h"
 #include "kinds/preferred_device.h"
 #include "log/log.h"
+#include "log/log_output.h"
 #include "prefs/user_prefs_util.h"
 
 static_assert(MMDR_LIB_VERSION == KESTREL_VERSION_MAJOR,
@@ -55,6 +56,9 @@ MmdrResult MMDR_CALL Mmdr_Init(std::int32_t mode, MmdrHandle** handleOut) {
     if (mode != MMDR_MODE_1 && mode != MMDR_MODE_2) {
       return MMDR_INVALID_MODE;
     }
+    // Read here rather than at load: a host may set it (as mmdrctl --log does) before it
+    // opens a handle, and the back end's start below is already worth a line.
+    LogFollowEnvironment();
     // Freed again on every way out but success.
     std::unique_ptr<MmdrHandle, void (*)(MmdrHandle*)> handle(MmdrCreateHandle(mode),
                                                               &MmdrReleaseHandle);

@@ -1,8 +1,8 @@
 // The log facility: filtering, formatting, the newline rule, masking, the lock and the
-// sinks. Portable: the platform is reached only through log_base.h.
+// two sinks (the ring, or the writer). Portable: the platform is reached only through
+// log_base.h.
 #include "log/log.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "log/log_base.h"
@@ -23,7 +23,8 @@ namespace {
 
 constexpr const char* kLibraryLockName = "logLock";
 constexpr std::uint32_t kLibraryLockRank = 0xFF000002;
-constexpr LogThresholds kLibraryDefaultThresholds = {5, -1};
+static_assert(kLogFirstSubsystemModule == kLogModuleCount + 1 && kLogModuleShift == 5,
+              "the library's subsystems follow the module table in the level word");
 // Levels 24 to 31 have no row of their own and are recorded as "info".
 constexpr std::uint32_t kLevelRowForUnnamedLevels = 5;
 
@@ -39,34 +40,35 @@ LogState g_libraryState = {
     kLibraryLockRank,
     0,
     0,
-    kLibraryDefaultThresholds,
+    {kLogLibraryRecordThreshold},
     {},
     g_libraryState.spareBuffer,
     &g_libraryRing,
-    0,
-    {},
+    nullptr,
     nullptr,
     {},
 };
 
-struct Decision {
-  const LogThresholds* thresholds;
-  bool record;
-  bool console;
-};
-
-// Which sinks want a message; neither when the module or level is switched off.
-Decision Decide(const LogState* state, std::uint32_t levelWord) {
+// Whether a message is recorded: not when its module or level is switched off.
+bool Wanted(const LogState* state, std::uint32_t levelWord) {
   const auto level = static_cast<std::int32_t>(levelWord & kLogLevelMask);
-  if (level == 0) {
-    // Audit records always land, attributed to the default module, and never print.
-    return {&state->defaultThresholds, true, false};
-  }
+  if (level == 0) return true;  // audit records always land
   const std::uint32_t module = levelWord >> kLogModuleShift;
-  const LogThresholds* thresholds = (module == 0 || module > kLogModuleCount)
-                                        ? &state->defaultThresholds
-                                        : &kLogModuleInfo[module - 1].thresholds;
-  return {thresholds, level <= thresholds->recordThreshold, level <= thresholds->consoleThreshold};
+  // Module 0, and the numbers past the table (the library's subsystems among them), take
+  // the default module's threshold.
+  return module == 0 || module > kLogModuleCount
+             ? level <= state->defaultThresholds.recordThreshold.load(std::memory_order_relaxed)
+             : level <= kLogModuleInfo[module - 1].recordThreshold;
+}
+
+// The name a record's line shows for where it came from.
+const char* SubsystemName(std::uint32_t levelWord) {
+  const std::uint32_t module = levelWord >> kLogModuleShift;
+  if (module >= 1 && module <= kLogModuleCount) return kLogModuleInfo[module - 1].name;
+  const std::uint32_t index = module - kLogFirstSubsystemModule + 1;
+  return module >= kLogFirstSubsystemModule && index < std::size(kLogSubsystemNames)
+             ? kLogSubsystemNames[index]
+             : kLogSubsystemNames[0];
 }
 
 // Setting bit 5 folds exactly 'Z', 'Q' and 'X' onto their small letters and maps no
@@ -125,27 +127,25 @@ char* FormatText(LogState* state, char* firstBuffer, const char* format, va_list
   return target;
 }
 
-void WriteToConsole(const char* text) {
-  // Nothing to do when the console refuses the text: the record is kept all the same.
-  if (Base_StandardErrorExists()) static_cast<void>(std::fputs(text, stderr));
-  Base_OutputDebugString(text);
-}
+}  // namespace
 
-// Takes the state's lock, creating it first when need be; false, with nothing held,
-// when the system refused to create one. The analysis cannot see into RecLock, so
-// these two tell it that the capability state->lock is taken and given back.
-bool LockState(LogState* state) TRY_ACQUIRE(true, state->lock) {
+// The analysis cannot see into RecLock, so these two tell it that the capability
+// state->lock is taken and given back.
+bool LogState_Lock(LogState* state) {
   RecLock* lock = LogState_ObtainLock(state);
   if (lock == nullptr) return false;
   RecLock_Acquire(lock);
   return true;
 }
 
-void UnlockState(LogState* state) RELEASE(state->lock) NO_THREAD_SAFETY_ANALYSIS {
+void LogState_Unlock(LogState* state) NO_THREAD_SAFETY_ANALYSIS {
   RecLock_Release(state->lock.load(std::memory_order_acquire));
 }
 
-}  // namespace
+void LogState_SetWriter(LogState* state, LogWriter* writer) {
+  state->writer = writer;
+  if (writer != nullptr) LogFlush(state, LogDispatch);
+}
 
 LogState& LogLibraryState() { return g_libraryState; }
 
@@ -156,11 +156,10 @@ void LogState_Init(LogState* state, LogRing* ring) NO_THREAD_SAFETY_ANALYSIS {
   state->lockRank = kLibraryLockRank;
   state->lockCreating.store(0);
   state->depth = 0;
-  state->defaultThresholds = kLibraryDefaultThresholds;
+  state->defaultThresholds.recordThreshold.store(kLogLibraryRecordThreshold);
   state->spareSlot.store(state->spareBuffer);
   state->ring = ring;
-  state->writerCount = 0;
-  for (LogWriter*& writer : state->writers) writer = nullptr;
+  state->writer = nullptr;
   state->tagProvider = nullptr;
 }
 
@@ -184,8 +183,7 @@ RecLock* LogState_ObtainLock(LogState* state) {
 
 void LogV(LogState* state, std::uint32_t levelWord, const char* format, va_list args) {
   if (state->lockCreating.load(std::memory_order_acquire) != 0) return;
-  const Decision decision = Decide(state, levelWord);
-  if (!decision.record && !decision.console) return;
+  if (!Wanted(state, levelWord)) return;
   const std::uint32_t level = levelWord & kLogLevelMask;
   const LogLevelInfo* levelRow =
       &kLogLevelInfo[level < kLogLevelRowCount ? level : kLevelRowForUnnamedLevels];
@@ -201,35 +199,28 @@ void LogV(LogState* state, std::uint32_t levelWord, const char* format, va_list 
   if (length >= 3) MaskSequence(text, length);
 
   // Without a lock the sinks cannot run safely; the message is lost.
-  if (LockState(state)) {
+  if (LogState_Lock(state)) {
     ++state->depth;
-    if (decision.console) WriteToConsole(text);
-    if (decision.record) {
-      LogSink sink = LogBufferRecord;
-      // Writers are never re-entered: a nested call (from a writer or the tag
-      // provider) leaves its record in the ring for the next outermost call.
-      if (state->depth <= 1 && state->writerCount > 0) {
-        LogFlush(state, LogDispatch);
-        sink = LogDispatch;
-      }
-      LogBuildHeader(state, levelRow, decision.thresholds, length, text, sink);
+    LogSink sink = LogBufferRecord;
+    // The writer is never re-entered: a nested call (from the writer or the tag provider)
+    // leaves its record in the ring for the next outermost call.
+    if (state->depth <= 1 && state->writer != nullptr) {
+      LogFlush(state, LogDispatch);
+      sink = LogDispatch;
     }
+    LogBuildHeader(state, levelRow, SubsystemName(levelWord), length, text, sink);
     --state->depth;
-    UnlockState(state);
+    LogState_Unlock(state);
   }
 
   if (spareTaken != nullptr) state->spareSlot.store(spareTaken, std::memory_order_release);
 }
 
-bool LogWants(std::uint32_t levelWord) {
-  const Decision decision = Decide(&g_libraryState, levelWord);
-  return decision.record || decision.console;
-}
+bool LogWants(std::uint32_t levelWord) { return Wanted(&g_libraryState, levelWord); }
 
 void Log(std::uint32_t levelWord, const char* format, ...) {
   // Unwanted messages leave before anything else; nothing here touches the last error.
-  const Decision decision = Decide(&g_libraryState, levelWord);
-  if (!decision.record && !decision.console) return;
+  if (!Wanted(&g_libraryState, levelWord)) return;
   const std::uint32_t lastError = Base_GetLastError();
   va_list args;  // NOLINT(cppcoreguidelines-init-variables): va_start fills it
   va_start(args, format);

@@ -1,14 +1,15 @@
 // The small base layer under the log facility: a recursive lock, a bounded formatter
-// with a fixed overflow contract, the thread-name and debugger hooks, and the few system
-// services the facility needs (last-error code, UTC clock, standard error). Portable
-// parts live in log_base.cpp; log_base_win.cpp implements the rest for Windows and
-// log_base_posix.cpp for host builds of the log core. No platform header is included
-// here so that the log core stays portable.
+// with a fixed overflow contract, the thread's name and id, and the few system services
+// the facility needs (last-error code, UTC clock, the KESTREL_LOG variable and where its
+// lines go). Portable parts live in log_base.cpp; log_base_win.cpp implements the rest for
+// Windows and log_base_posix.cpp for Linux. No platform header is included here so that
+// the log core stays portable.
 #pragma once
 
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "log/compiler.h"
 
@@ -41,8 +42,9 @@ void Base_Strcpy(char* destination, const char* source, std::size_t size);
 // multi-byte character may be cut) and a NUL. The empty text when the thread has no
 // name or the system cannot tell it.
 void Base_CurrentThreadName(char* buffer, std::size_t size);
-// Passes NUL-terminated UTF-8 text to an attached debugger.
-void Base_OutputDebugString(const char* text);
+// The system's id of the calling thread, as its tools show it (the Linux TID, the Windows
+// thread id).
+std::uint32_t Base_CurrentThreadId();
 
 struct LogSystemTime {
   int year;
@@ -58,6 +60,22 @@ std::uint32_t Base_GetLastError();
 void Base_SetLastError(std::uint32_t code);
 // The current UTC date and time.
 void Base_GetSystemTime(LogSystemTime* time);
-// True when the runtime's standard error stream exists and is connected to something
-// the process can write to (a console, a pipe or a file).
-bool Base_StandardErrorExists();
+
+// The value of the environment variable KESTREL_LOG in UTF-8, read from the process's
+// own environment (secure_getenv; on Windows GetEnvironmentVariableW, which sees what the
+// host set after load); false when it is unset or not valid text. May throw
+// std::bad_alloc.
+bool Base_ReadLogSetting(std::string* value);
+
+// Where KESTREL_LOG's lines go. None of these changes errno or the last-error code.
+struct LogDestination;
+// Opens the file at path (UTF-8) to append to it, creating it if need be (mode 0600 on
+// POSIX; on Windows others may read it, and write and delete it, while it is open), or
+// with a null path, standard error (on Windows the debugger too). Null when the file
+// cannot be opened or memory ran out.
+LogDestination* Base_OpenLogDestination(const char* path);
+// Writes UTF-8 bytes that end on a character boundary; a failure loses them. On POSIX a
+// pipe or terminal that is full at that moment is skipped, and a reader gone raises no
+// SIGPIPE.
+void Base_WriteLogDestination(LogDestination* destination, const char* bytes, std::size_t size);
+void Base_CloseLogDestination(LogDestination* destination);

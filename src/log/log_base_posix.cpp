@@ -1,12 +1,15 @@
-// POSIX implementation of the log facility's base layer, for host builds of the log
-// core (sanitizer runs).
+// POSIX implementation of the log facility's base layer.
 #include "log/log_base.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <new>
 
@@ -46,9 +49,6 @@ void Base_CurrentThreadName(char* buffer, std::size_t size) {
   if (pthread_getname_np(pthread_self(), name, sizeof name) == 0) Base_Strcpy(buffer, name, size);
 }
 
-// No debugger channel on the host.
-void Base_OutputDebugString(const char* /*text*/) {}
-
 // errno stands in for the thread's last-error code.
 std::uint32_t Base_GetLastError() { return static_cast<std::uint32_t>(errno); }
 
@@ -68,8 +68,86 @@ void Base_GetSystemTime(LogSystemTime* time) {
   time->milliseconds = static_cast<int>(now.tv_nsec / 1000000);
 }
 
-bool Base_StandardErrorExists() {
-  if (stderr == nullptr) return false;
-  const int descriptor = fileno(stderr);
-  return descriptor >= 0 && fcntl(descriptor, F_GETFD) != -1;
+std::uint32_t Base_CurrentThreadId() { return static_cast<std::uint32_t>(gettid()); }
+
+bool Base_ReadLogSetting(std::string* value) {
+  // secure_getenv: a set-user-ID host must not let its caller pick a file to write to.
+  const char* text = secure_getenv("KESTREL_LOG");
+  if (text == nullptr) return false;
+  value->assign(text);
+  return true;
+}
+
+struct LogDestination {
+  int fd;
+  bool ownFd;      // a file we opened, not the process's standard error
+  bool plainFile;  // can neither fill up nor lose its reader
+};
+
+LogDestination* Base_OpenLogDestination(const char* path) {
+  const int savedErrno = errno;
+  auto* destination = new (std::nothrow) LogDestination{STDERR_FILENO, false, false};
+  if (destination != nullptr && path != nullptr) {
+    // O_NONBLOCK: opening a FIFO without a reader fails instead of waiting for one, and a
+    // full one never holds a caller up. O_NOCTTY: a terminal never becomes ours.
+    destination->fd =
+        open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+    destination->ownFd = true;
+    struct stat status {};
+    if (destination->fd < 0) {
+      delete destination;
+      destination = nullptr;
+    } else {
+      destination->plainFile = fstat(destination->fd, &status) == 0 && S_ISREG(status.st_mode);
+    }
+  }
+  errno = savedErrno;
+  return destination;
+}
+
+void Base_WriteLogDestination(LogDestination* destination, const char* bytes, std::size_t size) {
+  const int savedErrno = errno;
+  const int fd = destination->fd;
+  if (!destination->plainFile) {
+    // A full pipe or a paused terminal (standard error is shared, so it cannot be made
+    // non-blocking) loses the line rather than holding the caller.
+    pollfd ready{fd, POLLOUT, 0};
+    if (poll(&ready, 1, 0) != 1 || (ready.revents & POLLOUT) == 0) {
+      errno = savedErrno;
+      return;
+    }
+  }
+  // A reader that went away raises SIGPIPE at the writing thread, which would end a host
+  // that keeps the default action: block it around the write and take back what we raised.
+  sigset_t pipeSignal;
+  sigset_t previous;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  sigset_t pending;
+  const bool blocked = pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous) == 0;
+  const bool pendingBefore = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+  while (size > 0) {
+    const ssize_t written = write(fd, bytes, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      if (written < 0 && errno == EPIPE && blocked && !pendingBefore) {
+        const timespec none{};
+        while (sigtimedwait(&pipeSignal, nullptr, &none) < 0 && errno == EINTR) {
+        }
+      }
+      break;
+    }
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  if (blocked) pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = savedErrno;
+}
+
+void Base_CloseLogDestination(LogDestination* destination) {
+  if (destination == nullptr) return;
+  const int savedErrno = errno;
+  if (destination->ownFd) close(destination->fd);
+  delete destination;
+  errno = savedErrno;
 }

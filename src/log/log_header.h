@@ -11,14 +11,14 @@ constexpr std::size_t kLogThreadNameSize = 32;
 constexpr std::size_t kLogDateTimeSize = 40;
 constexpr std::size_t kLogMillisecondsSize = 8;
 constexpr std::size_t kLogZoneSize = 2;
-constexpr std::size_t kLogReservedSize = 12;
+constexpr std::size_t kLogReservedSize = 9;
 constexpr const char* kLogUnknownThreadName = "*UNKNOWN*";
 
 // Copied into the ring byte for byte.
 struct LogRecordHeader {
-  const LogThresholds* module;  // the default module's pair for module 0, >314 and level 0
+  const char* subsystem;  // the folder that logged ("devices"), from the level word's module
   const LogLevelInfo* level;
-  std::uint8_t continuation;  // 1 on the second and later lines given to line writers
+  std::uint32_t threadId;  // the system's id of the thread that logged
   char threadName[kLogThreadNameSize];
   char tag[kLogTagSize];
   char dateTime[kLogDateTimeSize];          // "YYYY-MM-DDThh:mm:ss", UTC
@@ -32,14 +32,14 @@ constexpr std::size_t kLogHeaderPointers = 2 * sizeof(void*);
 static_assert(sizeof(LogRecordHeader) == (sizeof(void*) == 8 ? 144 : 136),
               "the ring stores 144-byte headers (136 on 32-bit Windows)");
 static_assert(offsetof(LogRecordHeader, level) == sizeof(void*) &&
-                  offsetof(LogRecordHeader, continuation) == kLogHeaderPointers &&
-                  offsetof(LogRecordHeader, threadName) == kLogHeaderPointers + 1 &&
-                  offsetof(LogRecordHeader, tag) == kLogHeaderPointers + 33 &&
-                  offsetof(LogRecordHeader, dateTime) == kLogHeaderPointers + 66 &&
-                  offsetof(LogRecordHeader, milliseconds) == kLogHeaderPointers + 106 &&
-                  offsetof(LogRecordHeader, zone) == kLogHeaderPointers + 114 &&
-                  offsetof(LogRecordHeader, reserved) == kLogHeaderPointers + 116,
-              "header layout");
+                  offsetof(LogRecordHeader, threadId) == kLogHeaderPointers &&
+                  offsetof(LogRecordHeader, threadName) == kLogHeaderPointers + 4 &&
+                  offsetof(LogRecordHeader, tag) == kLogHeaderPointers + 36 &&
+                  offsetof(LogRecordHeader, dateTime) == kLogHeaderPointers + 69 &&
+                  offsetof(LogRecordHeader, milliseconds) == kLogHeaderPointers + 109 &&
+                  offsetof(LogRecordHeader, zone) == kLogHeaderPointers + 117 &&
+                  offsetof(LogRecordHeader, reserved) == kLogHeaderPointers + 119,
+              "header layout: no padding between the fields");
 
 // Cuts an overflowed message (its first size - 1 bytes in buffer, buffer holding size
 // bytes) to whole UTF-8 characters and puts a newline in place of the last one kept.

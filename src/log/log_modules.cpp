@@ -4,7 +4,7 @@
 #include "log/log_state.h"
 
 namespace {
-constexpr LogThresholds kOff = {-1, -1};
+constexpr std::int32_t kOff = -1;
 }  // namespace
 
 const LogModuleInfo kLogModuleInfo[kLogModuleCount] = {

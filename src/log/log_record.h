@@ -1,5 +1,5 @@
 // The record path of the log facility: building the record header, and the two sinks
-// that take a header and its text (the ring, or the registered writers).
+// that take a header and its text (the ring, or the state's writer).
 #pragma once
 
 #include <cstddef>
@@ -15,7 +15,7 @@ using LogSink = void (*)(LogState* state, LogRecordHeader* header, std::size_t l
 
 // Builds a header for the calling thread and the current time and hands it with the
 // text to sink.
-void LogBuildHeader(LogState* state, const LogLevelInfo* level, const LogThresholds* module,
+void LogBuildHeader(LogState* state, const LogLevelInfo* level, const char* subsystem,
                     std::size_t length, const char* text, LogSink sink) REQUIRES(state->lock);
 // Writes the header's date-and-time, milliseconds and zone fields for the current UTC time.
 void LogFormatTimestamp(LogRecordHeader* header);
@@ -23,8 +23,7 @@ void LogFormatTimestamp(LogRecordHeader* header);
 // Sink: appends the record to the state's ring.
 void LogBufferRecord(LogState* state, LogRecordHeader* header, std::size_t length, const char* text)
     REQUIRES(state->lock);
-// Sink: hands the record to the state's writers (whole-record writers once, line
-// writers line by line with continuation set after the first line).
+// Sink: hands the record to the state's writer when its level is one the writer takes.
 void LogDispatch(LogState* state, LogRecordHeader* header, std::size_t length, const char* text)
     REQUIRES(state->lock);
 // Drains the ring through sink, oldest record first.

@@ -75,18 +75,20 @@ TEST(Log, FiltersByLevelAndModuleWithSignedThresholds) {
     std::uint32_t levelWord;
     std::int32_t recordThreshold;  // of the default module
     const char* levelName;         // nullptr: dropped
+    const char* subsystem;
   };
   const Case cases[] = {
-      {2, 5, "error"},
-      {5, 5, "info"},
+      {2, 5, "error", "kestrel"},
+      {5, 5, "info", "kestrel"},
       {6, 5, nullptr},
       {Word(5, 2), 5, nullptr},  // every numbered module is off (-1)
       {Word(314, 2), 5, nullptr},
-      {Word(315, 2), 5, "error"},
-      {Word(5, 0), 5, "audit"},  // level 0 always records
+      {Word(315, 2), 5, "error", "interface"},  // the library's subsystems filter as module 0
+      {Word(321, 2), 5, "error", "kestrel"},
+      {Word(5, 0), 5, "audit", "accountUtil"},  // level 0 always records
       {2, -1, nullptr},
-      {23, 31, "debug15"},
-      {24, 31, "info"},  // levels past the table record as "info"
+      {23, 31, "debug15", "kestrel"},
+      {24, 31, "info", "kestrel"},  // levels past the table record as "info"
   };
   for (const Case& c : cases) {
     TestLog log;
@@ -97,7 +99,7 @@ TEST(Log, FiltersByLevelAndModuleWithSignedThresholds) {
     ASSERT_EQ(records.size(), c.levelName ? 1u : 0u);
     if (c.levelName) {
       EXPECT_STREQ(records[0].header.level->name, c.levelName);
-      EXPECT_EQ(records[0].header.module, &log.state->defaultThresholds);
+      EXPECT_STREQ(records[0].header.subsystem, c.subsystem);
     }
   }
 }
@@ -132,7 +134,6 @@ TEST(Log, TheHeaderHoldsTheUtcTimeAndZerosWhereNothingWasSaid) {
       std::string(reinterpret_cast<const char*>(header.reserved), sizeof header.reserved);
   EXPECT_EQ(rest, std::string(rest.size(), '\0'));
   EXPECT_EQ(header.zone[0], 'Z');
-  EXPECT_EQ(header.continuation, 0);
 }
 
 TEST(Log, EndsWithOneNewlineAndMasksTheSequence) {
@@ -216,7 +217,7 @@ TEST(LogRing, HoldsTheNewestEntriesThatFitAgainstAModel) {
     const auto records = log.Drain();
     ASSERT_EQ(records.size(), model.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
-      EXPECT_EQ(static_cast<char>(records[i].header.continuation) + records[i].text, model[i]);
+      EXPECT_EQ(records[i].header.tag[0] + records[i].text, model[i]);
     }
     EXPECT_EQ(log.storage.back(), 0xEE);
   }

@@ -1,0 +1,197 @@
+// KESTREL_LOG as Mmdr_Init reads it from the environment: where the lines go, what they
+// look like, and that without it nothing is printed on standard error or to the debugger.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "kestrelCliLib.h"
+#include "log/log.h"
+#include "support/log_capture.h"
+
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace kestrel_test {
+namespace {
+
+namespace fs = std::filesystem;
+using Setting = std::optional<std::string>;  // KESTREL_LOG's value; nullopt: unset
+
+#ifdef _WIN32
+void SetLogVariable(const Setting& value) {
+  SetEnvironmentVariableW(L"KESTREL_LOG", value ? fs::u8path(*value).c_str() : nullptr);
+}
+std::uint32_t ThisThreadId() { return GetCurrentThreadId(); }
+// What reached the debugger while a capture ran. OutputDebugStringW's wide exception falls
+// back to this narrow one when no debugger takes it, so every text raises it once.
+std::string g_debugText;
+LONG CALLBACK OnDebugText(EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD& raised = *pointers->ExceptionRecord;
+  if (raised.ExceptionCode == DBG_PRINTEXCEPTION_C && raised.NumberParameters >= 2) {
+    g_debugText += reinterpret_cast<const char*>(raised.ExceptionInformation[1]);
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+#else
+void SetLogVariable(const Setting& value) {
+  if (value) setenv("KESTREL_LOG", value->c_str(), 1);
+  if (!value) unsetenv("KESTREL_LOG");
+}
+std::uint32_t ThisThreadId() { return static_cast<std::uint32_t>(gettid()); }
+const std::string g_debugText;  // no debugger channel
+#endif
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// What the process prints while one lives: standard error (the descriptor, and on Windows
+// the system's handle) goes to a file, and on Windows the debugger's text is collected.
+class Printed {
+ public:
+  Printed() {
+    const int file = open(path_.string().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(file, 2);
+    close(file);
+#ifdef _WIN32
+    SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
+    g_debugText.clear();
+    handler_ = AddVectoredExceptionHandler(1, &OnDebugText);
+#endif
+  }
+  // Standard error's text, then the debugger's.
+  std::pair<std::string, std::string> Stop() {
+    dup2(saved_, 2);
+    close(saved_);
+#ifdef _WIN32
+    SetStdHandle(STD_ERROR_HANDLE, savedHandle_);
+    RemoveVectoredExceptionHandler(handler_);
+#endif
+    return {ReadFile(path_), g_debugText};
+  }
+
+ private:
+  fs::path path_ = fs::temp_directory_path() / "kestrel-printed.txt";
+  int saved_ = dup(2);
+#ifdef _WIN32
+  HANDLE savedHandle_ = GetStdHandle(STD_ERROR_HANDLE);
+  void* handler_ = nullptr;
+#endif
+};
+
+void OpenAndClose(const Setting& setting) {
+  SetLogVariable(setting);
+  MmdrHandle* handle = nullptr;
+  ASSERT_EQ(Mmdr_Init(MMDR_MODE_1, &handle), MMDR_OK);
+  Mmdr_Uninit(handle);
+}
+
+// A line; the library's own lines (its subsystems) may come between the test's (kestrel).
+const std::regex kLine(
+    R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (\d+) (error|info|debug) ([a-z]+): (.*))");
+
+TEST(KestrelLog, LinesGoWhereItSaysOneForEachRecordAndWithoutItNothingIsPrinted) {
+  const fs::path folder = fs::temp_directory_path() / "kestrel-log-test";
+  fs::create_directories(folder);
+  // Split at the first colon only: on Windows the drive's colon follows it.
+  const std::string file =
+      (folder / (fs::path::preferred_separator == '/' ? "k:1" : "k")).u8string();
+  fs::remove(file);
+  struct Case {
+    Setting setting;
+    const char* printed;  // standard error (and the debugger): B before Mmdr_Init, E error, D debug
+    const char* appended;  // to the file
+  };
+  const Case cases[] = {
+      {std::nullopt, "", ""},     {"", "", ""},
+      {"verbose", "", ""},        {"debug:" + (folder / "missing" / "k").u8string(), "", ""},
+      {"error", "BE", ""},        {"DeBuG", "BED", ""},
+      {"info:" + file, "", "BE"}, {"debug:" + file, "", "BED"},
+  };
+  std::string fileKinds;
+  std::set<std::string> before;  // the threads that logged while nothing went out
+  // Each of the test's lines as B, E or D when it is exactly that record's line, else ?.
+  const auto kinds = [&before](const std::string& text) {
+    std::string found;
+    std::istringstream lines(text);
+    std::smatch m;
+    for (std::string line; std::getline(lines, line);) {
+      const bool whole = std::regex_match(line, m, kLine);
+      const std::string id = m[1], level = m[2], message = m[4];  // empty without a match
+      if (whole && m[3] != "kestrel") continue;
+      const bool mine = id == std::to_string(ThisThreadId());
+      found += before.count(id) != 0 && level == "error" && message == "Test - before"        ? 'B'
+               : mine && level == "error" && message == R"(Test - a name\nfake line\x1B\xFF)" ? 'E'
+               : mine && level == "debug" && message == "Test - debug"                        ? 'D'
+                                                                                              : '?';
+    }
+    return found;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setting.value_or("unset"));
+    OpenAndClose(std::nullopt);
+    DrainLibraryLog();
+    Printed printed;
+    std::thread([&before] {
+      before.insert(std::to_string(ThisThreadId()));
+      Log(kLogLevelError, "Test - before");
+    }).join();
+    OpenAndClose(c.setting);
+    EXPECT_EQ(DrainLibraryLog().empty(), *c.printed != '\0' || *c.appended != '\0')
+        << "the ring goes out at Mmdr_Init";
+    Log(kLogLevelError, "Test - %s", "a name\nfake line\x1b\xff");
+    Log(kLogLevelTrivia, "Test - debug");
+    const auto [error, debugger] = printed.Stop();
+    EXPECT_EQ(kinds(error), c.printed) << error;
+    EXPECT_EQ(kinds(ReadFile(file)), fileKinds += c.appended);
+    EXPECT_EQ(kinds(debugger), fs::path::preferred_separator == '/' ? "" : c.printed) << debugger;
+  }
+#ifndef _WIN32
+  struct stat status {};
+  EXPECT_TRUE(stat(file.c_str(), &status) == 0 && (status.st_mode & 0777) == 0600);
+#endif
+  OpenAndClose(std::nullopt);
+  fs::remove_all(folder);
+}
+
+TEST(KestrelLog, ThreadsLogWhileAnotherSwitchesTheOutputAndEveryLineStaysWhole) {
+  const fs::path file = fs::temp_directory_path() / "kestrel-switched.log";
+  fs::remove(file);
+  std::atomic<bool> done{false};
+  std::atomic<int> logged{0};
+  std::thread logger([&] {
+    for (; !done; ++logged) Log(kLogLevelError, "Test - busy");
+  });
+  for (int i = 0; i < 40; ++i) {
+    OpenAndClose(i % 2 == 0 ? Setting("error:" + file.u8string()) : std::nullopt);
+    for (const int start = logged; logged < start + 2;) std::this_thread::yield();
+  }
+  done = true;
+  logger.join();
+  OpenAndClose(std::nullopt);
+  const std::string text = ReadFile(file);
+  EXPECT_FALSE(text.empty());
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(std::regex_match(line, kLine)) << line;
+  }
+  fs::remove(file);
+}
+
+}  // namespace
+}  // namespace kestrel_test
