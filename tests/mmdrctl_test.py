@@ -8,6 +8,7 @@ and with the settings in a temporary XDG_CONFIG_HOME. Usage: mmdrctl_test.py MMD
 import atexit
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -66,6 +67,7 @@ for args, message in [((), "no command given"), (("list", "fish"), "unknown devi
                       (("set-option", "7"), "not a valid option"), (("--dll",), "--dll needs a path"),
                       (("set-pref", "video", "--id"), "--id needs a value"),
                       (("--frob", "status"), "unknown option"), (("frob",), "unknown command"),
+                      (("--log", "loud", "status"), "--log needs a level"),
                       (("status", "x"), "status takes no argument")]:
     code, out, err = run(*args)
     check(code == 2 and out == "" and err.startswith("mmdrctl: ") and message in err,
@@ -81,6 +83,12 @@ check(listing["count"] == len(mics) and names == mics, f"the fixture microphones
 code, out, err = run("list", "audio")
 check(code == 0 and "In: DeskMic" in out and mic_id in out and err == "",
       f"the readable list, and the library prints nothing: {out!r} {err!r}")
+
+# --log shows the library's own lines of the run on stderr, each one whole.
+code, out, err = run("--log", "DEBUG", "get-pref", "video")
+line = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \d+ (error|info|debug) [a-z]+: \S+ - ")
+check(code == 0 and " debug kinds: UserPrefsUtil::PreferredWCamDeviceInfo - " in err
+      and all(line.match(text) for text in err.splitlines()), f"--log debug: {code} {err!r}")
 
 headset = next({"id": d["id"], "name": d["name"]} for d in listing["devices"]
                if d["name"] == "In: Headset")
@@ -106,9 +114,10 @@ if wine:
             + '"DevicePath"="twin-1"\n' + webcam % (cam % 2, "Lone") + kestrel
             + '"srcAudioInOption"=dword:00000005\n"srcWCamName"="Lone"')
 else:
-    os.makedirs(env["XDG_CONFIG_HOME"] + "/corvane/meridel", exist_ok=True)
-    with open(env["XDG_CONFIG_HOME"] + "/corvane/meridel/kestrel.conf", "w") as conf:
-        conf.write("srcAudioInOption=5\nsrcWCamName=Lone\n")
+    conf = env["XDG_CONFIG_HOME"] + "/corvane/meridel/kestrel.conf"
+    os.makedirs(os.path.dirname(conf), exist_ok=True)
+    with open(conf, "w") as file:
+        file.write("srcAudioInOption=5\nsrcWCamName=Lone\n")
 code, out, err = run("--json", "get-option")
 check(code == 1 and json.loads(out) == {"option": 5, "valid": False} and "outside 0..2" in err,
       f"a stored option 5 is shown as invalid and exits 1: {code} {out!r} {err!r}")
@@ -118,5 +127,12 @@ check(run_json("get-pref", "video") == {"kind": "video", "preferred": lone},
 if wine:
     check(run_json("set-pref", "video", "--device", "Twin")["stored"] == {"id": "twin-0", "name": "Twin"},
           "set-pref --device stores the first of two devices of one name")
+
+if not wine_run:  # a settings file that cannot be read: an error the library prints only if asked
+    os.remove(conf)
+    os.mkdir(conf)
+    for log, printed in [((), ""), (("--log", "error"), " error prefs: UserPrefsUtil - ")]:
+        code, out, err = run(*log, "get-pref", "audio")
+        check(code == 0 and (printed in err if printed else err == ""), f"{log}: {code} {err!r}")
 
 sys.exit(f"{len(failures)} check(s) failed" if failures else None)

@@ -31,6 +31,11 @@ struct MmdrApi {
 // the process ends.
 std::optional<MmdrApi> LoadApi(const std::optional<std::string>& dllPath);
 
+// Sets KESTREL_LOG=level in this process's environment, where the library reads it at
+// Mmdr_Init (on Windows through the system's environment block, which the library's own C
+// runtime would not see).
+void AskLibraryToLog(const std::string& level);
+
 // Every export looked up through find(name), the platform's lookup in the loaded library
 // (a void*, null when missing); a missing one is named on standard error.
 template <typename Find>

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <string>
 
 #include "library.h"
@@ -48,6 +49,10 @@ std::string DefaultPath() {
 }
 
 }  // namespace
+
+void AskLibraryToLog(const std::string& level) {
+  setenv("KESTREL_LOG", level.c_str(), 1);  // NOLINT(concurrency-mt-unsafe): one thread
+}
 
 std::optional<MmdrApi> LoadApi(const std::optional<std::string>& dllPath) {
   // dlopen searches the system's folders for a name without a slash: a relative path from

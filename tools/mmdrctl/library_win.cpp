@@ -39,6 +39,10 @@ std::wstring FullPath(const std::wstring& path) {
 
 }  // namespace
 
+void AskLibraryToLog(const std::string& level) {
+  SetEnvironmentVariableW(L"KESTREL_LOG", ConvertUtf8ToWide(level.c_str()).c_str());
+}
+
 std::optional<MmdrApi> LoadApi(const std::optional<std::string>& dllPath) {
   // A path from the command line holds no zero character, so the conversion sees all of it.
   const std::wstring requested = dllPath ? ConvertUtf8ToWide(dllPath->c_str()) : DllBesideExe();

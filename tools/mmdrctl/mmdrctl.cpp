@@ -19,7 +19,7 @@ namespace mmdrctl {
 namespace {
 
 const char kUsage[] =
-    "Usage: mmdrctl [--json] [--dll PATH] COMMAND [ARGUMENTS]\n"
+    "Usage: mmdrctl [--json] [--dll PATH] [--log LEVEL] COMMAND [ARGUMENTS]\n"
     "\n"
     "Shows and changes what kestrelCliLib reports about this machine's webcams\n"
     "(video) and microphones (audio), through the library's exported interface only.\n"
@@ -40,6 +40,9 @@ const char kUsage[] =
     "Options:\n"
     "  --json       print one JSON object on standard output (texts are escaped ASCII)\n"
     "  --dll PATH   load this library file instead of the one that belongs to mmdrctl\n"
+    "  --log LEVEL  show the library's own log lines of this run on standard error:\n"
+    "               error (its failures), info (and what it found) or debug (and\n"
+    "               every decision with its reason); the same as KESTREL_LOG=LEVEL\n"
     "  --help       show this text\n"
     "\n"
     "Exit status: 0 success, 1 a library call failed (or the stored option is out of\n"
@@ -48,6 +51,7 @@ const char kUsage[] =
 struct Options {
   bool json = false;
   std::optional<std::string> dllPath;
+  std::optional<std::string> logLevel;
   std::vector<std::string> words;  // the command and its arguments
 };
 
@@ -328,6 +332,7 @@ const Command kCommands[] = {
 // The prologue every command shares, in this order: the library loaded (exit 3), the
 // arguments checked (exit 2), a handle opened (exit 1); then the command itself.
 int Execute(const Command& command, const Options& options) {
+  if (options.logLevel) AskLibraryToLog(*options.logLevel);
   const auto api = LoadApi(options.dllPath);
   if (!api) return kExitNoLibrary;
   const std::size_t count = options.words.size() - 1;
@@ -365,6 +370,14 @@ int Main(const std::vector<std::string>& words) {
         return kExitUsage;
       }
       options.dllPath = words[++i];
+    } else if (beforeCommand && word == "--log") {
+      std::string level = i + 1 < words.size() ? words[++i] : std::string();
+      for (char& c : level) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+      if (level != "error" && level != "info" && level != "debug") {
+        Error("--log needs a level: error, info or debug");
+        return kExitUsage;
+      }
+      options.logLevel = level;
     } else if (beforeCommand && word.size() > 1 && word[0] == '-') {
       Error("unknown option '%s' (see mmdrctl --help)", DisplayText(word).c_str());
       return kExitUsage;
