@@ -6,8 +6,20 @@
  * Usage: Mmdr_Init, then any calls with the handle on any thread, then Mmdr_Uninit
  * once. Every call answers afresh: nothing is cached between calls, each one reads the
  * settings (the registry on Windows, the XDG settings files on Linux) and asks the
- * system for its devices again. The library starts no thread,
- * prints nothing and never calls back.
+ * system for its devices again. The library starts no thread and never calls back.
+ *
+ * Log: the library prints nothing unless the environment variable KESTREL_LOG asks for
+ * its diagnostic log. Every Mmdr_Init reads it, so that a host may set it after loading
+ * the library and change it between handles (on Windows it is read from the process's
+ * environment block, where SetEnvironmentVariableW writes), and applies a value that
+ * differs from the one applied last: "error", "info" or "debug" (any letter case) writes
+ * the library's lines of that level and the more severe ones to standard error, and on
+ * Windows to the debugger (OutputDebugStringW) as well; "LEVEL:PATH" (split at the first
+ * colon) appends them to the file PATH instead (UTF-8; created with mode 0600 on Linux).
+ * The first lines are what the library recorded before that Mmdr_Init. Unset, empty, any
+ * other level, or a file that cannot be opened: nothing is printed. Lines are written on
+ * the thread that makes a call, during it; a failed write is ignored and changes no
+ * result, no errno and no last-error code.
  *
  * Results: every call but Mmdr_Uninit and Mmdr_GetLibVersion returns an MmdrResult.
  * Treat any code you do not know as a failure: later versions may add codes.
