@@ -1,5 +1,4 @@
-// The portable part of the log facility's base layer: the bounded formatter and the
-// text copy.
+// The portable part of the log facility's base layer: the bounded formatter.
 #include "log/log_base.h"
 
 #include <cstdio>
@@ -31,11 +30,4 @@ int Base_Sprintf(char* buffer, std::size_t size, const char* format, ...) {
   const int result = Base_Vsnprintf(buffer, size, format, args);
   va_end(args);
   return result;
-}
-
-void Base_Strcpy(char* destination, const char* source, std::size_t size) {
-  if (size == 0) return;
-  std::size_t i = 0;
-  for (; i + 1 < size && source[i] != '\0'; ++i) destination[i] = source[i];
-  destination[i] = '\0';
 }

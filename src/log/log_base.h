@@ -1,5 +1,5 @@
 // The small base layer under the log facility: a recursive lock, a bounded formatter
-// with a fixed overflow contract, the thread's name and id, and the few system services
+// with a fixed overflow contract, the thread's id, and the few system services
 // the facility needs (last-error code, UTC clock, the KESTREL_LOG variable and where its
 // lines go). Portable parts live in log_base.cpp; log_base_win.cpp implements the rest for
 // Windows and log_base_posix.cpp for Linux. No platform header is included here so that
@@ -35,13 +35,6 @@ int Base_Vsnprintf(char* buffer, std::size_t size, const char* format, va_list a
 // Base_Vsnprintf with variable arguments.
 int Base_Sprintf(char* buffer, std::size_t size, const char* format, ...)
     KESTREL_PRINTF_FORMAT(3, 4);
-// Copies the NUL-terminated source into a buffer of size bytes, cutting it at size - 1
-// bytes; the result is always NUL-terminated when size is not 0.
-void Base_Strcpy(char* destination, const char* source, std::size_t size);
-// Stores the calling thread's name as UTF-8 in buffer: its first size - 1 bytes (a
-// multi-byte character may be cut) and a NUL. The empty text when the thread has no
-// name or the system cannot tell it.
-void Base_CurrentThreadName(char* buffer, std::size_t size);
 // The system's id of the calling thread, as its tools show it (the Linux TID, the Windows
 // thread id).
 std::uint32_t Base_CurrentThreadId();

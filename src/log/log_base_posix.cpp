@@ -42,13 +42,6 @@ void RecLock_Acquire(RecLock* lock) { pthread_mutex_lock(&lock->mutex); }
 
 void RecLock_Release(RecLock* lock) { pthread_mutex_unlock(&lock->mutex); }
 
-void Base_CurrentThreadName(char* buffer, std::size_t size) {
-  if (size == 0) return;
-  buffer[0] = '\0';
-  char name[64];
-  if (pthread_getname_np(pthread_self(), name, sizeof name) == 0) Base_Strcpy(buffer, name, size);
-}
-
 // errno stands in for the thread's last-error code.
 std::uint32_t Base_GetLastError() { return static_cast<std::uint32_t>(errno); }
 

@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstring>
 #include <cwchar>
-#include <initializer_list>
 #include <new>
 #include <string>
 
@@ -32,54 +31,6 @@ void RecLock_Destroy(RecLock* lock) {
 void RecLock_Acquire(RecLock* lock) { EnterCriticalSection(&lock->section); }
 
 void RecLock_Release(RecLock* lock) { LeaveCriticalSection(&lock->section); }
-
-namespace {
-
-using GetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PWSTR*);
-
-// GetThreadDescription exists from Windows 10 1607 on, so it is looked up at run time.
-GetThreadDescriptionFn ThreadDescriptionFunction() {
-  for (const wchar_t* moduleName : {L"kernel32.dll", L"kernelbase.dll"}) {
-    HMODULE module = GetModuleHandleW(moduleName);
-    if (module == nullptr) continue;
-    FARPROC found = GetProcAddress(module, "GetThreadDescription");
-    if (found != nullptr) {
-      return reinterpret_cast<GetThreadDescriptionFn>(reinterpret_cast<void (*)()>(found));
-    }
-  }
-  return nullptr;
-}
-
-// Names longer than this many bytes are cut here already; the record keeps 31.
-constexpr std::size_t kLongestName = 63;
-
-}  // namespace
-
-void Base_CurrentThreadName(char* buffer, std::size_t size) {
-  if (size == 0) return;
-  buffer[0] = '\0';
-  const GetThreadDescriptionFn getDescription = ThreadDescriptionFunction();
-  PWSTR description = nullptr;
-  if (getDescription == nullptr || FAILED(getDescription(GetCurrentThread(), &description)) ||
-      description == nullptr) {
-    return;
-  }
-  // Every code unit makes at least one byte, so converting one unit more than the bytes
-  // kept is enough; a pair cut there only touches bytes past the cut.
-  const std::size_t keep = size - 1 < kLongestName ? size - 1 : kLongestName;
-  const std::size_t length = std::wcslen(description);
-  const int units = static_cast<int>(length < keep + 1 ? length : keep + 1);
-  char utf8[(kLongestName + 1) * 3];
-  const int bytes = units == 0
-                        ? 0
-                        : WideCharToMultiByte(CP_UTF8, 0, description, units, utf8,
-                                              static_cast<int>(sizeof utf8), nullptr, nullptr);
-  LocalFree(description);
-  std::size_t kept = bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
-  if (kept > keep) kept = keep;
-  std::memcpy(buffer, utf8, kept);
-  buffer[kept] = '\0';
-}
 
 std::uint32_t Base_GetLastError() { return GetLastError(); }
 

@@ -7,19 +7,16 @@
 
 #include "log/log_state.h"
 
-constexpr std::size_t kLogThreadNameSize = 32;
 constexpr std::size_t kLogDateTimeSize = 40;
 constexpr std::size_t kLogMillisecondsSize = 8;
 constexpr std::size_t kLogZoneSize = 2;
-constexpr std::size_t kLogReservedSize = 9;
-constexpr const char* kLogUnknownThreadName = "*UNKNOWN*";
+constexpr std::size_t kLogReservedSize = 41;
 
 // Copied into the ring byte for byte.
 struct LogRecordHeader {
   const char* subsystem;  // the folder that logged ("devices"), from the level word's module
   const LogLevelInfo* level;
   std::uint32_t threadId;  // the system's id of the thread that logged
-  char threadName[kLogThreadNameSize];
   char tag[kLogTagSize];
   char dateTime[kLogDateTimeSize];          // "YYYY-MM-DDThh:mm:ss", UTC
   char milliseconds[kLogMillisecondsSize];  // ".mmm"
@@ -33,12 +30,11 @@ static_assert(sizeof(LogRecordHeader) == (sizeof(void*) == 8 ? 144 : 136),
               "the ring stores 144-byte headers (136 on 32-bit Windows)");
 static_assert(offsetof(LogRecordHeader, level) == sizeof(void*) &&
                   offsetof(LogRecordHeader, threadId) == kLogHeaderPointers &&
-                  offsetof(LogRecordHeader, threadName) == kLogHeaderPointers + 4 &&
-                  offsetof(LogRecordHeader, tag) == kLogHeaderPointers + 36 &&
-                  offsetof(LogRecordHeader, dateTime) == kLogHeaderPointers + 69 &&
-                  offsetof(LogRecordHeader, milliseconds) == kLogHeaderPointers + 109 &&
-                  offsetof(LogRecordHeader, zone) == kLogHeaderPointers + 117 &&
-                  offsetof(LogRecordHeader, reserved) == kLogHeaderPointers + 119,
+                  offsetof(LogRecordHeader, tag) == kLogHeaderPointers + 4 &&
+                  offsetof(LogRecordHeader, dateTime) == kLogHeaderPointers + 37 &&
+                  offsetof(LogRecordHeader, milliseconds) == kLogHeaderPointers + 77 &&
+                  offsetof(LogRecordHeader, zone) == kLogHeaderPointers + 85 &&
+                  offsetof(LogRecordHeader, reserved) == kLogHeaderPointers + 87,
               "header layout: no padding between the fields");
 
 // Cuts an overflowed message (its first size - 1 bytes in buffer, buffer holding size

@@ -21,11 +21,6 @@ void LogBuildHeader(LogState* state, const LogLevelInfo* level, const char* subs
   header.level = level;
   header.threadId = Base_CurrentThreadId();
   LogFormatTimestamp(&header);
-  Base_CurrentThreadName(header.threadName, sizeof header.threadName);
-  header.threadName[sizeof header.threadName - 1] = '\0';
-  if (header.threadName[0] == '\0') {
-    Base_Strcpy(header.threadName, kLogUnknownThreadName, sizeof header.threadName);
-  }
   if (state->tagProvider != nullptr && state->tagProvider->provide != nullptr) {
     if (state->tagProvider->provide(state->tagProvider, sizeof header.tag, header.tag)) {
       header.tag[sizeof header.tag - 1] = '\0';

@@ -14,7 +14,6 @@ namespace kestrel_test {
 
 struct CapturedRecord {
   std::string text;  // without the newline
-  std::string threadName;
 };
 
 // Takes every record out of the library's ring, oldest first.
@@ -27,7 +26,7 @@ inline std::vector<CapturedRecord> DrainLibraryLog() {
   RecLock* lock = LogState_ObtainLock(&state);
   RecLock_Acquire(lock);
   while (LogRing_Pop(state.ring, text.size(), &header, &length, text.data())) {
-    records.push_back({std::string(text.data(), length - 1), header.threadName});
+    records.push_back({std::string(text.data(), length - 1)});
   }
   RecLock_Release(lock);
   return records;

@@ -1,12 +1,10 @@
-// The wide-text log entries and the thread name in the record.
+// The wide-text log entries.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
 #include "core/text_utils.h"
 #include "log/log.h"
-#include "log/log_base.h"
 #include "support/log_capture.h"
 
 namespace kestrel_test {
@@ -41,26 +39,6 @@ TEST(LogWide, FormatsWithWideConventionsAndLogsTheResultVerbatim) {
   EXPECT_EQ(records[3].text.rfind("Fn - step: ", 0), 0u) << records[3].text;
   EXPECT_NE(records[3].text.find("%1"), std::string::npos) << records[3].text;
   EXPECT_NE(records[3].text.find("(0xc1)"), std::string::npos) << records[3].text;
-}
-
-TEST(Log, RecordsTheThreadNameCutTo31Bytes) {
-  using SetDescriptionFn = HRESULT(WINAPI*)(HANDLE, const wchar_t*);
-  const auto setDescription = reinterpret_cast<SetDescriptionFn>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
-  ASSERT_NE(setDescription, nullptr);
-  DrainLibraryLog();
-  std::thread([setDescription] {
-    setDescription(GetCurrentThread(), (std::wstring(30, L't') + L"\u00E9tttt").c_str());
-    Log(2, "named");
-    char small[10] = "GGGGGGGGG";  // 7 bytes of the name and a NUL, then a guard
-    Base_CurrentThreadName(small, 8);
-    EXPECT_EQ(std::string(small, 9), std::string(7, 't') + '\0' + 'G');
-  }).join();
-  Log(2, "unnamed");
-  const std::vector<CapturedRecord> records = DrainLibraryLog();
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].threadName, std::string(30, 't') + "\xC3");
-  EXPECT_EQ(records[1].threadName, "*UNKNOWN*");
 }
 
 }  // namespace
