@@ -98,40 +98,50 @@ LogDestination* Base_OpenLogDestination(const char* path) {
   return destination;
 }
 
+namespace {
+
+// Writes all of bytes, again after a signal; false at the first failure (errno says why).
+bool WriteAll(int fd, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, bytes, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
 void Base_WriteLogDestination(LogDestination* destination, const char* bytes, std::size_t size) {
   const int savedErrno = errno;
   const int fd = destination->fd;
-  if (!destination->plainFile) {
-    // A full pipe or a paused terminal (standard error is shared, so it cannot be made
-    // non-blocking) loses the line rather than holding the caller.
-    pollfd ready{fd, POLLOUT, 0};
-    if (poll(&ready, 1, 0) != 1 || (ready.revents & POLLOUT) == 0) {
-      errno = savedErrno;
-      return;
-    }
+  if (destination->plainFile) {
+    WriteAll(fd, bytes, size);
+    errno = savedErrno;
+    return;
+  }
+  // A full pipe or a paused terminal (standard error is shared, so it cannot be made
+  // non-blocking) loses the line rather than holding the caller.
+  pollfd ready{fd, POLLOUT, 0};
+  if (poll(&ready, 1, 0) != 1 || (ready.revents & POLLOUT) == 0) {
+    errno = savedErrno;
+    return;
   }
   // A reader that went away raises SIGPIPE at the writing thread, which would end a host
   // that keeps the default action: block it around the write and take back what we raised.
   sigset_t pipeSignal;
   sigset_t previous;
+  sigset_t pending;
   sigemptyset(&pipeSignal);
   sigaddset(&pipeSignal, SIGPIPE);
-  sigset_t pending;
   const bool blocked = pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous) == 0;
   const bool pendingBefore = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-  while (size > 0) {
-    const ssize_t written = write(fd, bytes, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      if (written < 0 && errno == EPIPE && blocked && !pendingBefore) {
-        const timespec none{};
-        while (sigtimedwait(&pipeSignal, nullptr, &none) < 0 && errno == EINTR) {
-        }
-      }
-      break;
+  if (!WriteAll(fd, bytes, size) && errno == EPIPE && blocked && !pendingBefore) {
+    const timespec none{};
+    while (sigtimedwait(&pipeSignal, nullptr, &none) < 0 && errno == EINTR) {
     }
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
   }
   if (blocked) pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   errno = savedErrno;
