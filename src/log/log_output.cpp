@@ -2,6 +2,7 @@
 // writer itself, which turns each record into one line.
 #include "log/log_output.h"
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -36,10 +37,13 @@ struct Output {
 };
 Output g_output = {{-1, &WriteRecord}, nullptr, {}, 0};
 std::string g_setting;
+// Whether a destination was ever opened; read without the lock at unload.
+std::atomic<bool> g_opened{false};
 
 void Flush() {
-  if (g_output.used > 0)
+  if (g_output.used > 0) {
     Base_WriteLogDestination(g_output.destination, g_output.piece, g_output.used);
+  }
   g_output.used = 0;
 }
 
@@ -163,6 +167,7 @@ void LogApplySetting(const char* setting) noexcept {
         unused = std::exchange(g_output.destination, destination);
         g_output.writer.maxLevel = maxLevel;
         g_setting.swap(text);
+        if (destination != nullptr) g_opened.store(true);
         const std::int32_t wanted = destination != nullptr && maxLevel > kLogLibraryRecordThreshold
                                         ? maxLevel
                                         : kLogLibraryRecordThreshold;
@@ -190,11 +195,14 @@ void LogFollowEnvironment() noexcept {
 }
 
 namespace {
-// A host may load and unload the library many times: the file goes with it.
+// A host may load and unload the library many times: the file goes with it. Without one
+// the lock is left alone: at process exit a thread that held it may have been ended.
 struct CloseAtUnload {
   CloseAtUnload() = default;
   CloseAtUnload(const CloseAtUnload&) = delete;
   CloseAtUnload& operator=(const CloseAtUnload&) = delete;
-  ~CloseAtUnload() { LogApplySetting(nullptr); }
+  ~CloseAtUnload() {
+    if (g_opened.load()) LogApplySetting(nullptr);
+  }
 } g_closeAtUnload;
 }  // namespace
