@@ -2,6 +2,7 @@
 // rules of core/utf8_codec.h.
 #include "core/utf8.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -32,6 +33,22 @@ std::wstring ConvertUtf8ToWide(const char* text) {
   }
   converted.resize(static_cast<std::size_t>(out - converted.data()));
   return converted;
+}
+
+std::size_t ConvertWideToUtf8Prefix(const wchar_t* text, char* out, std::size_t size) noexcept {
+  std::size_t written = 0;
+  for (; text != nullptr && *text != L'\0' && written < size; ++text) {
+    if (static_cast<std::uint32_t>(*text) < 0x80) {
+      out[written++] = static_cast<char>(*text);
+      continue;
+    }
+    std::string bytes;  // at most four: within the string's own storage, never allocated
+    AppendUtf8(static_cast<char32_t>(*text), bytes);
+    const std::size_t taken = std::min(bytes.size(), size - written);
+    std::copy_n(bytes.data(), taken, out + written);
+    written += taken;
+  }
+  return written;
 }
 
 std::string ConvertWideToUtf8(const wchar_t* text) {

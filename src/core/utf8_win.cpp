@@ -21,6 +21,25 @@ std::wstring ConvertUtf8ToWide(const char* text) {
   return converted;
 }
 
+std::size_t ConvertWideToUtf8Prefix(const wchar_t* text, char* out, std::size_t size) noexcept {
+  constexpr int kChunkUnits = 64;  // at most three bytes each
+  std::size_t written = 0;
+  while (text != nullptr && *text != L'\0' && written < size) {
+    int units = 0;
+    while (units < kChunkUnits && text[units] != L'\0') ++units;
+    if (units == kChunkUnits && IS_HIGH_SURROGATE(text[units - 1])) --units;  // keep a pair
+    char bytes[kChunkUnits * 3];
+    const int made = WideCharToMultiByte(kUtf8CodePage, 0, text, units, bytes,
+                                         static_cast<int>(sizeof bytes), nullptr, nullptr);
+    if (made <= 0) break;
+    const std::size_t taken = std::min(static_cast<std::size_t>(made), size - written);
+    std::memcpy(out + written, bytes, taken);
+    written += taken;
+    text += units;
+  }
+  return written;
+}
+
 std::string ConvertWideToUtf8(const wchar_t* text) {
   if (text == nullptr) return std::string();
   const int length = WideCharToMultiByte(kUtf8CodePage, 0, text, -1, nullptr, 0, nullptr, nullptr);

@@ -29,6 +29,12 @@ static_assert(MMDR_LIB_VERSION == KESTREL_VERSION_MAJOR,
 
 namespace {
 
+// A device's text into a field by the field rule; only the bytes that fit are converted.
+void CopyWideToTextField(const std::wstring& text, char* field) noexcept {
+  char utf8[MMDR_TEXT_FIELD_SIZE - 1];
+  CopyToTextField({utf8, ConvertWideToUtf8Prefix(text.c_str(), utf8, sizeof utf8)}, field);
+}
+
 // Runs the body of the exported call named function: an allocation failure becomes
 // MMDR_OUT_OF_MEMORY, any other exception MMDR_FAILED.
 template <typename Body>
@@ -128,17 +134,11 @@ MmdrResult MMDR_CALL Mmdr_EnumDevices(MmdrHandle* handle, MmdrDeviceKind kind,
     if (buffer == nullptr || !MmdrEntriesFit(count, bufferSize)) {
       return MMDR_BUFFER_TOO_SMALL;
     }
-    // Convert everything first, so that running out of memory leaves the buffer as it was.
-    std::vector<std::string> texts;
-    texts.reserve(std::size_t{count} * 2);
-    for (const DeviceInfo& device : devices) {
-      texts.push_back(ConvertWideToUtf8(device.id.c_str()));
-      texts.push_back(ConvertWideToUtf8(device.name.c_str()));
-    }
+    // Nothing from here on allocates or fails: the buffer is written whole.
     auto* entries = static_cast<MmdrDeviceEntry*>(buffer);
     for (std::uint32_t i = 0; i < count; ++i) {
-      CopyToTextField(texts[std::size_t{2} * i], entries[i].id);
-      CopyToTextField(texts[std::size_t{2} * i + 1], entries[i].name);
+      CopyWideToTextField(devices[i].id, entries[i].id);
+      CopyWideToTextField(devices[i].name, entries[i].name);
     }
     return MMDR_OK;
   });
