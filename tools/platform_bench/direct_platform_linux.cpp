@@ -132,20 +132,29 @@ void DirectSoundServer(DirectList& out) {
   pa_mainloop_free(mainloop);
 }
 
+namespace {
+
+constexpr char kMachineFile[] = "/etc/xdg/corvane/meridel/kestrel.conf";
+
+std::string ReadSetting(const std::string& file, const std::string& key) {
+  std::ifstream in(file);
+  std::string value;
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, key.size() + 1, key + "=") == 0) value = line.substr(key.size() + 1);
+  }
+  return value;
+}
+
+}  // namespace
+
 std::string DirectSetting(const std::string& key) {
   // NOLINTNEXTLINE(concurrency-mt-unsafe): the benchmark has one thread
   const char* config = std::getenv("XDG_CONFIG_HOME");
-  for (const std::string& file :
-       {std::string(config != nullptr ? config : "") + "/corvane/meridel/kestrel.conf",
-        std::string("/etc/xdg/corvane/meridel/kestrel.conf")}) {
-    std::ifstream in(file);
-    std::string value;
-    for (std::string line; std::getline(in, line);) {
-      if (line.compare(0, key.size() + 1, key + "=") == 0) value = line.substr(key.size() + 1);
-    }
-    if (!value.empty()) return value;
-  }
-  return {};
+  const std::string value = ReadSetting(
+      std::string(config != nullptr ? config : "") + "/corvane/meridel/kestrel.conf", key);
+  return value.empty() ? ReadSetting(kMachineFile, key) : value;
 }
+
+std::string DirectMachineSetting(const std::string& key) { return ReadSetting(kMachineFile, key); }
 
 }  // namespace kestrel_direct

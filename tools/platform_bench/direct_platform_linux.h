@@ -23,5 +23,7 @@ void DirectWebcams(const V4l2System& system, DirectList& out);
 void DirectSoundServer(DirectList& out);
 // A value of the user's settings file, else of the machine's (key=value lines).
 std::string DirectSetting(const std::string& key);
+// A value of the machine's settings file (a switch).
+std::string DirectMachineSetting(const std::string& key);
 
 }  // namespace kestrel_direct

@@ -76,6 +76,26 @@ std::wstring DirectLookupId(const wchar_t* idValue, const wchar_t* nameValue, En
   return {};
 }
 
+// The switch that picks the microphones' back end, which the library reads at every
+// microphone call as RegUtils::GetBOOL does: the direct side does the same work.
+void ReadBackEndSwitch() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  DWORD value = 0;
+  DWORD bytes = sizeof value;
+  RegQueryValueExW(key, L"EnableAInWasapi", nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                   &bytes);
+  RegCloseKey(key);
+}
+
+void DirectMicrophones(DirectList& out) {
+  ReadBackEndSwitch();
+  DirectEndpointEnum(out);
+}
+
 // ---- Environment ---------------------------------------------------------------
 
 bool SetUserString(const wchar_t* valueName, const std::wstring& text) {
@@ -289,11 +309,11 @@ bool MeasureEndpointBackEnd(Bench& bench) {
   CompareEnumeration(bench, handle, MMDR_DEVICE_VIDEO, "Mmdr_EnumDevices video (8 webcams)",
                      "video", DirectVideoEnum);
   CompareEnumeration(bench, handle, MMDR_DEVICE_AUDIO, "Mmdr_EnumDevices audio, endpoints",
-                     "audio endpoints", DirectEndpointEnum);
+                     "audio endpoints", DirectMicrophones);
   ComparePreferredLookup(bench, handle, MMDR_DEVICE_VIDEO, L"srcWCamId", L"srcWCamName",
                          DirectVideoEnum, "Mmdr_GetPrefDev webcam id (8 webcams)", "webcam");
   ComparePreferredLookup(bench, handle, MMDR_DEVICE_AUDIO, L"srcAudioInId", L"srcAudioInName",
-                         DirectEndpointEnum, "Mmdr_GetPrefDev microphone id, endpoints",
+                         DirectMicrophones, "Mmdr_GetPrefDev microphone id, endpoints",
                          "microphone");
   Mmdr_Uninit(handle);
   return true;
@@ -310,7 +330,10 @@ bool MeasureDirectSoundBackEnd(Bench& bench, SavedValue& wasapi) {
     return false;
   }
   CompareEnumeration(bench, handle, MMDR_DEVICE_AUDIO, "Mmdr_EnumDevices audio, DirectSound",
-                     "audio DirectSound", [&](DirectList& out) { session.Enumerate(out); });
+                     "audio DirectSound", [&](DirectList& out) {
+                       ReadBackEndSwitch();
+                       session.Enumerate(out);
+                     });
   Mmdr_Uninit(handle);
   wasapi.Remove();
   return true;

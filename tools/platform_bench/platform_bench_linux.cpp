@@ -152,7 +152,11 @@ class BenchMicrophones {
     }
     return true;
   }
-  static void List(DirectList& out) { kestrel_direct::DirectSoundServer(out); }
+  // The library reads the back end's switch at every microphone call; so does this side.
+  static void List(DirectList& out) {
+    kestrel_direct::DirectMachineSetting("EnableAInWasapi");
+    kestrel_direct::DirectSoundServer(out);
+  }
 
  private:
   unsigned count_ = 0;
