@@ -125,7 +125,7 @@ if wine:
     check(run_json("set-pref", "video", "--device", "Twin")["stored"] == {"id": "twin-0", "name": "Twin"},
           "set-pref --device stores the first of two devices of one name")
 
-if not wine_run:  # a settings file that cannot be read: an error the library prints only if asked
+if not wine:  # a settings file that cannot be read: an error the library prints only if asked
     os.remove(conf)
     os.mkdir(conf)
     for log, printed in [((), ""), (("--log", "error"), " error prefs: UserPrefsUtil - ")]:
@@ -133,8 +133,8 @@ if not wine_run:  # a settings file that cannot be read: an error the library pr
         check(code == 0 and (printed in err if printed else err == ""), f"{log}: {code} {err!r}")
     reader, writer = os.pipe()
     os.close(reader)  # standard error's reader gone: a line must not end mmdrctl by SIGPIPE
-    code = subprocess.run([mmdrctl, "--log", "error", "get-pref", "audio"], env=env, stderr=writer,
-                          stdout=subprocess.DEVNULL).returncode
+    code = subprocess.run(runner + [mmdrctl, "--log", "error", "get-pref", "audio"], env=env,
+                          stderr=writer, stdout=subprocess.DEVNULL).returncode
     check(code == 0, f"a line to a closed pipe: {code}")
 
 sys.exit(f"{len(failures)} check(s) failed" if failures else None)
