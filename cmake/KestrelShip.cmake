@@ -49,10 +49,11 @@ endfunction()
 #   EXPORTS, the soname of the interface's major version and exactly the ten functions in
 #   the dynamic symbol table. A sanitized build's
 #   binaries hold source paths for the sanitizers' reports: that one is not checked there.
-# GNU's objdump: MinGW-w64's reads both x86 machine types, the aarch64 one reads ARM64.
-if(KESTREL_ARCH STREQUAL "arm64")
+# GNU's objdump reads the Windows binaries: MinGW-w64's both x86 machine types, the aarch64
+# one ARM64. (Linux binaries are read by the toolchain's own nm and readelf.)
+if(WIN32 AND KESTREL_ARCH STREQUAL "arm64")
   find_program(KESTREL_OBJDUMP aarch64-linux-gnu-objdump REQUIRED)
-else()
+elseif(WIN32)
   find_program(KESTREL_OBJDUMP x86_64-w64-mingw32-objdump)
 endif()
 function(kestrel_check_shipped target)

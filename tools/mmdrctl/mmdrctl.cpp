@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <optional>
 #include <string>
@@ -404,6 +405,13 @@ int Main(const std::vector<std::string>& words) {
 }  // namespace mmdrctl
 
 int main(int argc, char** argv) {
-  mmdrctl::PrepareOutput();
-  return mmdrctl::Main(mmdrctl::CommandLineWords(argc, argv));
+  // Only allocation can throw here (a list of many devices, a long text): a failure like
+  // any other, not an abort.
+  try {
+    mmdrctl::PrepareOutput();
+    return mmdrctl::Main(mmdrctl::CommandLineWords(argc, argv));
+  } catch (const std::exception& error) {
+    static_cast<void>(std::fprintf(stderr, "mmdrctl: %s\n", error.what()));
+    return mmdrctl::kExitCallFailed;
+  }
 }

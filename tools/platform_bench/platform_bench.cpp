@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <string>
 #include <utility>
@@ -215,6 +216,7 @@ class BenchWebcams {
                           static_cast<DWORD>(wcslen(text) + 1) *
                               static_cast<DWORD>(sizeof(wchar_t))) == ERROR_SUCCESS;
   }
+  // Allocates nothing, so that the destructor cannot throw.
   void RemoveAll() {
     HKEY instances = nullptr;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kVideoInstancePath, 0,
@@ -222,17 +224,17 @@ class BenchWebcams {
                       &instances) != ERROR_SUCCESS) {
       return;
     }
-    std::vector<std::wstring> ours;
     wchar_t keyName[256];
-    for (DWORD i = 0;; ++i) {
+    for (DWORD i = 0;;) {
       DWORD length = 256;
       if (RegEnumKeyExW(instances, i, keyName, &length, nullptr, nullptr, nullptr, nullptr) !=
           ERROR_SUCCESS) {
         break;
       }
-      if (wcsncmp(keyName, kBenchKeyStart, wcslen(kBenchKeyStart)) == 0) ours.push_back(keyName);
+      // A deleted key moves the later ones down by one: the same index comes next.
+      const bool ours = wcsncmp(keyName, kBenchKeyStart, wcslen(kBenchKeyStart)) == 0;
+      if (!ours || RegDeleteTreeW(instances, keyName) != ERROR_SUCCESS) ++i;
     }
-    for (const std::wstring& name : ours) RegDeleteTreeW(instances, name.c_str());
     RegCloseKey(instances);
     count_ = 0;
   }
@@ -380,19 +382,25 @@ std::vector<ScalingRow> MeasureWebcamScaling(Bench& bench) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  SavedValue wasapi(HKEY_LOCAL_MACHINE, L"EnableAInWasapi");
-  SavedValue camId(HKEY_CURRENT_USER, L"srcWCamId");
-  SavedValue camName(HKEY_CURRENT_USER, L"srcWCamName");
-  SavedValue micId(HKEY_CURRENT_USER, L"srcAudioInId");
-  SavedValue micName(HKEY_CURRENT_USER, L"srcAudioInName");
-  wasapi.Remove();
-  Bench bench;
-  bench.repetitions =
-      argc > 1 ? std::max(3, static_cast<int>(std::strtol(argv[1], nullptr, 10))) : 21;
+  // Only allocation can throw here: a failed run, not an abort.
+  try {
+    SavedValue wasapi(HKEY_LOCAL_MACHINE, L"EnableAInWasapi");
+    SavedValue camId(HKEY_CURRENT_USER, L"srcWCamId");
+    SavedValue camName(HKEY_CURRENT_USER, L"srcWCamName");
+    SavedValue micId(HKEY_CURRENT_USER, L"srcAudioInId");
+    SavedValue micName(HKEY_CURRENT_USER, L"srcAudioInName");
+    wasapi.Remove();
+    Bench bench;
+    bench.repetitions =
+        argc > 1 ? std::max(3, static_cast<int>(std::strtol(argv[1], nullptr, 10))) : 21;
 
-  PrintComparisonHeader(bench.repetitions);
-  if (!MeasureEndpointBackEnd(bench)) return 1;
-  if (!MeasureDirectSoundBackEnd(bench, wasapi)) return 1;
-  PrintMarginalCosts("webcam", MeasureWebcamScaling(bench));
-  return bench.consistent ? 0 : 1;
+    PrintComparisonHeader(bench.repetitions);
+    if (!MeasureEndpointBackEnd(bench)) return 1;
+    if (!MeasureDirectSoundBackEnd(bench, wasapi)) return 1;
+    PrintMarginalCosts("webcam", MeasureWebcamScaling(bench));
+    return bench.consistent ? 0 : 1;
+  } catch (const std::exception& error) {
+    static_cast<void>(std::fprintf(stderr, "platform_bench: %s\n", error.what()));
+    return 1;
+  }
 }
