@@ -19,7 +19,9 @@
  * The first lines are what the library recorded before that Mmdr_Init. Unset, empty, any
  * other level, or a file that cannot be opened: nothing is printed. Lines are written on
  * the thread that makes a call, during it; a failed write is ignored and changes no
- * result, no errno and no last-error code.
+ * result, no errno and no last-error code. (What the system's own libraries print is
+ * theirs: on Linux, in an SSH session whose forwarded X display is gone, libpulse reports
+ * that on standard error when the library asks it for the sound server.)
  *
  * Results: every call but Mmdr_Uninit and Mmdr_GetLibVersion returns an MmdrResult.
  * Treat any code you do not know as a failure: later versions may add codes.
