@@ -180,6 +180,29 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
   setenv("DISPLAY", "unix:9999999", 1);
   setenv("PULSE_SERVER", server.c_str(), 1);
   EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_AUDIO), mics);
+  // A display forwarded over SSH answers only a connection that carries the cookie of the
+  // authority file (its SSH client tells the user of any other): a display that stays
+  // silent unless the cookie comes.
+  const std::string number = std::to_string(getpid() * 10 + 1), cookie = "0123456789abcdef";
+  const auto counted = [](const std::string& field) {
+    return std::string{static_cast<char>(field.size() >> 8), static_cast<char>(field.size())} +
+           field;
+  };
+  const std::string authority = std::string(std::getenv("HOME")) + "/Xauthority";
+  std::ofstream(authority) << "\xFF\xFF" + counted("") + counted(number) +
+                                  counted("MIT-MAGIC-COOKIE-1") + counted(cookie);
+  setenv("XAUTHORITY", authority.c_str(), 1);
+  setenv("DISPLAY", (":" + number).c_str(), 1);
+  ASSERT_EQ(std::system(("python3 -c 'import os, socket, time\n"
+                         "s = socket.socket(socket.AF_UNIX)\n"
+                         "s.bind(\"\\0/tmp/.X11-unix/X" + number + "\"); s.listen()\n"
+                         "if os.fork() == 0:\n"
+                         "  c = s.accept()[0]; c.settimeout(5)\n"
+                         "  if b\"" + cookie + "\" in c.recv(256): c.send(b\"\\0\")\n"
+                         "  else: time.sleep(5)'").c_str()),
+            0);
+  EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_AUDIO), mics);
+  unsetenv("XAUTHORITY");
   UserPrefsUtil::SetMachineSettingsPathForTesting(nullptr);
   close(listener);
   close(display);
