@@ -73,8 +73,8 @@ std::string AuthorityFile() {
 // A counted field of an entry: its size in two bytes, most significant first.
 bool TakeCounted(std::string_view* rest, std::string_view* field) {
   if (rest->size() < 2) return false;
-  const std::size_t size = static_cast<unsigned char>((*rest)[0]) * 256u +
-                           static_cast<unsigned char>((*rest)[1]);
+  const std::size_t size =
+      static_cast<unsigned char>((*rest)[0]) * 256u + static_cast<unsigned char>((*rest)[1]);
   if (rest->size() - 2 < size) return false;
   *field = rest->substr(2, size);
   rest->remove_prefix(2 + size);
@@ -125,8 +125,7 @@ Peer TcpPeer(const sockaddr* address, int number) {
     family = mapped ? kFamilyInternet : kFamilyInternet6;
   } else {
     bytes.assign(
-        reinterpret_cast<const char*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr),
-        4);
+        reinterpret_cast<const char*>(&reinterpret_cast<const sockaddr_in*>(address)->sin_addr), 4);
   }
   if (family == kFamilyInternet && static_cast<unsigned char>(bytes[0]) == 127) {
     return LocalPeer(number);
@@ -209,8 +208,7 @@ Outcome ConnectLocal(const std::string& file, bool abstract, int number,
   file.copy(address.sun_path + (abstract ? 1 : 0), sizeof address.sun_path - 2);
   const auto length = static_cast<socklen_t>(
       abstract ? offsetof(sockaddr_un, sun_path) + 1 + file.size() : sizeof address);
-  return Connect(reinterpret_cast<const sockaddr*>(&address), length, LocalPeer(number),
-                 deadline);
+  return Connect(reinterpret_cast<const sockaddr*>(&address), length, LocalPeer(number), deadline);
 }
 
 bool TcpAnswersBy(std::string host, int number, Clock::time_point deadline) {
@@ -229,8 +227,8 @@ bool TcpAnswersBy(std::string host, int number, Clock::time_point deadline) {
   if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return true;
   const std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(found, &freeaddrinfo);
   for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
-    const Outcome outcome = Connect(address->ai_addr, address->ai_addrlen,
-                                    TcpPeer(address->ai_addr, number), deadline);
+    const Outcome outcome =
+        Connect(address->ai_addr, address->ai_addrlen, TcpPeer(address->ai_addr, number), deadline);
     if (outcome != Outcome::kFailed) return outcome == Outcome::kEnded;
   }
   return true;

@@ -195,11 +195,16 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
   setenv("DISPLAY", (":" + number).c_str(), 1);
   ASSERT_EQ(std::system(("python3 -c 'import os, socket, time\n"
                          "s = socket.socket(socket.AF_UNIX)\n"
-                         "s.bind(\"\\0/tmp/.X11-unix/X" + number + "\"); s.listen()\n"
+                         "s.bind(\"\\0/tmp/.X11-unix/X" +
+                         number +
+                         "\"); s.listen()\n"
                          "if os.fork() == 0:\n"
                          "  c = s.accept()[0]; c.settimeout(5)\n"
-                         "  if b\"" + cookie + "\" in c.recv(256): c.send(b\"\\0\")\n"
-                         "  else: time.sleep(5)'").c_str()),
+                         "  if b\"" +
+                         cookie +
+                         "\" in c.recv(256): c.send(b\"\\0\")\n"
+                         "  else: time.sleep(5)'")
+                            .c_str()),
             0);
   EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_AUDIO), mics);
   unsetenv("XAUTHORITY");
