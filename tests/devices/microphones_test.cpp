@@ -108,12 +108,19 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
       {server, "unload-module module-pipe-source", false, false, mics, ""},
       {server, "", true, false, AlsaMics(259),
        "ALSA: EnableAInWasapi is off|taken, count 1: libasound.so.2 loaded|count 2|"
-       "released, count 0|'speaker': not listed, output only|'pulse': not listed, a generic"},
+       "released, count 0: libasound.so.2 closed|'speaker': not listed, output only|'pulse': not "
+       "listed, a generic"},
       {"unix:" + silent + "-missing", "", false, false, AlsaMics(259), "no sound server answered"},
-      {"unix:" + silent, "", false, false, AlsaMics(259), "no sound server answered (waited 2"},
+      {"unix:" + silent, "", false, false, AlsaMics(259),
+       "trivia AudioCapture::EnumPrimary - no sound server answered (waited 20"},
       {server, "", false, false, AlsaMics(259), "X display that libpulse reads does not answer",
        ":" + std::to_string(getpid())},
-      {"unix:" + silent + "-missing", "", false, true, {}, "no name hints"},
+      {"unix:" + silent + "-missing",
+       "",
+       false,
+       true,
+       {},
+       "error AlsaLib::EnumCaptureDevices - no name hints"},
   };
   auto openFds = [] {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
@@ -247,7 +254,9 @@ TEST(Microphones, AlsaListsEachCardDeviceOnceByTheCardsId) {
       {"array:CARD=PCH,DEV=1", "Array", nullptr},
   };
   DeviceInfoList list;
+  const ScopedLogThreshold debug;
   for (const auto& hint : hints) AlsaLib::AddHint(list, hint[0], hint[1], hint[2]);
+  ExpectLogged(debug.Lines(), "'hw:CARD=PCH': not listed, a card without a device number");
   const std::vector<NameAndId> expected = {{L"USB Mic, Capture", L"hw:CARD=USB,DEV=0"},
                                            {L"HDA, Alt", L"hw:CARD=PCH,DEV=2"},
                                            {L"Array", L"array:CARD=PCH,DEV=1"}};

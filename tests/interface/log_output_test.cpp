@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -119,19 +120,33 @@ TEST(KestrelLog, LinesGoWhereItSaysOneAndWholeForEachRecordAndWithoutItNothingIs
       (kFolder / (fs::path::preferred_separator == '/' ? "k:1" : "k")).u8string();
   struct Case {
     Setting setting;
-    const char* printed;  // standard error (and the debugger): B before Mmdr_Init, E error, D debug
+    // Standard error (and the debugger): B before Mmdr_Init, E error, I info, D debug.
+    const char* printed;
     const char* appended;  // to the file
   };
   const Case cases[] = {
-      {std::nullopt, "", ""},     {"", "", ""},
-      {"verbose", "", ""},        {"debug:" + (kFolder / "missing" / "k").u8string(), "", ""},
-      {"error", "BE", ""},        {"DeBuG", "BED", ""},
-      {"info:" + file, "", "BE"}, {"debug:" + file, "", "BED"},
+      {std::nullopt, "", ""},
+      {"", "", ""},
+      {"verbose", "", ""},
+      {"debug:" + (kFolder / "missing" / "k").u8string(), "", ""},
+      {"error", "BE", ""},
+      {"DeBuG", "BEID", ""},
+#ifndef _WIN32
+      {"debug:" + (kFolder / "fifo").u8string(), "", ""},  // no reader: unusable, not waited on
+#endif
+      {"info:" + file, "", "BEI"},
+      {"debug:" + file, "", "BEID"},
   };
+#ifndef _WIN32
+  mkfifo((kFolder / "fifo").c_str(), 0600);
+#endif
+  // A name with a newline, ESC, a stray byte, a C1 control and an encoded surrogate.
+  const char* const kName = "a name\nfake line\x1b\xff\xc2\x9b\xed\xa0\x80";
+  const std::string kEscaped = R"(Test - a name\nfake line\x1B\xFF\xC2\x9B\xED\xA0\x80)";
   std::string fileKinds;
   std::set<std::string> before;  // the threads that logged while nothing went out
-  // Each of the test's lines as B, E or D when it is exactly that record's line, else ?.
-  const auto kinds = [&before](const std::string& text) {
+  // Each of the test's lines as B, E, I or D when it is exactly that record's line, else ?.
+  const auto kinds = [&before, &kEscaped](const std::string& text) {
     std::string found;
     std::istringstream lines(text);
     std::smatch m;
@@ -140,10 +155,11 @@ TEST(KestrelLog, LinesGoWhereItSaysOneAndWholeForEachRecordAndWithoutItNothingIs
       const std::string id = m[1], level = m[2], message = m[4];  // empty without a match
       if (whole && m[3] != "kestrel") continue;
       const bool mine = id == std::to_string(ThisThreadId());
-      found += before.count(id) != 0 && level == "error" && message == "Test - before"        ? 'B'
-               : mine && level == "error" && message == R"(Test - a name\nfake line\x1B\xFF)" ? 'E'
-               : mine && level == "debug" && message == "Test - debug"                        ? 'D'
-                                                                                              : '?';
+      found += before.count(id) != 0 && level == "error" && message == "Test - before" ? 'B'
+               : mine && level == "error" && message == kEscaped                       ? 'E'
+               : mine && level == "info" && message == "Test - info"                   ? 'I'
+               : mine && level == "debug" && message == "Test - debug"                 ? 'D'
+                                                                                       : '?';
     }
     return found;
   };
@@ -159,9 +175,15 @@ TEST(KestrelLog, LinesGoWhereItSaysOneAndWholeForEachRecordAndWithoutItNothingIs
     OpenAndClose(c.setting);
     EXPECT_EQ(DrainLibraryLog().empty(), *c.printed != '\0' || *c.appended != '\0')
         << "the ring goes out at Mmdr_Init";
-    Log(kLogLevelError, "Test - %s", "a name\nfake line\x1b\xff");
+    Log(kLogLevelError, "Test - %s", kName);
+    Log(kLogLevelVerbose, "Test - info");
     Log(kLogLevelTrivia, "Test - debug");
     const auto [error, debugger] = printed.Stop();
+    // Mmdr_Init reads the variable before it chooses the microphones' back end, and says why.
+    EXPECT_EQ(
+        (error + ReadFile(file)).find(" debug kinds: AudioCapture::Init - microphones from") !=
+            std::string::npos,
+        std::strchr(c.printed, 'D') != nullptr || std::strchr(c.appended, 'D') != nullptr);
     EXPECT_EQ(kinds(error), c.printed) << error;
     EXPECT_EQ(kinds(ReadFile(file)), fileKinds += c.appended);
     EXPECT_EQ(kinds(debugger), fs::path::preferred_separator == '/' ? "" : c.printed) << debugger;

@@ -118,7 +118,8 @@ TEST(Preferences, TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName) {
        "picked 'Cam' (id '" + id("XYZ-pre-XYZ-post") + "'): its id contains"},
       {"pre-", "", "", "", 0},
       {"-XYZ-", "", "", "", 0},
-      {id("XYZ-more"), "", "", "", -1, "none of 6 devices has an id equal to or containing"},
+      {id("XYZ-more"), "", "", "", -1,
+       "none of 6 devices has an id equal to or containing '" + id("XYZ-more") + "'"},
       {id("xyz"), "", "", "", -1},  // ids and names are compared case-sensitively
       {"", "Cam", "", "", 0, "its name equals the stored name"},  // the first of two equal names
       {"", "cam", "", "", -1, "none of 6 devices is named 'cam'"},

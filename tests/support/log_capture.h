@@ -13,7 +13,8 @@
 namespace kestrel_test {
 
 struct CapturedRecord {
-  std::string text;  // without the newline
+  std::string level;  // its level's name: "error", "verbose", "trivia"...
+  std::string text;   // without the newline
 };
 
 // Takes every record out of the library's ring, oldest first.
@@ -26,14 +27,14 @@ inline std::vector<CapturedRecord> DrainLibraryLog() {
   RecLock* lock = LogState_ObtainLock(&state);
   RecLock_Acquire(lock);
   while (LogRing_Pop(state.ring, text.size(), &header, &length, text.data())) {
-    records.push_back({std::string(text.data(), length - 1)});
+    records.push_back({header.level->name, std::string(text.data(), length - 1)});
   }
   RecLock_Release(lock);
   return records;
 }
 
 // Records debug lines and above while it lives; Lines() takes what was logged since the
-// start or the last call, one record a line.
+// start or the last call, one record a line after its level's name ("trivia Fn - text").
 class ScopedLogThreshold {
  public:
   ScopedLogThreshold() {
@@ -46,7 +47,8 @@ class ScopedLogThreshold {
 
   static std::string Lines() {
     std::string lines;
-    for (const CapturedRecord& record : DrainLibraryLog()) lines += record.text + "\n";
+    for (const CapturedRecord& record : DrainLibraryLog())
+      lines += record.level + " " + record.text + "\n";
     return lines;
   }
 
