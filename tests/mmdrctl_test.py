@@ -8,6 +8,8 @@ and with the settings in a temporary XDG_CONFIG_HOME. Usage: mmdrctl_test.py MMD
 import atexit
 import json
 import os
+import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -38,10 +40,10 @@ def check(condition, what):
         print("FAIL:", what, file=sys.stderr)
 
 
-def run(*args, program=mmdrctl, cwd=None):
+def run(*args, program=mmdrctl, cwd=None, extra_env=None):
     # Through files, not pipes: Wine's background processes would hold a pipe open.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.run(runner + [program, *args], stdout=out, stderr=err, cwd=cwd, env=env,
+        code = subprocess.run(runner + [program, *args], stdout=out, stderr=err, cwd=cwd, env={**env, **(extra_env or {})},
                               stdin=subprocess.DEVNULL, timeout=120).returncode
         out.seek(0)
         err.seek(0)
@@ -60,8 +62,22 @@ def regedit(text):  # imports registry entries into the test prefix
         run("/S", "Z:" + reg.name.replace("/", "\\"), program="regedit")
 
 
-code, out, _ = run("--help")
-check(code == 0 and out.startswith("Usage: mmdrctl") and "set-pref" in out, "--help prints the usage")
+code, usage, _ = run("--help")
+check(code == 0 and usage.startswith("Usage: mmdrctl") and "set-pref" in usage, "--help prints the usage")
+if not wine:  # the man page documents the commands, options and exit statuses that --help lists
+    terms, section = {}, None
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "../tools/mmdrctl/mmdrctl.1")) as page:
+        lines = re.sub(r"\\f[BIR]", "", page.read().replace("\\-", "-")).splitlines()
+    for line, following in zip(lines, lines[1:]):
+        section = line[4:] if line.startswith(".SH ") else section
+        if line == ".TP":
+            words = following.split()  # a term's line: ".B term ..." or "term ..."
+            terms.setdefault(section, set()).add(words[words[0].startswith(".")])
+    listed = {"COMMANDS": set(re.findall(r"^  ([a-z][a-z-]+) ", usage, re.M)),
+              "OPTIONS": set(re.findall(r"^  (--[a-z]+) ", usage, re.M)),
+              "EXIT STATUS": set(re.findall(r"(\d) [a-z]", usage.split("Exit status:")[1]))}
+    for name, words in listed.items():
+        check(words and terms.get(name) == words, f"mmdrctl(1) {name}: {terms.get(name)} {words}")
 for args, message in [((), "no command given"), (("list", "fish"), "unknown device kind"),
                       (("set-option", "7"), "not a valid option"), (("--dll",), "--dll needs a path"),
                       (("set-pref", "video", "--id"), "--id needs a value"),
@@ -73,6 +89,19 @@ for args, message in [((), "no command given"), (("list", "fish"), "unknown devi
 # A relative --dll names a file in the current folder, never the one beside mmdrctl.
 code, _, err = run("--dll", library, "status", cwd=tempfile.gettempdir())
 check(code == 3 and "cannot load" in err, f"a missing library exits 3: {code} {err!r}")
+if not wine:  # a lone mmdrctl names the first folder it looks in, ../lib
+    alone = tempfile.TemporaryDirectory()
+    os.mkdir(alone.name + "/bin")
+    code, _, err = run("status", program=shutil.copy(mmdrctl, alone.name + "/bin"))
+    check(code == 3 and f"{alone.name}/bin/../lib/{library}" in err, f"a lone mmdrctl: {err!r}")
+    # Set-user-ID, it runs with rights its invoker lacks: KESTREL_LOG is not the invoker's to set.
+    if os.geteuid() == 0 and not runner and os.path.exists(os.path.dirname(mmdrctl) + "/" + library):
+        os.chmod(alone.name, 0o755)
+        shutil.copy(os.path.dirname(mmdrctl) + "/" + library, alone.name + "/bin")
+        os.chmod(alone.name + "/bin/mmdrctl", 0o4755)
+        code, _, err = run("--reuid=65534", "--regid=65534", "--clear-groups", alone.name + "/bin/mmdrctl",
+                           "status", program="setpriv", extra_env={"KESTREL_LOG": "debug"})
+        check(code == 0 and err == "", f"set-user-ID: {code} {err!r}")
 
 check(run_json("status") == {"interfaceVersion": 2, "headerVersion": 2, "enabled": True}, "status")
 listing = run_json("list", "audio")
@@ -82,8 +111,8 @@ code, out, err = run("list", "audio")
 check(code == 0 and "In: DeskMic" in out and mic_id in out and err == "",
       f"the readable list, and the library prints nothing: {out!r} {err!r}")
 
-# --log shows the library's own lines of the run on stderr.
-code, out, err = run("--log", "DEBUG", "get-pref", "video")
+# --log shows the library's own lines of the run on stderr, whatever KESTREL_LOG says.
+code, out, err = run("--log", "DEBUG", "get-pref", "video", extra_env={"KESTREL_LOG": "error:k.log"})
 check(code == 0 and " debug kinds: UserPrefsUtil::PreferredWCamDeviceInfo - " in err,
       f"--log: {code} {err!r}")
 
@@ -133,7 +162,7 @@ if not wine:  # a settings file that cannot be read: an error the library prints
         check(code == 0 and (printed in err if printed else err == ""), f"{log}: {code} {err!r}")
     reader, writer = os.pipe()
     os.close(reader)  # standard error's reader gone: a line must not end mmdrctl by SIGPIPE
-    code = subprocess.run(runner + [mmdrctl, "--log", "error", "get-pref", "audio"], env=env,
+    code = subprocess.run(runner + [mmdrctl, "--log", "info", "get-pref", "audio"], env=env,
                           stderr=writer, stdout=subprocess.DEVNULL).returncode
     check(code == 0, f"a line to a closed pipe: {code}")
 

@@ -39,6 +39,9 @@ void AddOpen(OpenHandle&& open) REQUIRES(g_openHandlesLock) {
 
 void EraseOpen(std::vector<OpenHandle>::iterator found) REQUIRES(g_openHandlesLock) {
   g_openHandles.erase(found);
+  // The last handle closed, the set gives its storage back: a host that unloads the
+  // library after closing every handle leaves nothing of it on the heap.
+  if (g_openHandles.empty()) std::vector<OpenHandle>().swap(g_openHandles);
 }
 
 }  // namespace

@@ -169,12 +169,13 @@ RecLock* LogState_ObtainLock(LogState* state) {
   // Calls that arrive while this runs are dropped (LogV checks lockCreating first), which
   // also stops a log call made from inside the lock's creation from recursing.
   state->lockCreating.fetch_add(1, std::memory_order_acq_rel);
-  RecLock* created = RecLock_Create(state->lockName, state->lockRank);
+  const bool library = state == &g_libraryState;
+  RecLock* created = library ? RecLock_Static() : RecLock_Create(state->lockName, state->lockRank);
   RecLock* expected = nullptr;
   if (state->lock.compare_exchange_strong(expected, created, std::memory_order_acq_rel)) {
     lock = created;
   } else {
-    RecLock_Destroy(created);
+    if (!library) RecLock_Destroy(created);
     lock = expected;
   }
   state->lockCreating.fetch_sub(1, std::memory_order_acq_rel);

@@ -18,7 +18,12 @@ struct RecLock;
 // A new recursive lock, or null when the system refuses one. The name and rank
 // identify the lock to diagnostics only.
 RecLock* RecLock_Create(const char* name, std::uint32_t rank);
-// Destroys a lock that no thread holds.
+// The library's own lock: in static storage, so that a library unloaded from its host
+// leaves no allocation behind, and never destroyed, so that a thread that logs while the
+// process exits never finds it gone. Every call returns the same lock; null when the
+// system refuses one.
+RecLock* RecLock_Static();
+// Destroys a lock that no thread holds (one of RecLock_Create's).
 void RecLock_Destroy(RecLock* lock);
 // Blocks until the calling thread holds the lock; the holder may acquire it again.
 void RecLock_Acquire(RecLock* lock);

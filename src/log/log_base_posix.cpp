@@ -32,6 +32,11 @@ RecLock* RecLock_Create(const char* /*name*/, std::uint32_t /*rank*/) {
   return lock;
 }
 
+RecLock* RecLock_Static() {
+  static RecLock lock = {PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP};  // nothing to free
+  return &lock;
+}
+
 void RecLock_Destroy(RecLock* lock) {
   if (lock == nullptr) return;
   pthread_mutex_destroy(&lock->mutex);

@@ -22,6 +22,14 @@ RecLock* RecLock_Create(const char* /*name*/, std::uint32_t /*rank*/) {
   return lock;
 }
 
+RecLock* RecLock_Static() {
+  // Without debug information a critical section holds nothing that needs deleting.
+  static RecLock lock;
+  static const bool initialized =
+      InitializeCriticalSectionEx(&lock.section, 0, CRITICAL_SECTION_NO_DEBUG_INFO) != FALSE;
+  return initialized ? &lock : nullptr;
+}
+
 void RecLock_Destroy(RecLock* lock) {
   if (lock == nullptr) return;
   DeleteCriticalSection(&lock->section);

@@ -93,8 +93,9 @@ LogState& LogLibraryState();
 // tests build). The state must not be in use and must not own a lock.
 void LogState_Init(LogState* state, LogRing* ring);
 
-// The state's lock, created by the first caller that needs it; null when the system
-// refused to create one. Callers that hold it may read and change the ring.
+// The state's lock, created by the first caller that needs it (the library's own state
+// takes RecLock_Static's); null when the system refused to create one. Callers that hold
+// it may read and change the ring.
 RecLock* LogState_ObtainLock(LogState* state);
 
 // Takes the state's lock, creating it first when need be; false, with nothing held,

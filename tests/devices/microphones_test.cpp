@@ -6,6 +6,7 @@
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>
 #include <pulse/introspect.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -80,13 +81,27 @@ int SilentListener(const std::string& name) {
   return bound && listen(listener, 4) == 0 ? listener : -1;
 }
 
+// A display at 127.0.0.1, TCP port 6000 + its number, that accepts connections and never
+// answers: its number.
+int SilentTcpDisplay() {
+  static const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  for (int number = 100 + getpid() % 1000; number < 1200; ++number) {
+    sockaddr_in address = {AF_INET, htons(6000 + number), {htonl(INADDR_LOOPBACK)}, {}};
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      return listen(listener, 4) == 0 ? number : -1;
+    }
+  }
+  return -1;
+}
+
 TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoaded) {
   const std::string server = std::getenv("PULSE_SERVER");
   const std::string silent = "/tmp/kestrel-silent-" + std::to_string(getpid());
   const int listener = SilentListener(silent);
   // X display number getpid(), as libxcb reaches it first: a display that never answers.
   const int display = SilentListener("@/tmp/.X11-unix/X" + std::to_string(getpid()));
-  ASSERT_TRUE(listener >= 0 && display >= 0);
+  const int tcpDisplay = SilentTcpDisplay();
+  ASSERT_TRUE(listener >= 0 && display >= 0 && tcpDisplay >= 0);
   setenv("SSH_CONNECTION", "192.0.2.1 50000 192.0.2.2 22", 1);  // libpulse reads the display
   static const std::string machine = std::string(std::getenv("HOME")) + "/machine.conf";
   UserPrefsUtil::SetMachineSettingsPathForTesting(machine.c_str());
@@ -115,6 +130,10 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
        "trivia AudioCapture::EnumPrimary - no sound server answered (waited 20"},
       {server, "", false, false, AlsaMics(259), "X display that libpulse reads does not answer",
        ":" + std::to_string(getpid())},
+      {server, "", false, false, AlsaMics(259), "does not answer",
+       ":" + std::to_string(getpid()) + ".0"},
+      {server, "", false, false, AlsaMics(259), "does not answer",
+       "127.0.0.1:" + std::to_string(tcpDisplay)},
       {"unix:" + silent + "-missing",
        "",
        false,

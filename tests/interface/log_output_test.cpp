@@ -23,6 +23,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -191,6 +192,26 @@ TEST(KestrelLog, LinesGoWhereItSaysOneAndWholeForEachRecordAndWithoutItNothingIs
 #ifndef _WIN32
   struct stat status {};
   EXPECT_TRUE(stat(file.c_str(), &status) == 0 && (status.st_mode & 0777) == 0600);
+  // A host that loads the library, has it log to a file and unloads it keeps no file open.
+  const fs::path unloaded = kFolder / "unloaded";
+  const auto fileIsOpen = [&unloaded] {
+    std::error_code error;
+    for (const fs::directory_entry& fd : fs::directory_iterator("/proc/self/fd")) {
+      if (fs::read_symlink(fd.path(), error) == unloaded) return true;
+    }
+    return false;
+  };
+  SetLogVariable("error:" + unloaded.u8string());
+  void* library = dlopen(KESTREL_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  MmdrHandle* handle = nullptr;
+  ASSERT_EQ(
+      reinterpret_cast<decltype(&Mmdr_Init)>(dlsym(library, "Mmdr_Init"))(MMDR_MODE_1, &handle),
+      MMDR_OK);
+  reinterpret_cast<decltype(&Mmdr_Uninit)>(dlsym(library, "Mmdr_Uninit"))(handle);
+  EXPECT_TRUE(fileIsOpen());
+  dlclose(library);
+  EXPECT_FALSE(fileIsOpen());
 #endif
   // A thread logs while this one switches the output on and off: every line stays whole.
   const std::string switched = (kFolder / "switched").u8string();
