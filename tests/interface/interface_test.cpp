@@ -141,7 +141,15 @@ TEST(Exports, EachCallChecksItsArgumentsInTheDocumentedOrder) {
 
 TEST(Exports, EntriesFillExactlyCountTimes520BytesByTheFieldRule) {
   const std::string longPath = LongWebcamPath();
-  WebcamFixture webcams({{"Long", longPath}, {"Dup", "p2"}, {"Dup", "p3"}});
+  // A character outside the BMP where the conversion's first chunk of 64 UTF-16 units ends
+  // (within a V4L2 card's 32 bytes on Linux), and U+0080, the first of two bytes.
+#ifdef _WIN32
+  const std::string longName = std::string(63, 'L') + "\xF0\x9F\x98\x80";
+#else
+  const std::string longName = std::string(28, 'L') + "\xF0\x9F\x98\x80";
+#endif
+  const std::string dup = "Dup\xC2\x80";
+  WebcamFixture webcams({{longName, longPath}, {dup, "p2"}, {dup, "p3"}});
   ScopedMmdrHandle handle;
   constexpr std::uint32_t kBytes = 3 * MMDR_ENTRY_SIZE;
   std::vector<char> buffer(kBytes + MMDR_ENTRY_SIZE, '\x77');
@@ -162,9 +170,10 @@ TEST(Exports, EntriesFillExactlyCountTimes520BytesByTheFieldRule) {
   auto expected = [](const std::string& text) {  // 259 written bytes, then the guard
     return (text + std::string(259, '\0')).substr(0, 259) + '\x77';
   };
-  EXPECT_EQ(field(0, 0) + field(0, 260), expected(WebcamFixture::Id(longPath)) + expected("Long"));
-  EXPECT_EQ(field(1, 0) + field(1, 260), expected(WebcamFixture::Id("p2")) + expected("Dup"));
-  EXPECT_EQ(field(2, 0) + field(2, 260), expected(WebcamFixture::Id("p3")) + expected("Dup"));
+  EXPECT_EQ(field(0, 0) + field(0, 260),
+            expected(WebcamFixture::Id(longPath)) + expected(longName));
+  EXPECT_EQ(field(1, 0) + field(1, 260), expected(WebcamFixture::Id("p2")) + expected(dup));
+  EXPECT_EQ(field(2, 0) + field(2, 260), expected(WebcamFixture::Id("p3")) + expected(dup));
   EXPECT_EQ(std::string(&buffer[kBytes], MMDR_ENTRY_SIZE), std::string(MMDR_ENTRY_SIZE, '\x77'));
 }
 

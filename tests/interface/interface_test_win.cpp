@@ -131,8 +131,11 @@ TEST(Preferences, AFailedWriteFailsTheCallAndAStoredIdStays) {
     EXPECT_EQ(SettingsScope::Read(Store::User, "srcWCamId"), failing == 1 ? "old" : "new")
         << "id first";
     EXPECT_EQ(SettingsScope::Read(Store::User, "srcWCamName"), "old");
-    ExpectLogged(debug.Lines(), failing == 1 ? "Meridel\\Kestrel: srcWCamId with error 5"
-                                             : "srcWCamId = 'new' stored|srcWCamName with error 5");
+    ExpectLogged(
+        debug.Lines(),
+        failing == 1
+            ? "HKEY_CURRENT_USER\\Software\\Corvane\\Meridel\\Kestrel: srcWCamId with error 5"
+            : "srcWCamId = 'new' stored|srcWCamName with error 5");
   }
   g_writesBeforeFailure = 1;
   EXPECT_EQ(Mmdr_SetAudioInSelectOption(handle.get(), 1), MMDR_FAILED);

@@ -116,9 +116,13 @@ const std::regex kLine(
 TEST(KestrelLog, LinesGoWhereItSaysOneAndWholeForEachRecordAndWithoutItNothingIsPrinted) {
   KESTREL_SKIP_UNDER_USER_EMULATION("logs from a second thread");
   fs::create_directories(kFolder);
-  // Split at the first colon only: on Windows the drive's colon follows it.
-  const std::string file =
-      (kFolder / (fs::path::preferred_separator == '/' ? "k:1" : "k")).u8string();
+  // Split at the first colon only: on Windows the drive's colon follows it, and the value
+  // (UTF-8 as the variable's UTF-16) is longer than a first read of it takes.
+  const fs::path filePath =
+      kFolder / fs::u8path(fs::path::preferred_separator == '/'
+                               ? "k:1"
+                               : "K\xC3\xA4stner, a log file with a name longer than most.log");
+  const std::string file = filePath.u8string();
   struct Case {
     Setting setting;
     // Standard error (and the debugger): B before Mmdr_Init, E error, I info, D debug.
@@ -182,11 +186,11 @@ TEST(KestrelLog, LinesGoWhereItSaysOneAndWholeForEachRecordAndWithoutItNothingIs
     const auto [error, debugger] = printed.Stop();
     // Mmdr_Init reads the variable before it chooses the microphones' back end, and says why.
     EXPECT_EQ(
-        (error + ReadFile(file)).find(" debug kinds: AudioCapture::Init - microphones from") !=
+        (error + ReadFile(filePath)).find(" debug kinds: AudioCapture::Init - microphones from") !=
             std::string::npos,
         std::strchr(c.printed, 'D') != nullptr || std::strchr(c.appended, 'D') != nullptr);
     EXPECT_EQ(kinds(error), c.printed) << error;
-    EXPECT_EQ(kinds(ReadFile(file)), fileKinds += c.appended);
+    EXPECT_EQ(kinds(ReadFile(filePath)), fileKinds += c.appended);
     EXPECT_EQ(kinds(debugger), fs::path::preferred_separator == '/' ? "" : c.printed) << debugger;
   }
 #ifndef _WIN32

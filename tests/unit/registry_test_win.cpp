@@ -73,16 +73,22 @@ TEST(RegUtilsRead, BooleansAndNumbers) {
     EXPECT_EQ(RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", false), c.boolFromFalse) << what;
     EXPECT_EQ(RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", true), c.boolFromTrue) << what;
     EXPECT_EQ(RegUtils::GetDWORD(kUser, kKestrelKeyPath, L"v", 9), c.dword) << what;
+    bool stored = false;  // a value there, even a text, is the store's and not the default
+    RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", false, &stored);
+    EXPECT_EQ(stored, c.text || c.number) << what;
   }
 }
 
 TEST(RegUtilsRead, AMissingKeyGivesDefaultsAndIsNoError) {
   SettingsScope scope;
   DrainLibraryLog();
-  EXPECT_TRUE(RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", true));
-  EXPECT_EQ(RegUtils::GetDWORD(kUser, kKestrelKeyPath, L"v", 9), 9u);
-  EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"v", L"d", true), L"d");
-  EXPECT_TRUE(DrainLibraryLog().empty()) << "a missing key is logged below the error level";
+  for (const char* missing : {"key", "value"}) {
+    EXPECT_TRUE(RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", true));
+    EXPECT_EQ(RegUtils::GetDWORD(kUser, kKestrelKeyPath, L"v", 9), 9u);
+    EXPECT_EQ(RegUtils::GetString(kUser, kKestrelKeyPath, L"v", L"d", true), L"d");
+    EXPECT_TRUE(DrainLibraryLog().empty()) << "a missing " << missing << " is no error";
+    SettingsScope::PutNumber(Store::User, "other", 1);
+  }
   const HKEY bad = reinterpret_cast<HKEY>(0x1234);
   EXPECT_FALSE(RegUtils::GetBOOL(bad, kKestrelKeyPath, L"v", false));
   EXPECT_EQ(RegUtils::GetDWORD(bad, kKestrelKeyPath, L"v", 9), 9u);
