@@ -1,9 +1,8 @@
 #!/bin/sh
-# What apt reads in the packages of DIR: the -dev package and mmdrctl bring the library of
-# their own version; the library recommends the sound libraries it loads; the library and
-# -dev install for two architectures side by side; a program built against the library
-# depends on a version that has all ten exports.
-# Usage: deb_relations.sh DIR
+# What apt reads in the packages of DIR (usage: deb_relations.sh DIR): -dev and mmdrctl bring
+# the library of their version, which recommends the sound libraries it loads; library and
+# -dev install for two architectures at once; a program built against the library depends
+# on a version that has all ten exports.
 set -u
 dir=${1:?usage: deb_relations.sh DIR}
 failed=0

@@ -219,19 +219,16 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
                                   counted("MIT-MAGIC-COOKIE-1") + counted(cookie);
   setenv("XAUTHORITY", authority.c_str(), 1);
   setenv("DISPLAY", (":" + number).c_str(), 1);
-  ASSERT_EQ(std::system(("python3 -c 'import os, socket, time\n"
-                         "s = socket.socket(socket.AF_UNIX)\n"
-                         "s.bind(\"\\0/tmp/.X11-unix/X" +
-                         number +
-                         "\"); s.listen()\n"
-                         "if os.fork() == 0:\n"
-                         "  c = s.accept()[0]; c.settimeout(5)\n"
-                         "  if b\"" +
-                         cookie +
-                         "\" in c.recv(256): c.send(b\"\\0\")\n"
-                         "  else: time.sleep(5)'")
-                            .c_str()),
-            0);
+  const char* const forwarded = R"(import os, socket, sys, time
+s = socket.socket(socket.AF_UNIX)
+s.bind("\0/tmp/.X11-unix/X" + sys.argv[1]); s.listen()
+if os.fork() == 0:
+  c = s.accept()[0]; c.settimeout(5)
+  if sys.argv[2].encode() in c.recv(256): c.send(b"\0")
+  else: time.sleep(5))";
+  ASSERT_EQ(
+      std::system(("python3 -c '" + std::string(forwarded) + "' " + number + " " + cookie).c_str()),
+      0);
   EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_AUDIO), mics);
   unsetenv("XAUTHORITY");
   UserPrefsUtil::SetMachineSettingsPathForTesting(nullptr);
