@@ -43,8 +43,9 @@ def check(condition, what):
 def run(*args, program=mmdrctl, cwd=None, extra_env=None):
     # Through files, not pipes: Wine's background processes would hold a pipe open.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.run(runner + [program, *args], stdout=out, stderr=err, cwd=cwd, env={**env, **(extra_env or {})},
-                              stdin=subprocess.DEVNULL, timeout=120).returncode
+        code = subprocess.run(runner + [program, *args], stdout=out, stderr=err, cwd=cwd,
+                              env={**env, **(extra_env or {})}, stdin=subprocess.DEVNULL,
+                              timeout=120).returncode
         out.seek(0)
         err.seek(0)
         return code, out.read().decode("utf-8"), err.read().decode("utf-8", "replace")
