@@ -90,11 +90,12 @@ for args, message in [((), "no command given"), (("list", "fish"), "unknown devi
 # A relative --dll names a file in the current folder, never the one beside mmdrctl.
 code, _, err = run("--dll", library, "status", cwd=tempfile.gettempdir())
 check(code == 3 and "cannot load" in err, f"a missing library exits 3: {code} {err!r}")
-if not wine:  # a lone mmdrctl names the first folder it looks in, ../lib
+if not wine:  # a lone mmdrctl names the first folder it looks in, ../lib (the build's libdir)
     alone = tempfile.TemporaryDirectory()
     os.mkdir(alone.name + "/bin")
     code, _, err = run("status", program=shutil.copy(mmdrctl, alone.name + "/bin"))
-    check(code == 3 and f"{alone.name}/bin/../lib/{library}" in err, f"a lone mmdrctl: {err!r}")
+    first = f"{alone.name}/bin/../{os.environ['KESTREL_LIBDIR']}/{library}"
+    check(code == 3 and first in err, f"a lone mmdrctl: {err!r}")
     # Set-user-ID, it runs with rights its invoker lacks: KESTREL_LOG is not the invoker's to set.
     if os.geteuid() == 0 and not runner and os.path.exists(os.path.dirname(mmdrctl) + "/" + library):
         os.chmod(alone.name, 0o755)
