@@ -42,10 +42,10 @@ std::size_t ConvertWideToUtf8Prefix(const wchar_t* text, char* out, std::size_t 
       out[written++] = static_cast<char>(*text);
       continue;
     }
-    std::string bytes;  // at most four: within the string's own storage, never allocated
-    AppendUtf8(static_cast<char32_t>(*text), bytes);
-    const std::size_t taken = std::min(bytes.size(), size - written);
-    std::copy_n(bytes.data(), taken, out + written);
+    char bytes[4];
+    const std::size_t taken =
+        std::min(EncodeUtf8(static_cast<char32_t>(*text), bytes), size - written);
+    std::copy_n(bytes, taken, out + written);
     written += taken;
   }
   return written;

@@ -70,14 +70,20 @@ std::string AuthorityFile() {
   return got == 0 ? text : std::string();
 }
 
-// A counted field of an entry: its size in two bytes, most significant first.
-bool TakeCounted(std::string_view* rest, std::string_view* field) {
+// A number of an entry: two bytes, most significant first.
+bool TakeNumber(std::string_view* rest, unsigned* number) {
   if (rest->size() < 2) return false;
-  const std::size_t size =
-      static_cast<unsigned char>((*rest)[0]) * 256u + static_cast<unsigned char>((*rest)[1]);
-  if (rest->size() - 2 < size) return false;
-  *field = rest->substr(2, size);
-  rest->remove_prefix(2 + size);
+  *number = static_cast<unsigned char>((*rest)[0]) * 256u + static_cast<unsigned char>((*rest)[1]);
+  rest->remove_prefix(2);
+  return true;
+}
+
+// A counted field of an entry: its size as a number, then that many bytes.
+bool TakeCounted(std::string_view* rest, std::string_view* field) {
+  unsigned size = 0;
+  if (!TakeNumber(rest, &size) || rest->size() < size) return false;
+  *field = rest->substr(0, size);
+  rest->remove_prefix(size);
   return true;
 }
 
@@ -88,10 +94,8 @@ std::string CookieFor(const Peer& peer) {
   const std::string file = AuthorityFile();
   std::string_view rest = file;
   std::string_view address, number, name, data;
-  while (rest.size() >= 2) {
-    const unsigned family =
-        static_cast<unsigned char>(rest[0]) * 256u + static_cast<unsigned char>(rest[1]);
-    rest.remove_prefix(2);
+  unsigned family = 0;
+  while (TakeNumber(&rest, &family)) {
     if (!TakeCounted(&rest, &address) || !TakeCounted(&rest, &number) ||
         !TakeCounted(&rest, &name) || !TakeCounted(&rest, &data)) {
       break;

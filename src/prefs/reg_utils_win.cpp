@@ -28,16 +28,16 @@ const char* RootName(HKEY root) {
                                       : "another root";
 }
 
-// Opens subKey for a reader. A missing key is an unset value; any other failure is
-// logged, since the reader's caller sees only the default.
-bool OpenForReading(const char* function, HKEY root, const std::wstring& subKey, REGSAM access,
+// Opens subKey for a reader; the status. A missing key is an unset value; any other
+// failure is logged, since the reader's caller sees only the default.
+LONG OpenForReading(const char* function, HKEY root, const std::wstring& subKey, REGSAM access,
                     ScopedRegKey& key) {
   const LONG status = RegOpenKeyExW(root, subKey.c_str(), 0, access, key.Receive());
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
     LogWide(kLogLevelError, L"%S - Failed to open key %S\\%s with error %d", function,
             RootName(root), subKey.c_str(), static_cast<int>(status));
   }
-  return status == ERROR_SUCCESS;
+  return status;
 }
 
 // Creates or opens the key for writing and stores one value; a failure is logged with
@@ -83,13 +83,10 @@ bool GetBOOL(HKEY root, const std::wstring& subKey, const std::wstring& valueNam
              bool defaultValue, bool* stored) {
   if (stored != nullptr) *stored = false;
   ScopedRegKey key;
-  const LONG openStatus = RegOpenKeyExW(root, subKey.c_str(), 0, kReadAccess, key.Receive());
+  const LONG openStatus = OpenForReading(kGetBoolName, root, subKey, kReadAccess, key);
   if (openStatus != ERROR_SUCCESS) {
     if (openStatus == ERROR_FILE_NOT_FOUND) {
       LogWide(kLogLevelVerbose, L"%S - key %s not exists", kGetBoolName, subKey.c_str());
-    } else {
-      LogWide(kLogLevelError, L"%S - Failed to open key %s with error %d", kGetBoolName,
-              subKey.c_str(), static_cast<int>(openStatus));
     }
     return defaultValue;
   }
@@ -114,7 +111,9 @@ bool GetBOOL(HKEY root, const std::wstring& subKey, const std::wstring& valueNam
 DWORD GetDWORD(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
                DWORD defaultValue) {
   ScopedRegKey key;
-  if (!OpenForReading("RegUtils::GetDWORD", root, subKey, kReadAccess, key)) return defaultValue;
+  if (OpenForReading("RegUtils::GetDWORD", root, subKey, kReadAccess, key) != ERROR_SUCCESS) {
+    return defaultValue;
+  }
 
   DWORD number = 0;
   bool isDword = false;
@@ -136,7 +135,9 @@ std::wstring GetString(HKEY root, const std::wstring& subKey, const std::wstring
                        std::wstring defaultValue, bool use64BitView) {
   const REGSAM access = use64BitView ? kReadAccess : KEY_QUERY_VALUE;
   ScopedRegKey key;
-  if (!OpenForReading("RegUtils::GetString", root, subKey, access, key)) return defaultValue;
+  if (OpenForReading("RegUtils::GetString", root, subKey, access, key) != ERROR_SUCCESS) {
+    return defaultValue;
+  }
   std::wstring text;
   QueryString(key.get(), valueName, text, std::move(defaultValue));
   return text;
