@@ -5,6 +5,9 @@
 #ifndef MMDR_BUILDING_LIBRARY
 #define MMDR_BUILDING_LIBRARY  // the export list names the exports; no dllimport here
 #endif
+// Its lines name the interface wherever it is compiled: into the library, or into a test
+// program beside the test's own sources (which log as "kestrel").
+#define KESTREL_LOG_SUBSYSTEM "interface"
 #include "kestrelCliLib.h"
 
 #include <cstdint>

@@ -58,12 +58,12 @@ TEST(DirectSound, ListsEveryDescribedDeviceExceptTheDefaultEntry) {
   DeviceInfoList list{DeviceInfo{}};
   const ScopedLogThreshold debug;
   EXPECT_FALSE(AudioCaptureWinDsound::EnumCaptureDevices(list));
-  ExpectLogged(
-      debug.Lines(),
-      "\"Default entry\": not listed, DirectSound's default-device entry|"
-      "\"Fails\": not listed, no description|\"Null\": not listed, no name|"
-      "\"Throws\": not listed, its description failed|\"Mic Two\": listed, id \"IF2\"|"
-      "error DSoundLib::EnumCaptureDevices - DirectSoundCaptureEnumerateW failed, error: 80004005");
+  ExpectLogged(debug.Lines(),
+               "\"Default entry\": not listed, DirectSound's default-device entry|"
+               "\"Fails\": not listed, no description|\"Null\": not listed, no name|"
+               "\"Throws\": not listed, its description failed|\"Mic Two\": listed, id \"IF2\"|"
+               "error devices: DSoundLib::EnumCaptureDevices - DirectSoundCaptureEnumerateW "
+               "failed, error: 80004005");
   EXPECT_EQ(NamesAndIds(list), (std::vector<NameAndId>{{L"Mic Two", L"IF2"},
                                                        {prefix35, L"3"},
                                                        {prefix35 + L"tail", L"tail-1"},

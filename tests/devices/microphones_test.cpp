@@ -127,7 +127,7 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
        "listed, a generic"},
       {"unix:" + silent + "-missing", "", false, false, AlsaMics(259), "no sound server answered"},
       {"unix:" + silent, "", false, false, AlsaMics(259),
-       "trivia AudioCapture::EnumPrimary - no sound server answered (waited 20"},
+       "trivia kinds: AudioCapture::EnumPrimary - no sound server answered (waited 20"},
       {server, "", false, false, AlsaMics(259), "X display that libpulse reads does not answer",
        ":" + std::to_string(getpid()) + ".0"},  // display N, screen 0, as ssh -X sets it
       {server, "", false, false, AlsaMics(259), "does not answer",
@@ -137,7 +137,7 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
        false,
        true,
        {},
-       "error AlsaLib::EnumCaptureDevices - no name hints"},
+       "error devices: AlsaLib::EnumCaptureDevices - no name hints"},
   };
   auto openFds = [] {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});

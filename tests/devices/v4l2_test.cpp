@@ -43,7 +43,8 @@ TEST(V4l2, ListsCaptureNodes) {
   ExpectLogged(debug.Lines(),
                "video11: not listed, not a video capture node|video3: not listed, it outputs|"
                "video9: not listed, it cannot be opened|video1x: not listed, not a video node|"
-               "video10: listed, 'Desk Cam' as '/dev/v4l/by-id/usb-B-0'");
+               "video10: listed, 'Desk Cam' as '/dev/v4l/by-id/usb-B-0'|"
+               "trivia devices: VideoInputLinux::EnumDevices - ");
 
   std::vector<std::pair<std::wstring, std::wstring>> seen;
   for (auto device = list.begin() + 1; device < list.end(); ++device) {

@@ -188,7 +188,8 @@ TEST(Exports, TheOptionIsStoredWhateverItIsAndJudgedWhenRead) {
     EXPECT_EQ(Mmdr_GetAudioInSelectOption(handle.get(), &option),
               value <= 2 ? MMDR_OK : MMDR_FAILED);
     EXPECT_EQ(option, value);
-    const std::string why = "stored option " + std::to_string(value) + " is outside 0..2";
+    const std::string why = "error interface: Mmdr_GetAudioInSelectOption - the stored option " +
+                            std::to_string(value) + " is outside 0..2";
     ExpectLogged(ScopedLogThreshold::Lines(), value <= 2 ? "" : why);
   }
   std::uint8_t enabled = 77;

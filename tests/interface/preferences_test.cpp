@@ -131,7 +131,8 @@ TEST(Preferences, TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName) {
       {"nomatch", "", "", "Other", 2, "id 'nomatch' (user|name 'Other' (machine"},
       {longId, "", "", "", 4},
       {"", "NulCam", "", "", 5},
-      {"", "", "", "", -1, "name '' (not set, the default)|Config preferred device is NULL"},
+      {"", "", "", "", -1,
+       "name '' (not set, the default)|kinds: UserPrefsUtil::PreferredWCamDeviceInfo - Config"},
   };
   SettingsScope scope;
   ScopedMmdrHandle handle;

@@ -167,7 +167,9 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(write(), MMDR_OK);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
   EXPECT_EQ(Slurp(folder_ / "kestrel.conf.tmp.backup"), "mine");
-  ExpectLogged(debug.Lines(), "kestrel.conf' written: srcWCamId='new' srcWCamName='New'");
+  ExpectLogged(debug.Lines(),
+               "trivia prefs: UserPrefsUtil::WriteUserSettings - '|"
+               "kestrel.conf' written: srcWCamId='new' srcWCamName='New'");
   EXPECT_EQ(Entries(), 3);
   // A lock that another writer holds (through an open file description of its own, as
   // another process would) and never gives back fails the write in bounded time.

@@ -13,8 +13,9 @@
 namespace kestrel_test {
 
 struct CapturedRecord {
-  std::string level;  // its level's name: "error", "verbose", "trivia"...
-  std::string text;   // without the newline
+  std::string level;      // its level's name: "error", "verbose", "trivia"...
+  std::string subsystem;  // the folder of src/ that logged ("devices"), or "kestrel"
+  std::string text;       // without the newline
 };
 
 // Takes every record out of the library's ring, oldest first.
@@ -27,14 +28,15 @@ inline std::vector<CapturedRecord> DrainLibraryLog() {
   RecLock* lock = LogState_ObtainLock(&state);
   RecLock_Acquire(lock);
   while (LogRing_Pop(state.ring, text.size(), &header, &length, text.data())) {
-    records.push_back({header.level->name, std::string(text.data(), length - 1)});
+    records.push_back({header.level->name, header.subsystem, std::string(text.data(), length - 1)});
   }
   RecLock_Release(lock);
   return records;
 }
 
 // Records debug lines and above while it lives; Lines() takes what was logged since the
-// start or the last call, one record a line after its level's name ("trivia Fn - text").
+// start or the last call, one record a line after its level's and subsystem's names, as
+// KESTREL_LOG writes them ("trivia devices: Fn - text").
 class ScopedLogThreshold {
  public:
   ScopedLogThreshold() {
@@ -48,7 +50,7 @@ class ScopedLogThreshold {
   static std::string Lines() {
     std::string lines;
     for (const CapturedRecord& record : DrainLibraryLog())
-      lines += record.level + " " + record.text + "\n";
+      lines += record.level + " " + record.subsystem + ": " + record.text + "\n";
     return lines;
   }
 
