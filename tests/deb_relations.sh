@@ -1,8 +1,8 @@
 #!/bin/sh
 # What apt reads in the packages of DIR (usage: deb_relations.sh DIR): -dev and mmdrctl bring
 # the library of their version, which recommends the sound libraries it loads; library and
-# -dev install for two architectures at once; a program built against the library depends
-# on a version that has all ten exports.
+# -dev install for two architectures at once, and mmdrctl serves them all; a program built
+# against the library depends on a version that has all ten exports.
 set -u
 dir=${1:?usage: deb_relations.sh DIR}
 failed=0
@@ -14,6 +14,7 @@ expect() {  # PACKAGE FIELD ITEM: the field's comma-separated list holds the ite
 version=$(field libkestrelclilib2 Version)
 expect libkestrelclilib2 Multi-Arch same
 expect libkestrelclilib-dev Multi-Arch same
+expect mmdrctl Multi-Arch foreign
 expect libkestrelclilib-dev Depends "libkestrelclilib2 (= $version)"
 expect mmdrctl Depends "libkestrelclilib2 (= $version)"
 expect libkestrelclilib2 Recommends libasound2
