@@ -84,6 +84,10 @@ add_test(NAME deb_package COMMAND sh -c [[mkdir -p "$1/deb" && : >"$1/deb/earlie
   esac || exit 1; done]] ${PROJECT_SOURCE_DIR}/scripts/deb.sh ${CMAKE_BINARY_DIR}
   ${CMAKE_LIBRARY_ARCHITECTURE} ${CMAKE_CURRENT_SOURCE_DIR}/deb_relations.sh)
 set_tests_properties(deb_package PROPERTIES FIXTURES_SETUP deb)
+# Debian's hardening in the build's log and in the packaged binaries.
+add_test(NAME deb_hardening COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-hardening.sh
+         ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/deb/runtime ${CMAKE_LIBRARY_ARCHITECTURE})
+set_tests_properties(deb_hardening PROPERTIES FIXTURES_REQUIRED deb)
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/deb-settings/corvane/meridel/kestrel.conf
      "srcAudioInId=usbmic\n")
 set(route_config -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF)  # nothing installed on the machine
