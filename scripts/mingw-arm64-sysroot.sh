@@ -9,14 +9,15 @@
 # The sysroot is made once per machine, outside any clone, so that fresh clones (CI) reuse
 # it: in $KESTREL_TOOLCHAIN_CACHE (default /var/cache/kestrel-toolchains), a folder named
 # after the source versions, which are those of the installed mingw-w64 headers and Clang.
-# A stamp in it names those versions and a digest of this script's commands; while it
-# matches, a call has nothing to do. A build is made in a folder of its own and renamed into
-# place when complete, so a reader never sees half a sysroot; concurrent calls wait for
-# each other.
+# A stamp in it names those versions and a digest of the commands that make it from the
+# sources (those below "The recipe"); while it matches, a call has nothing to do. A build
+# is made in a folder of its own and renamed into place when complete, so a reader never
+# sees half a sysroot; concurrent calls wait for each other.
 #
-# Needs root the first time (a deb-src entry, apt-get update, apt-get source), and the
-# packages scripts/install-deps.sh installs. Usage: mingw-arm64-sysroot.sh [--path], where
-# --path only prints where the sysroot is (or would be).
+# Needs root the first time (to write the cache), and the packages scripts/install-deps.sh
+# installs. The machine's apt set-up is only read: the source packages come through a
+# sources list and an index folder of the build's own. Usage: mingw-arm64-sysroot.sh
+# [--path], where --path only prints where the sysroot is (or would be).
 #
 # The sysroot: include/ (with c++/v1), lib/ (CRT, import libraries, libc++.a with libc++abi
 # merged in, libunwind.a), clang/ (a Clang resource folder: Clang's own headers and the
@@ -33,18 +34,35 @@ source_version() {  # installed binary package -> version of its source package
     { echo "mingw-arm64-sysroot.sh: $1 is not installed (scripts/install-deps.sh)" >&2; exit 1; }
   echo "$version"
 }
+llvm_major=14  # the Clang, LLD and LLVM tools it builds with, and their runtimes' sources
 mingw_version=$(source_version mingw-w64-common)
-llvm_version=$(source_version clang-14)
+llvm_version=$(source_version clang-$llvm_major)
 sysroot=$cache_root/$target-mingw-w64-${mingw_version#*:}-llvm-${llvm_version#*:}
 if [[ ${1:-} == --path ]]; then
   echo "$sysroot"
   exit 0
 fi
-# The recipe: this script without its comments.
-recipe=$(grep -v '^[[:space:]]*#' "$script" | sha256sum | cut -c1-16)
-stamp_text="mingw-w64 $mingw_version, llvm-toolchain-14 $llvm_version, recipe $recipe"
+# The recipe's digest: the commands below its heading, without their comments. How the
+# sources are fetched is not part of it (apt checks them against the archive's signed
+# index). Digests of earlier recipes that made the same sysroot: the whole script's, before
+# it kept apt's state apart.
+recipe=$(sed -n '/^# The recipe:/,$p' "$script" | grep -v '^[[:space:]]*#')
+[[ -n $recipe ]] || { echo "mingw-arm64-sysroot.sh: no recipe heading" >&2; exit 1; }
+recipe=$(sha256sum <<<"$recipe" | cut -c1-16)
+same_sysroot_recipes=(93aace39fdf7f518)
+versions="mingw-w64 $mingw_version, llvm-toolchain-$llvm_major $llvm_version"
+stamp_text="$versions, recipe $recipe"
 stamp=$sysroot/.kestrel-sysroot-stamp
-if [[ -f $stamp && $(<"$stamp") == "$stamp_text" ]]; then
+up_to_date() {
+  local made digest
+  [[ -f $stamp ]] || return 1
+  made=$(<"$stamp")
+  for digest in "$recipe" "${same_sysroot_recipes[@]}"; do
+    [[ $made == "$versions, recipe $digest" ]] && return 0
+  done
+  return 1
+}
+if up_to_date; then
   echo "$target sysroot up to date: $sysroot"
   exit 0
 fi
@@ -52,7 +70,7 @@ fi
 mkdir -p "$cache_root"
 exec 9>"$cache_root/.lock"
 flock 9
-if [[ -f $stamp && $(<"$stamp") == "$stamp_text" ]]; then  # made while this call waited
+if up_to_date; then  # made while this call waited
   echo "$target sysroot up to date: $sysroot"
   exit 0
 fi
@@ -77,52 +95,45 @@ step() {  # NAME LOG COMMAND...: runs the command into the log; on failure shows
   printf '  %-44s %4ds\n' "$name" $((SECONDS - begun))
 }
 
-# apt-get source needs a deb-src entry for the archive that serves mingw-w64-common here.
-# It copies that archive's deb entries (with their Signed-By, which apt requires to agree
-# between the entries of one archive).
+# apt-get source reads deb-src entries of the archive that serves mingw-w64-common here:
+# copies of that archive's deb entries (with their Signed-By, which apt requires to agree
+# between the entries of one archive), in a sources list of the build's own, indexed into
+# a lists folder of its own. The machine's sources, indexes and package cache stay as they
+# are.
 archive=$(apt-cache policy mingw-w64-common |
           awk '/^ +[0-9]+ [a-z+]+:\/\// { print $2; exit }')
-sources_indexed() {
-  apt-get indextargets --format '$(SITE)' 'Created-By: Sources' | grep -qxF "${archive%/}"
-}
 if [[ -z $archive ]]; then
   echo "mingw-arm64-sysroot.sh: no archive serves mingw-w64-common here" >&2
   exit 1
 fi
-if ! sources_indexed; then
-  entry=/etc/apt/sources.list.d/kestrel-deb-src
-  shopt -s nullglob
-  # deb822 files: each stanza of Types deb whose URIs hold the archive.
-  awk -v site="${archive%/}" '
-    BEGIN { RS = ""; ORS = "\n\n" }
-    { n = split($0, lines, "\n"); types = ""; uris = ""
-      for (i = 1; i <= n; i++) {
-        if (lines[i] ~ /^Types:/) types = lines[i]
-        if (lines[i] ~ /^URIs:/) uris = lines[i] " "
-      }
-      listed = index(uris, " " site " ") + index(uris, " " site "/ ")
-      if (types !~ /[ \t]deb([ \t]|$)/ || !listed) next
-      out = ""
-      for (i = 1; i <= n; i++) {
-        if (lines[i] ~ /^#/) continue
-        out = out (lines[i] ~ /^Types:/ ? "Types: deb-src" : lines[i]) "\n"
-      }
-      printf "%s", out "\n" }' /etc/apt/sources.list.d/*.sources </dev/null >"$entry.sources"
-  # One-line files: each deb line of the archive.
-  sed -nE "s|^deb([ \t]+(\[[^]]*\][ \t]+)?${archive%/}/?[ \t])|deb-src\1|p" \
-    /etc/apt/sources.list /etc/apt/sources.list.d/*.list </dev/null >"$entry.list" \
-    2>/dev/null || true
-  for file in "$entry.sources" "$entry.list"; do
-    [[ -s $file ]] || rm -f "$file"
-  done
-  echo "  added a deb-src entry for $archive: $(ls "$entry".*)"
-fi
-if ! apt-cache showsrc --only-source mingw-w64 2>/dev/null | grep -qx "Version: $mingw_version" ||
-   ! apt-cache showsrc --only-source llvm-toolchain-14 2>/dev/null |
-     grep -qx "Version: $llvm_version"; then
-  step "apt-get update (source indexes)" apt-update \
-    apt-get -o DPkg::Lock::Timeout=900 update
-fi
+apt_state=$work/apt
+mkdir -p "$apt_state/sources.list.d" "$apt_state/lists/partial" "$apt_state/cache"
+apt=(apt-get -o DPkg::Lock::Timeout=900 -o Dir::Etc::SourceList="$apt_state/sources.list"
+     -o Dir::Etc::SourceParts="$apt_state/sources.list.d" -o Dir::State::Lists="$apt_state/lists"
+     -o Dir::Cache="$apt_state/cache")
+shopt -s nullglob
+# deb822 files: each stanza of Types deb whose URIs hold the archive.
+awk -v site="${archive%/}" '
+  BEGIN { RS = ""; ORS = "\n\n" }
+  { n = split($0, lines, "\n"); types = ""; uris = ""
+    for (i = 1; i <= n; i++) {
+      if (lines[i] ~ /^Types:/) types = lines[i]
+      if (lines[i] ~ /^URIs:/) uris = lines[i] " "
+    }
+    listed = index(uris, " " site " ") + index(uris, " " site "/ ")
+    if (types !~ /[ \t]deb([ \t]|$)/ || !listed) next
+    out = ""
+    for (i = 1; i <= n; i++) {
+      if (lines[i] ~ /^#/) continue
+      out = out (lines[i] ~ /^Types:/ ? "Types: deb-src" : lines[i]) "\n"
+    }
+    printf "%s", out "\n" }' /etc/apt/sources.list.d/*.sources </dev/null \
+  >"$apt_state/sources.list.d/deb-src.sources"
+# One-line files: each deb line of the archive.
+sed -nE "s|^deb([ \t]+(\[[^]]*\][ \t]+)?${archive%/}/?[ \t])|deb-src\1|p" \
+  /etc/apt/sources.list /etc/apt/sources.list.d/*.list </dev/null >"$apt_state/sources.list" \
+  2>/dev/null || true
+step "apt-get update (source indexes)" apt-update "${apt[@]}" update
 
 # The source packages: their upstream tarballs as Debian ships them (apt checks each file
 # against the archive's signed index). Debian's own patches are not applied: those of
@@ -130,9 +141,11 @@ fi
 # the Linux ports and the test suites.
 cd "$work/src"
 chown _apt "$work/src" 2>/dev/null || true  # apt downloads as _apt where it can write
-step "apt-get source mingw-w64, llvm-toolchain-14" apt-source \
-  apt-get source --download-only -o DPkg::Lock::Timeout=900 \
-  "mingw-w64=$mingw_version" "llvm-toolchain-14=$llvm_version"
+step "apt-get source mingw-w64, llvm-toolchain-$llvm_major" apt-source \
+  "${apt[@]}" source --download-only \
+  "mingw-w64=$mingw_version" "llvm-toolchain-$llvm_major=$llvm_version"
+
+# The recipe: from the sources to the sysroot.
 orig_tarball() {  # source package -> its upstream tarball (not the signature beside it)
   local file
   for file in "$1"_*.orig.tar.*; do
@@ -154,25 +167,26 @@ step "extract the headers and the CRT" extract-mingw \
   COPYING.MinGW-w64-runtime
 # Only the runtimes and the CMake modules they use; not their tests or documents.
 step "extract the runtimes" extract-llvm \
-  extract "$(orig_tarball llvm-toolchain-14)" "$llvm" runtimes cmake llvm/cmake libunwind \
-  libcxxabi libcxx compiler-rt/cmake compiler-rt/lib/builtins
+  extract "$(orig_tarball llvm-toolchain-$llvm_major)" "$llvm" runtimes cmake llvm/cmake \
+  libunwind libcxxabi libcxx compiler-rt/cmake compiler-rt/lib/builtins
 
 # The compiler wrappers, which find the sysroot from their own place: autoconf's and
 # CMake's probes find them under the target's name.
 mkdir -p "$staging/bin" "$staging/clang/lib/windows"
-ln -s "$(clang-14 -print-resource-dir)/include" "$staging/clang/include"
+ln -s "$(clang-$llvm_major -print-resource-dir)/include" "$staging/clang/include"
 for driver in clang clang++; do
   cat >"$staging/bin/$target-$driver" <<EOF
 #!/bin/sh
 # $driver for $target over this sysroot: its CRT, compiler-rt's builtins, libunwind, libc++.
 sysroot=\$(cd "\$(dirname "\$0")/.." && pwd)
-exec $driver-14 --target=$target --sysroot="\$sysroot" \\
+exec $driver-$llvm_major --target=$target --sysroot="\$sysroot" \\
   -resource-dir="\$sysroot/clang" -rtlib=compiler-rt -unwindlib=libunwind -stdlib=libc++ \\
   -fuse-ld=lld -Qunused-arguments "\$@"
 EOF
 done
 for tool in ar ranlib dlltool nm objcopy strip; do
-  ln -s "$(command -v "llvm-$tool-14" || command -v "llvm-$tool")" "$staging/bin/$target-$tool"
+  ln -s "$(command -v "llvm-$tool-$llvm_major" || command -v "llvm-$tool")" \
+    "$staging/bin/$target-$tool"
 done
 chmod +x "$staging/bin/$target-clang" "$staging/bin/$target-clang++"
 export PATH=$staging/bin:$PATH
