@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need (the arm64 Linux build's
 # libraries from the arm64 architecture, which is enabled when it is not yet), then (unless
-# PLATFORM=linux) makes the ARM64 MinGW-w64 sysroot (scripts/mingw-arm64-sysroot.sh) and
-# unpacks Wine for arm64 (scripts/wine-arm64.sh), once per machine; does nothing when all is
-# present already, so a second run costs a second.
+# PLATFORM=windows) makes the Debian root of the packages' autopkgtest suite
+# (scripts/autopkgtest.sh --root) and (unless PLATFORM=linux) makes the ARM64 MinGW-w64
+# sysroot (scripts/mingw-arm64-sysroot.sh) and unpacks Wine for arm64
+# (scripts/wine-arm64.sh), once per machine; does nothing when all is present already, so a
+# second run costs a second.
 set -euo pipefail
 packages=(
   cmake ninja-build
@@ -23,9 +25,10 @@ packages=(
 # libasound at run time; platform_bench links libpulse0's library with the host's headers.
 # The arm64 Debian packages' dependencies come from the arm64 C++ runtime's symbols.
 arm64_packages=(libpulse0:arm64 libasound2:arm64 libstdc++6:arm64)
-# The tests' private sound server: the daemon alone, without the desktop session pieces
-# that its recommendations would bring.
-server_packages=(pulseaudio)
+# Without what their recommendations would bring: the tests' private sound server (the
+# daemon alone, no desktop session pieces), and Debian's checks of the packages:
+# hardening-check (devscripts), blhc, autopkgtest and the root mmdebstrap makes for it.
+lean_packages=(pulseaudio devscripts blhc autopkgtest mmdebstrap)
 not_installed() {
   for p in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
@@ -34,10 +37,10 @@ not_installed() {
   done
 }
 mapfile -t missing < <(not_installed "${packages[@]}")
-mapfile -t missing_server < <(not_installed "${server_packages[@]}")
+mapfile -t missing_lean < <(not_installed "${lean_packages[@]}")
 mapfile -t missing_arm64 < <(not_installed "${arm64_packages[@]}")
-if ((${#missing[@]} + ${#missing_server[@]} + ${#missing_arm64[@]})); then
-  echo "Installing: ${missing[*]} ${missing_server[*]} ${missing_arm64[*]}"
+if ((${#missing[@]} + ${#missing_lean[@]} + ${#missing_arm64[@]})); then
+  echo "Installing: ${missing[*]} ${missing_lean[*]} ${missing_arm64[*]}"
   export DEBIAN_FRONTEND=noninteractive
   # Another apt run on the machine holds the lock for a while: wait for it.
   apt=(apt-get -o DPkg::Lock::Timeout=900)
@@ -46,12 +49,15 @@ if ((${#missing[@]} + ${#missing_server[@]} + ${#missing_arm64[@]})); then
   fi
   "${apt[@]}" update -qq
   if ((${#missing[@]})); then "${apt[@]}" install -y -qq "${missing[@]}"; fi
-  if ((${#missing_server[@]})); then
-    "${apt[@]}" install -y -qq --no-install-recommends "${missing_server[@]}"
+  if ((${#missing_lean[@]})); then
+    "${apt[@]}" install -y -qq --no-install-recommends "${missing_lean[@]}"
   fi
   if ((${#missing_arm64[@]})); then
     "${apt[@]}" install -y -qq --no-install-recommends "${missing_arm64[@]}"
   fi
+fi
+if [[ ${PLATFORM:-} != windows ]]; then
+  "$(dirname "${BASH_SOURCE[0]}")/autopkgtest.sh" --root
 fi
 if [[ ${PLATFORM:-} != linux ]]; then
   "$(dirname "${BASH_SOURCE[0]}")/mingw-arm64-sysroot.sh"

@@ -88,6 +88,13 @@ set_tests_properties(deb_package PROPERTIES FIXTURES_SETUP deb)
 add_test(NAME deb_hardening COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-hardening.sh
          ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/deb/runtime ${CMAKE_LIBRARY_ARCHITECTURE})
 set_tests_properties(deb_hardening PROPERTIES FIXTURES_REQUIRED deb)
+if(NOT CMAKE_CROSSCOMPILING)
+  # The packages' autopkgtest suite (debian/tests/), apt installing them into a Debian root
+  # of their own (scripts/autopkgtest.sh). An arm64 root would run emulated, too slowly.
+  add_test(NAME deb_autopkgtest COMMAND ${PROJECT_SOURCE_DIR}/scripts/autopkgtest.sh
+           ${CMAKE_BINARY_DIR}/deb ${CMAKE_BINARY_DIR}/autopkgtest)
+  set_tests_properties(deb_autopkgtest PROPERTIES FIXTURES_REQUIRED deb TIMEOUT 900)
+endif()
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/deb-settings/corvane/meridel/kestrel.conf
      "srcAudioInId=usbmic\n")
 set(route_config -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF)  # nothing installed on the machine
