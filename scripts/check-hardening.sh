@@ -39,8 +39,8 @@ for flag in "${required[@]}"; do
   fi
 done
 echo "The build log's hardening flags ($compiles compiler calls, $log):"
-grep -oE -- ' (-D_FORTIFY_SOURCE=[0-9]|-fstack-[a-z-]+|-fcf-protection|-Wl,-z,[a-z]+|-pie|-fPIE|-Werror=format-security)\b' \
-  "$log" | sort | uniq -c
+flags='-D_FORTIFY_SOURCE=[0-9]|-fstack-[a-z-]+|-fcf-protection|-Wl,-z,[a-z]+|-f?pie|-fPIE'
+grep -oE -- " ($flags|-Werror=format-security)\b" "$log" | sort | uniq -c
 
 # Its stack-clash check disassembles with the host's objdump, which knows x86 code only:
 # another machine's binaries are "unknown" there (and objdump says why on stderr).
