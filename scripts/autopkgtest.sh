@@ -10,10 +10,10 @@
 # The root: this machine's Debian release and architecture, from its apt sources
 # (mmdebstrap), with the tests' dependencies (the Depends of debian/tests/control but our own
 # packages) and autopkgtest's (apt-utils) installed already, so that a run installs only
-# ours. It is made once per
-# machine, outside any clone, so that fresh clones (CI) reuse it: a folder in
-# $KESTREL_TOOLCHAIN_CACHE (default /var/cache/kestrel-toolchains) named after the release,
-# the architecture and a digest of what it holds; a root that no longer matches is replaced.
+# ours. It is made once per machine, outside any clone, so that fresh clones (CI) reuse it:
+# a folder in $KESTREL_TOOLCHAIN_CACHE (default /var/cache/kestrel-toolchains) named after
+# the release, the architecture and a digest of what it holds; a root that no longer
+# matches is replaced.
 #
 # Usage: autopkgtest.sh --root            makes the root unless it is there (needs root)
 #        autopkgtest.sh DEB_DIR OUT_DIR   runs the suite on DEB_DIR/*.deb (this architecture's),
