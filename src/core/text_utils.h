@@ -28,7 +28,7 @@ void LogWide(std::uint32_t levelWord, const wchar_t* format, ...);
 // it checked against the arguments as this never-called declaration's (the same C99
 // rules), and hands LogWide its wide form.
 int CheckLogWideFormat(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);
-#define LOG_WIDE(levelWord, format, ...)                                  \
+#define LOG_WIDE(levelWord, format, ...)                               \
   (static_cast<void>(sizeof(CheckLogWideFormat(format, __VA_ARGS__))), \
    LogWide(levelWord, L"" format, __VA_ARGS__))
 // Logs at level 2 "<function> - <description>: <system text> (0x<code>)" for the

@@ -198,7 +198,7 @@ BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* de
   // be described never stops the enumeration.
   const auto skip = [description](const wchar_t* reason) {
     LOG_WIDE(kLogLevelTrivia, "%s - \"%ls\": not listed, %ls", kCallbackName,
-            description != nullptr ? description : L"", reason);
+             description != nullptr ? description : L"", reason);
     return TRUE;
   };
   try {
@@ -255,8 +255,8 @@ BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* de
       device.path += waveDeviceId;
     }
     device.id = device.path;
-    LOG_WIDE(kLogLevelTrivia, "%s - \"%ls\": listed, id \"%ls\"", kCallbackName, device.name.c_str(),
-            device.id.c_str());
+    LOG_WIDE(kLogLevelTrivia, "%s - \"%ls\": listed, id \"%ls\"", kCallbackName,
+             device.name.c_str(), device.id.c_str());
     instance->targetList->push_back(std::move(device));
   } catch (...) {
     // Skip the device: an exception must not unwind through dsound.dll.

@@ -53,8 +53,8 @@ void LogInactiveEndpoints(IMMDeviceEnumerator* enumerator) {
     }
     const bool named = name.type() == VT_LPWSTR && name.get().pwszVal != nullptr;
     LOG_WIDE(kLogLevelTrivia, "%s - \"%ls\" (%ls): not listed, the endpoint is %ls", kEnumName,
-            named ? name.get().pwszVal : L"", id.get() != nullptr ? id.get() : L"",
-            StateName(state));
+             named ? name.get().pwszVal : L"", id.get() != nullptr ? id.get() : L"",
+             StateName(state));
   }
 }
 
@@ -129,7 +129,7 @@ bool WinDeviceUtil::EnumCaptureDevices(DeviceInfoList& list) {
 
   for (const DeviceInfo& device : list) {
     LOG_WIDE(kLogLevelVerbose, "%s - Enum Audio Capture Device: \"%ls\" guid \"%ls\" devId \"%ls\"",
-            kEnumName, device.name.c_str(), device.guid.c_str(), device.id.c_str());
+             kEnumName, device.name.c_str(), device.guid.c_str(), device.id.c_str());
   }
   return true;
 }

@@ -74,7 +74,7 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
     if (ReadStringProperty(bag.Get(), L"DevicePath", device.path)) device.id = device.path;
     if (!ReadStringProperty(bag.Get(), L"FriendlyName", device.name)) {
       LOG_WIDE(kLogLevelTrivia, "%s - device %u (path \"%ls\"): not listed, no name",
-              kEnumDevicesName, deviceNumber, device.path.c_str());
+               kEnumDevicesName, deviceNumber, device.path.c_str());
       ++deviceNumber;  // counted, but not listed without a name
       continue;
     }
@@ -82,7 +82,7 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
     device.number = deviceNumber;
     device.kind = 2;
     LOG_WIDE(kLogLevelTrivia, "%s - device %u \"%ls\": listed, id \"%ls\"", kEnumDevicesName,
-            deviceNumber, device.name.c_str(), device.id.c_str());
+             deviceNumber, device.name.c_str(), device.id.c_str());
     list.push_back(device);
     ++deviceNumber;
   }

@@ -35,7 +35,7 @@ LONG OpenForReading(const char* function, HKEY root, const std::wstring& subKey,
   const LONG status = RegOpenKeyExW(root, subKey.c_str(), 0, access, key.Receive());
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
     LOG_WIDE(kLogLevelError, "%s - Failed to open key %s\\%ls with error %d", function,
-            RootName(root), subKey.c_str(), static_cast<int>(status));
+             RootName(root), subKey.c_str(), static_cast<int>(status));
   }
   return status;
 }
@@ -49,14 +49,14 @@ bool StoreValue(const char* function, HKEY root, const std::wstring& subKey,
                                 kWriteAccess, nullptr, key.Receive(), nullptr);
   if (status != ERROR_SUCCESS) {
     LOG_WIDE(kLogLevelError, "%s - Failed to create key %s\\%ls with error %d", function,
-            RootName(root), subKey.c_str(), static_cast<int>(status));
+             RootName(root), subKey.c_str(), static_cast<int>(status));
     return false;
   }
   status = g_setValue.load()(key.get(), valueName.c_str(), 0, type, static_cast<const BYTE*>(data),
                              size);
   if (status != ERROR_SUCCESS) {
     LOG_WIDE(kLogLevelError, "%s - Failed to store %s\\%ls: %ls with error %d", function,
-            RootName(root), subKey.c_str(), valueName.c_str(), static_cast<int>(status));
+             RootName(root), subKey.c_str(), valueName.c_str(), static_cast<int>(status));
     return false;
   }
   return true;
@@ -160,7 +160,7 @@ LONG QueryString(HKEY key, const std::wstring& valueName, std::wstring& out,
   } else if (status != ERROR_FILE_NOT_FOUND) {
     // ERROR_MORE_DATA: a text longer than the buffer, which no caller could use whole.
     LOG_WIDE(kLogLevelError, "%s - Failed to read value %ls with error %d: the default applies",
-            "RegUtils::QueryString", valueName.c_str(), static_cast<int>(status));
+             "RegUtils::QueryString", valueName.c_str(), static_cast<int>(status));
   }
   out = text.empty() ? std::move(defaultValue) : std::move(text);
   return status;
@@ -171,7 +171,7 @@ bool SetDWORD(HKEY root, const std::wstring& subKey, const std::wstring& valueNa
     return false;
   }
   LOG_WIDE(kLogLevelTrivia, "%s - %s\\%ls: %ls = %u stored", kSetDwordName, RootName(root),
-          subKey.c_str(), valueName.c_str(), static_cast<unsigned>(value));
+           subKey.c_str(), valueName.c_str(), static_cast<unsigned>(value));
   return true;
 }
 
@@ -180,7 +180,7 @@ bool SetString(HKEY root, const std::wstring& subKey, const std::wstring& valueN
   // The byte count is a DWORD: a text too long for it is refused, not cut.
   if (value.size() >= (MAXDWORD / sizeof(wchar_t)) - 1) {
     LOG_WIDE(kLogLevelError, "%s - the text of %ls is too long to store", kSetStringName,
-            valueName.c_str());
+             valueName.c_str());
     return false;
   }
   // Fits: the size was checked above.
@@ -190,7 +190,7 @@ bool SetString(HKEY root, const std::wstring& subKey, const std::wstring& valueN
     return false;
   }
   LOG_WIDE(kLogLevelTrivia, "%s - %s\\%ls: %ls = '%ls' stored", kSetStringName, RootName(root),
-          subKey.c_str(), valueName.c_str(), value.c_str());
+           subKey.c_str(), valueName.c_str(), value.c_str());
   return true;
 }
 
