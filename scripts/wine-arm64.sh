@@ -5,7 +5,8 @@
 # runs everything else. Its packages (and the arm64 C runtime and libraries it loads) are
 # downloaded and unpacked once into a folder of their own beside the ARM64 MinGW-w64
 # sysroot, $KESTREL_TOOLCHAIN_CACHE (default /var/cache/kestrel-toolchains), in
-# wine-arm64-<version>/: the version of the installed amd64 Wine.
+# wine-arm64-<version>-<list>/: the version of the installed amd64 Wine and a digest of the
+# package list, so that clones with another list (older branches) keep folders of their own.
 #
 # Usage: wine-arm64.sh --fetch (scripts/install-deps.sh; nothing to do when done already)
 #        wine-arm64.sh PROGRAM [ARGUMENTS...], in WINEPREFIX (scripts/wine-run.sh.in)
@@ -26,13 +27,13 @@
 set -euo pipefail
 cache_root=${KESTREL_TOOLCHAIN_CACHE:-/var/cache/kestrel-toolchains}
 wine_version=$(dpkg-query -W -f='${Version}' wine64)
-root=$cache_root/wine-arm64-$wine_version
-stamp=$root/.kestrel-wine-stamp
 # Wine, then the arm64 libraries it loads that the machine may not have: without FreeType
 # (and its own libraries) Wine says so on every program's stderr, and without the
 # sound-server plugins ALSA complains about the hook its configuration names.
 packages=(wine64 libwine libc6 libgcc-s1 libunwind8 liblzma5 libasound2 libasound2-plugins
   libfreetype6 libpng16-16 libbrotli1 zlib1g)
+root=$cache_root/wine-arm64-$wine_version-$(echo "${packages[*]}" | sha256sum | cut -c1-8)
+stamp=$root/.kestrel-wine-stamp
 
 stamp_text="$wine_version: ${packages[*]}"
 fetched() { [[ -f $stamp && $(<"$stamp") == "$stamp_text" ]]; }
