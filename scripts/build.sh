@@ -3,10 +3,11 @@
 # (Windows, then Linux).
 #
 # Windows: COMPILER=clang (the default: Clang and LLD, which build what is shipped) or gcc
-# (MinGW-w64's GCC, the second compiler); ARCH=x64 (the default), x86 or arm64 (Clang only,
-# over the sysroot of scripts/mingw-arm64-sysroot.sh), whose builds have no test programs
-# (they could not run here). Build directories, unless BUILD_DIR names another: build/,
-# build-x86/ and build-arm64/ for Clang, build-gcc/ and build-gcc-x86/ for GCC.
+# (MinGW-w64's GCC, the second compiler); ARCH=x64 (the default), x86 (no test programs:
+# this kernel runs no 32-bit program) or arm64 (Clang only, over the sysroot of
+# scripts/mingw-arm64-sysroot.sh; its tests run under Wine for arm64 in qemu-user). Build
+# directories, unless BUILD_DIR names another: build/, build-x86/ and build-arm64/ for
+# Clang, build-gcc/ and build-gcc-x86/ for GCC.
 # ARCH=both builds x86 (into X86_BUILD_DIR) and then x64, whose tests and package take the
 # x86 build in; ARCH=all does the same with arm64 too (into ARM64_BUILD_DIR; with GCC, all is
 # both). COMPILER=both builds GCC first, then Clang, whose x64 tests run the GCC build's
@@ -82,8 +83,7 @@ case $compiler-$arch in
   *-x64) toolchain+=-x86_64.cmake build_dir=${BUILD_DIR:-$root/build$suffix} options=() ;;
   *-x86) toolchain+=-i686.cmake build_dir=${BUILD_DIR:-$root/build$suffix-x86}
          options=(-DKESTREL_BUILD_TESTS=OFF) ;;
-  clang-arm64) toolchain+=-aarch64.cmake build_dir=${BUILD_DIR:-$root/build-arm64}
-               options=(-DKESTREL_BUILD_TESTS=OFF) ;;
+  clang-arm64) toolchain+=-aarch64.cmake build_dir=${BUILD_DIR:-$root/build-arm64} options=() ;;
   gcc-arm64) echo "ARCH=arm64 builds with Clang only (no GCC for ARM64 Windows)" >&2; exit 2 ;;
   *) echo "ARCH must be x64, x86, arm64, both or all" >&2; exit 2 ;;
 esac

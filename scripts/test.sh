@@ -4,10 +4,10 @@
 # layout of the sources (scripts/check-format.sh). Arguments go to every ctest run.
 # Windows: builds every architecture with both compilers (scripts/build.sh COMPILER=both
 # ARCH=all: x64 and x86 with both, arm64 with Clang) and runs every test under Wine against
-# the shipped (Clang) x64 build. The x86 and arm64 builds are compiled and checked (exports,
+# the shipped (Clang) x64 build, then the same tests of the arm64 build under Wine for arm64
+# in qemu-user (scripts/wine-arm64.sh). The x86 build is compiled and checked (exports,
 # imports, machine type, the PDB, the installed package from C and from Microsoft's ABI):
-# these machines run no 32-bit program, and of the ARM64 ones only what Wine for arm64 in
-# qemu-user can (scripts/wine-arm64.sh: mmdrctl status and list audio).
+# this kernel runs no 32-bit program.
 # Of the GCC x64 build, the suite runs the exported calls (gcc_interface_test).
 # Linux: the four builds (scripts/build.sh PLATFORM=linux): every test in build-linux/
 # (GCC), build-linux-clang/ (ASan and UBSan) and build-linux-arm64/ (under qemu-user, which
@@ -29,6 +29,7 @@ status=0
 if [[ $platform != linux ]]; then
   PLATFORM=windows COMPILER=both ARCH=all "$root/scripts/build.sh"
   (cd "${BUILD_DIR:-$root/build}" && ctest --output-on-failure "$@") || status=1
+  (cd "${ARM64_BUILD_DIR:-$root/build-arm64}" && ctest --output-on-failure "$@") || status=1
 fi
 if [[ $platform != windows ]]; then
   PLATFORM=linux "$root/scripts/build.sh"

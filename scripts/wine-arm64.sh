@@ -5,7 +5,8 @@
 # runs everything else. Its packages (and the arm64 C runtime and libraries it loads) are
 # downloaded and unpacked once into a folder of their own beside the ARM64 MinGW-w64
 # sysroot, $KESTREL_TOOLCHAIN_CACHE (default /var/cache/kestrel-toolchains), in
-# wine-arm64-<version>/: the version of the installed amd64 Wine.
+# wine-arm64-<version>-<list>/: the version of the installed amd64 Wine and a digest of the
+# package list, so that clones with another list (older branches) keep folders of their own.
 #
 # Usage: wine-arm64.sh --fetch (scripts/install-deps.sh; nothing to do when done already)
 #        wine-arm64.sh PROGRAM [ARGUMENTS...], in WINEPREFIX (scripts/wine-run.sh.in)
@@ -14,20 +15,25 @@
 # system32 gets the ARM64 builds of Wine's own DLLs and programs. The arm64 wineserver is
 # started by Wine itself, through the wrapper that stands in for its wineserver script.
 #
-# What runs there: programs, their threads, DLLs, COM, the registry, Core Audio over ALSA
-# (the ARM64 mmdrctl lists the prefix's microphones). What does not: Debian builds that Wine
-# without a PE compiler, so its DLLs are ELF libraries with Linux's ARM64 calling
-# convention, whose va_list is a structure where Windows passes a pointer: an ARM64 program
-# that hands a va_list to msvcrt (vsnprintf, _vsnwprintf) crashes. Of the GoogleTest cases,
-# run one at a time, 23 of 32 pass; 8 crash in msvcrt's formatter (a wide-text log line), 1
-# reading a thread_local on a thread it started (cause not established). CreateProcess
-# fails as well (ERROR_INTERNAL_ERROR).
+# What runs there: programs, their threads, DLLs, COM, the registry, Core Audio over ALSA,
+# DirectSound: the whole Windows suite of an arm64 build but two cases. What does not:
+# Debian builds that Wine without a PE compiler, so its DLLs are ELF libraries with Linux's
+# ARM64 calling convention. Their va_list is a structure where Windows passes a pointer, so
+# a va_list handed to msvcrt (vsnprintf, _vsnwprintf) crashes: the project formats with
+# MinGW's own formatters. And they may use x18 as a scratch register, which Windows keeps
+# for the thread's TEB: GetSystemTime returns with 10000000 in it, and a thread_local read
+# after it faults (the two cases left out, tests/package_checks_win.cmake). CreateProcess
+# fails as well (ERROR_INTERNAL_ERROR), so a system program named alone runs by its path.
 set -euo pipefail
 cache_root=${KESTREL_TOOLCHAIN_CACHE:-/var/cache/kestrel-toolchains}
 wine_version=$(dpkg-query -W -f='${Version}' wine64)
-root=$cache_root/wine-arm64-$wine_version
+# Wine, then the arm64 libraries it loads that the machine may not have: without FreeType
+# (and its own libraries) Wine says so on every program's stderr, and without the
+# sound-server plugins ALSA complains about the hook its configuration names.
+packages=(wine64 libwine libc6 libgcc-s1 libunwind8 liblzma5 libasound2 libasound2-plugins
+  libfreetype6 libpng16-16 libbrotli1 zlib1g)
+root=$cache_root/wine-arm64-$wine_version-$(echo "${packages[*]}" | sha256sum | cut -c1-8)
 stamp=$root/.kestrel-wine-stamp
-packages=(wine64 libwine libc6 libgcc-s1 libunwind8 liblzma5 libasound2)
 
 stamp_text="$wine_version: ${packages[*]}"
 fetched() { [[ -f $stamp && $(<"$stamp") == "$stamp_text" ]]; }
@@ -94,10 +100,14 @@ fi
 export WINELOADERNOEXEC=1
 # The program by its drive Z: path: given a Unix path, that Wine names the program's own
 # folder without a drive, and nothing loads from there.
+# A system program named alone (regedit) by its system32 path: found by name, Wine would
+# start it through CreateProcess, which fails there.
 program=$1
 shift
 if [[ -f $program ]]; then
   program=$(realpath -s "$program")
   program=Z:${program//\//\\}
+elif [[ $program != *[\\/:]* && -f $WINEPREFIX/drive_c/windows/system32/${program%.exe}.exe ]]; then
+  program='C:\windows\system32\'${program%.exe}.exe
 fi
 exec qemu-aarch64-static -L "$root/root" "$root/root/usr/lib/wine/wine64" "$program" "$@"

@@ -11,14 +11,20 @@ find_program(KESTREL_PYTHON3 python3 REQUIRED)
 add_test(NAME mmdrctl_test COMMAND ${KESTREL_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/mmdrctl_test.py
          $<TARGET_FILE:mmdrctl> ${CMAKE_BINARY_DIR}/wine-run.sh)
 
-# The consumers against the package as installed into one prefix, built and run for x64,
-# built for x86 and arm64 when their builds are given (these machines cannot run their
-# programs): the C consumer with MinGW-w64's GCC (arm64: Clang over the arm64 sysroot), and
-# Microsoft's ABI with Clang for *-pc-windows-msvc.
-set(archs x64)
-set(build_x64 ${CMAKE_BINARY_DIR})
-set(build_x86 ${KESTREL_X86_BUILD_DIR})
-set(build_arm64 ${KESTREL_ARM64_BUILD_DIR})
+# The consumers against the package as installed into one prefix, built and run for this
+# build's architecture (x64, or arm64 under Wine for arm64 in qemu-user), built for the
+# others whose builds are given (x86: this kernel runs no 32-bit program): the C consumer
+# with MinGW-w64's GCC (arm64: Clang over the arm64 sysroot), and Microsoft's ABI with
+# Clang for *-pc-windows-msvc.
+set(archs ${KESTREL_ARCH})
+set(build_${KESTREL_ARCH} ${CMAKE_BINARY_DIR})
+foreach(arch x86 arm64)
+  string(TOUPPER ${arch} upper)
+  if(KESTREL_${upper}_BUILD_DIR AND NOT arch STREQUAL KESTREL_ARCH)
+    list(APPEND archs ${arch})
+    set(build_${arch} ${KESTREL_${upper}_BUILD_DIR})
+  endif()
+endforeach()
 set(triple_x64 x86_64)
 set(triple_x86 i686)
 set(triple_arm64 aarch64)
@@ -29,35 +35,19 @@ foreach(arch x64 x86)
   set(toolchain_${arch} mingw-w64-${triple_${arch}}.cmake)
   set(kernel32_${arch} /usr/${triple_${arch}}-w64-mingw32/lib/libkernel32.a)
 endforeach()
-if(KESTREL_X86_BUILD_DIR)
-  list(APPEND archs x86)
-endif()
-if(KESTREL_ARM64_BUILD_DIR)
-  list(APPEND archs arm64)
+if(arm64 IN_LIST archs)
   set(toolchain_arm64 clang-mingw-aarch64.cmake)
   execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/mingw-arm64-sysroot.sh --path
                   OUTPUT_VARIABLE sysroot OUTPUT_STRIP_TRAILING_WHITESPACE
                   COMMAND_ERROR_IS_FATAL ANY)
   set(kernel32_arm64 ${sysroot}/lib/libkernel32.a)
-  # The nearest this machine comes to running the ARM64 build: its mmdrctl loads its DLL,
-  # reads the interface version and the switch and lists the prefix's microphones (Core
-  # Audio), under Wine for arm64 in qemu-user (scripts/wine-arm64.sh, in the arm64 build's
-  # own prefix). The test programs cannot run there whole: that Wine's msvcrt reads a
-  # va_list as Linux's ARM64 structure, not as the pointer Windows passes, so a case that
-  # logs a wide-text line (_vsnwprintf) crashes.
-  add_test(NAME arm64_mmdrctl COMMAND sh -c "\"$0\" \"$1\" status >\"$2\" &&
-           \"$0\" \"$1\" list audio >>\"$2\" && cat \"$2\" && grep -q 'In: DeskMic' \"$2\" &&
-           grep -q \"Interface version: $3 (mmdrctl built for $3)\" \"$2\""
-           ${build_arm64}/wine-run.sh ${build_arm64}/bin/mmdrctl.exe
-           ${CMAKE_CURRENT_BINARY_DIR}/arm64_mmdrctl.txt ${PROJECT_VERSION_MAJOR})
-  set_tests_properties(arm64_mmdrctl PROPERTIES TIMEOUT 300)
 endif()
 foreach(arch ${archs})
   add_test(NAME install_${arch} COMMAND ${CMAKE_COMMAND} --install ${build_${arch}} --prefix ${package})
   set_tests_properties(install_${arch} PROPERTIES FIXTURES_SETUP package)
   set(triple ${triple_${arch}})
   set(run)
-  if(arch STREQUAL "x64")
+  if(arch STREQUAL KESTREL_ARCH)
     set(run --test-command ${CMAKE_BINARY_DIR}/wine-run.sh consumer.exe)
   endif()
   kestrel_add_consumer_test(consumer_${arch} -DKESTREL_MACHINE=${machine_${arch}}
@@ -113,8 +103,20 @@ if(KESTREL_GCC_BUILD_DIR)
   list(APPEND wine_tests gcc_interface_test)
 endif()
 
+if(KESTREL_ARCH STREQUAL "arm64")
+  # Debian's Wine for arm64 has no PE DLLs: its DLLs are Linux libraries, which may use x18
+  # as a scratch register, where Windows on ARM64 keeps the thread's TEB in it for good. Its
+  # GetSystemTime returns with 10000000 in x18 (a program of three calls shows it), so a
+  # thread_local read that follows a log line's time stamp on the same thread faults. These
+  # cases do just that; they run in the x64 build.
+  set_tests_properties(interface_test PROPERTIES ENVIRONMENT
+    GTEST_FILTER=-Preferences.TheStoredWebcamIsFoundByExactIdThenContainedIdThenExactName)
+  set_tests_properties(devices_test PROPERTIES ENVIRONMENT
+    GTEST_FILTER=-Devices.FaultsOfTheSystemsEnumeratorsShortenTheListOnlyByWhatFailed)
+endif()
 # Every program run through Wine uses the prefix's registry and devices, so none runs
 # beside another.
-set_tests_properties(${wine_tests} mmdrctl_test consumer_x64 msvc_consumer_x64 PROPERTIES TIMEOUT 300
+set(own_consumers consumer_${KESTREL_ARCH} msvc_consumer_${KESTREL_ARCH})
+set_tests_properties(${wine_tests} mmdrctl_test ${own_consumers} PROPERTIES TIMEOUT 300
                      FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK kestrel_wine_prefix)
-set_tests_properties(consumer_x64 msvc_consumer_x64 PROPERTIES FIXTURES_REQUIRED "wine_prefix;package")
+set_tests_properties(${own_consumers} PROPERTIES FIXTURES_REQUIRED "wine_prefix;package")

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/utf8.h"
+#include "log/compiler.h"
 
 // towlower of every code unit, one by one.
 std::wstring ConvertToLower(std::wstring text);
@@ -18,10 +19,18 @@ bool ConvertStringToBool(const std::wstring& text);
 // The leading decimal number (with optional sign) as an unsigned 32-bit value.
 DWORD ConvertStringToDWORD(const std::wstring& text);
 
-// Formats a wide message with the legacy wide conventions ("%s" is a wide string,
-// "%S" a narrow one), cuts it at 4095 code units, and logs its UTF-8 form verbatim.
-// Never throws and leaves the last-error code as it was.
+// Formats a wide message by the C99 rules ("%ls" is a wide string, "%s" a narrow one) with
+// the same formatter on every Windows target and runtime, cuts it at 4095 code units, and
+// logs its UTF-8 form verbatim. Never throws and leaves the last-error code as it was.
+// Call it through LOG_WIDE, which has the compiler check the format.
 void LogWide(std::uint32_t levelWord, const wchar_t* format, ...);
+// No compiler checks a wide format, so LOG_WIDE takes the format as a narrow literal, has
+// it checked against the arguments as this never-called declaration's (the same C99
+// rules), and hands LogWide its wide form.
+int CheckLogWideFormat(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);
+#define LOG_WIDE(levelWord, format, ...)                               \
+  (static_cast<void>(sizeof(CheckLogWideFormat(format, __VA_ARGS__))), \
+   LogWide(levelWord, L"" format, __VA_ARGS__))
 // Logs at level 2 "<function> - <description>: <system text> (0x<code>)" for the
 // calling thread's last Win32 error. Never throws.
 void LogLastError(const char* functionName, const wchar_t* description);

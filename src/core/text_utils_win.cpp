@@ -50,13 +50,17 @@ void LogWide(std::uint32_t levelWord, const wchar_t* format, ...) {
   if (format != nullptr) {
     va_list args;  // NOLINT(cppcoreguidelines-init-variables): va_start fills it
     va_start(args, format);
-    // The runtime's own bounded formatter, not MinGW's C99 replacement: only it reads
-    // "%s" in a wide format as a wide string and "%S" as a narrow one. One unit less
-    // than the buffer is offered, so a cut message keeps the zero that ends it.
-#if defined(_MSC_VER)
-#pragma warning(suppress : 4996)
+    // MinGW's own C99 formatter (and the UCRT's with the ISO wide conventions), never
+    // msvcrt's legacy one: the formats mean the same on every target, and the arguments
+    // never reach a runtime entry point that reads a va_list (Wine for ARM64 builds its
+    // msvcrt as a Linux library, which reads one differently). A cut message keeps the
+    // zero that ends it.
+#if defined(__MINGW32__)
+    __mingw_vsnwprintf(message, kWideMessageCapacity, format, args);
+#else
+    __stdio_common_vswprintf(_CRT_INTERNAL_PRINTF_STANDARD_SNPRINTF_BEHAVIOR, message,
+                             kWideMessageCapacity, format, nullptr, args);
 #endif
-    _vsnwprintf(message, kWideMessageCapacity - 1, format, args);
     va_end(args);
   }
   try {
@@ -80,6 +84,6 @@ void LogLastError(const char* functionName, const wchar_t* description) {
       nullptr, errorCode, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
       reinterpret_cast<wchar_t*>(systemText.Receive()), 0, nullptr);
   const wchar_t* text = length != 0 && systemText.get() != nullptr ? systemText.get() : L"";
-  LogWide(kLogLevelError, L"%S - %s: %s (0x%x)", functionName, description, text, errorCode);
+  LOG_WIDE(kLogLevelError, "%s - %ls: %ls (0x%lx)", functionName, description, text, errorCode);
   SetLastError(errorCode);
 }

@@ -197,8 +197,8 @@ BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* de
   // Runs inside dsound.dll: nothing may escape from here, and one device that cannot
   // be described never stops the enumeration.
   const auto skip = [description](const wchar_t* reason) {
-    LogWide(kLogLevelTrivia, L"%S - \"%s\": not listed, %s", kCallbackName,
-            description != nullptr ? description : L"", reason);
+    LOG_WIDE(kLogLevelTrivia, "%s - \"%ls\": not listed, %ls", kCallbackName,
+             description != nullptr ? description : L"", reason);
     return TRUE;
   };
   try {
@@ -239,7 +239,7 @@ BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* de
     device.name = description.Description;
 
     std::wstring guidText = ConvertGuidToString(*deviceGuid);
-    LogWide(kLogLevelVerbose, L"%S - guid: %s", "ConvertGuidToString", guidText.c_str());
+    LOG_WIDE(kLogLevelVerbose, "%s - guid: %ls", "ConvertGuidToString", guidText.c_str());
     device.guid = std::move(guidText);
 
     if (description.Interface != nullptr) {
@@ -255,8 +255,8 @@ BOOL CALLBACK DSoundLib::CaptureEnumCallback(GUID* deviceGuid, const wchar_t* de
       device.path += waveDeviceId;
     }
     device.id = device.path;
-    LogWide(kLogLevelTrivia, L"%S - \"%s\": listed, id \"%s\"", kCallbackName, device.name.c_str(),
-            device.id.c_str());
+    LOG_WIDE(kLogLevelTrivia, "%s - \"%ls\": listed, id \"%ls\"", kCallbackName,
+             device.name.c_str(), device.id.c_str());
     instance->targetList->push_back(std::move(device));
   } catch (...) {
     // Skip the device: an exception must not unwind through dsound.dll.
@@ -278,13 +278,26 @@ bool AudioCaptureWinDsound::EnumCaptureDevices(DeviceInfoList& list) {
 }
 
 std::wstring ConvertGuidToString(const GUID& guid) {
-  wchar_t text[128] = {};
-  const unsigned clockSeq = (static_cast<unsigned>(guid.Data4[0]) << 8) | guid.Data4[1];
-  StringCchPrintfW(text, 128, L"{%08x-%04x-%04x-%04x-%02x%02x%02x%02x%02x%02x}",
-                   static_cast<unsigned>(guid.Data1), static_cast<unsigned>(guid.Data2),
-                   static_cast<unsigned>(guid.Data3), clockSeq,
-                   static_cast<unsigned>(guid.Data4[2]), static_cast<unsigned>(guid.Data4[3]),
-                   static_cast<unsigned>(guid.Data4[4]), static_cast<unsigned>(guid.Data4[5]),
-                   static_cast<unsigned>(guid.Data4[6]), static_cast<unsigned>(guid.Data4[7]));
+  // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", lower-case, written digit by digit: no
+  // runtime formatter (whose va_list Wine for ARM64 reads wrongly) for fixed-width hex.
+  std::wstring text;
+  text.reserve(38);
+  const auto hex = [&text](unsigned long value, int digits) {
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+      text += L"0123456789abcdef"[(value >> shift) & 0xFU];
+    }
+  };
+  text += L'{';
+  hex(guid.Data1, 8);
+  text += L'-';
+  hex(guid.Data2, 4);
+  text += L'-';
+  hex(guid.Data3, 4);
+  text += L'-';
+  hex(guid.Data4[0], 2);
+  hex(guid.Data4[1], 2);
+  text += L'-';
+  for (int index = 2; index < 8; ++index) hex(guid.Data4[index], 2);
+  text += L'}';
   return text;
 }

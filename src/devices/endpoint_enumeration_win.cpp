@@ -52,9 +52,9 @@ void LogInactiveEndpoints(IMMDeviceEnumerator* enumerator) {
       store->GetValue(kFriendlyNameKey, name.Receive());
     }
     const bool named = name.type() == VT_LPWSTR && name.get().pwszVal != nullptr;
-    LogWide(kLogLevelTrivia, L"%S - \"%s\" (%s): not listed, the endpoint is %s", kEnumName,
-            named ? name.get().pwszVal : L"", id.get() != nullptr ? id.get() : L"",
-            StateName(state));
+    LOG_WIDE(kLogLevelTrivia, "%s - \"%ls\" (%ls): not listed, the endpoint is %ls", kEnumName,
+             named ? name.get().pwszVal : L"", id.get() != nullptr ? id.get() : L"",
+             StateName(state));
   }
 }
 
@@ -128,8 +128,8 @@ bool WinDeviceUtil::EnumCaptureDevices(DeviceInfoList& list) {
   }
 
   for (const DeviceInfo& device : list) {
-    LogWide(kLogLevelVerbose, L"%S - Enum Audio Capture Device: \"%s\" guid \"%s\" devId \"%s\"",
-            kEnumName, device.name.c_str(), device.guid.c_str(), device.id.c_str());
+    LOG_WIDE(kLogLevelVerbose, "%s - Enum Audio Capture Device: \"%ls\" guid \"%ls\" devId \"%ls\"",
+             kEnumName, device.name.c_str(), device.guid.c_str(), device.id.c_str());
   }
   return true;
 }

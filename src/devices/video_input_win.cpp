@@ -73,16 +73,16 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
     // Without a readable "DevicePath" the device is listed with empty path and id.
     if (ReadStringProperty(bag.Get(), L"DevicePath", device.path)) device.id = device.path;
     if (!ReadStringProperty(bag.Get(), L"FriendlyName", device.name)) {
-      LogWide(kLogLevelTrivia, L"%S - device %u (path \"%s\"): not listed, no name",
-              kEnumDevicesName, deviceNumber, device.path.c_str());
+      LOG_WIDE(kLogLevelTrivia, "%s - device %u (path \"%ls\"): not listed, no name",
+               kEnumDevicesName, deviceNumber, device.path.c_str());
       ++deviceNumber;  // counted, but not listed without a name
       continue;
     }
     device.index = deviceNumber;
     device.number = deviceNumber;
     device.kind = 2;
-    LogWide(kLogLevelTrivia, L"%S - device %u \"%s\": listed, id \"%s\"", kEnumDevicesName,
-            deviceNumber, device.name.c_str(), device.id.c_str());
+    LOG_WIDE(kLogLevelTrivia, "%s - device %u \"%ls\": listed, id \"%ls\"", kEnumDevicesName,
+             deviceNumber, device.name.c_str(), device.id.c_str());
     list.push_back(device);
     ++deviceNumber;
   }

@@ -1,13 +1,13 @@
 // Compiler portability macros shared by the library's sources.
 #pragma once
 
-// Marks a printf-style entry point so that the compiler checks its callers' formats.
-// Under MinGW the attribute names the formatter that the printf family really uses
-// there (MinGW's own C99 one unless the ANSI-stdio switch is off).
-#if defined(__MINGW32__)
-#include <stdio.h>  // defines __MINGW_PRINTF_FORMAT
+// Marks a printf-style entry point so that the compiler checks its callers' formats by the
+// C99 rules that the library's formatters follow on every platform (under MinGW its own
+// C99 formatter, called by name). GCC for MinGW reads "printf" as msvcrt's legacy rules,
+// so it is told "gnu_printf"; Clang has the one "printf".
+#if defined(__MINGW32__) && !defined(__clang__)
 #define KESTREL_PRINTF_FORMAT(formatIndex, firstArg) \
-  __attribute__((format(__MINGW_PRINTF_FORMAT, formatIndex, firstArg)))
+  __attribute__((format(gnu_printf, formatIndex, firstArg)))
 #elif defined(__GNUC__)
 #define KESTREL_PRINTF_FORMAT(formatIndex, firstArg) \
   __attribute__((format(printf, formatIndex, firstArg)))

@@ -34,8 +34,8 @@ LONG OpenForReading(const char* function, HKEY root, const std::wstring& subKey,
                     ScopedRegKey& key) {
   const LONG status = RegOpenKeyExW(root, subKey.c_str(), 0, access, key.Receive());
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-    LogWide(kLogLevelError, L"%S - Failed to open key %S\\%s with error %d", function,
-            RootName(root), subKey.c_str(), static_cast<int>(status));
+    LOG_WIDE(kLogLevelError, "%s - Failed to open key %s\\%ls with error %d", function,
+             RootName(root), subKey.c_str(), static_cast<int>(status));
   }
   return status;
 }
@@ -48,15 +48,15 @@ bool StoreValue(const char* function, HKEY root, const std::wstring& subKey,
   LONG status = RegCreateKeyExW(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                 kWriteAccess, nullptr, key.Receive(), nullptr);
   if (status != ERROR_SUCCESS) {
-    LogWide(kLogLevelError, L"%S - Failed to create key %S\\%s with error %d", function,
-            RootName(root), subKey.c_str(), static_cast<int>(status));
+    LOG_WIDE(kLogLevelError, "%s - Failed to create key %s\\%ls with error %d", function,
+             RootName(root), subKey.c_str(), static_cast<int>(status));
     return false;
   }
   status = g_setValue.load()(key.get(), valueName.c_str(), 0, type, static_cast<const BYTE*>(data),
                              size);
   if (status != ERROR_SUCCESS) {
-    LogWide(kLogLevelError, L"%S - Failed to store %S\\%s: %s with error %d", function,
-            RootName(root), subKey.c_str(), valueName.c_str(), static_cast<int>(status));
+    LOG_WIDE(kLogLevelError, "%s - Failed to store %s\\%ls: %ls with error %d", function,
+             RootName(root), subKey.c_str(), valueName.c_str(), static_cast<int>(status));
     return false;
   }
   return true;
@@ -86,7 +86,7 @@ bool GetBOOL(HKEY root, const std::wstring& subKey, const std::wstring& valueNam
   const LONG openStatus = OpenForReading(kGetBoolName, root, subKey, kReadAccess, key);
   if (openStatus != ERROR_SUCCESS) {
     if (openStatus == ERROR_FILE_NOT_FOUND) {
-      LogWide(kLogLevelVerbose, L"%S - key %s not exists", kGetBoolName, subKey.c_str());
+      LOG_WIDE(kLogLevelVerbose, "%s - key %ls not exists", kGetBoolName, subKey.c_str());
     }
     return defaultValue;
   }
@@ -159,8 +159,8 @@ LONG QueryString(HKEY key, const std::wstring& valueName, std::wstring& out,
     text.assign(buffer, wcsnlen(buffer, available));
   } else if (status != ERROR_FILE_NOT_FOUND) {
     // ERROR_MORE_DATA: a text longer than the buffer, which no caller could use whole.
-    LogWide(kLogLevelError, L"%S - Failed to read value %s with error %d: the default applies",
-            "RegUtils::QueryString", valueName.c_str(), static_cast<int>(status));
+    LOG_WIDE(kLogLevelError, "%s - Failed to read value %ls with error %d: the default applies",
+             "RegUtils::QueryString", valueName.c_str(), static_cast<int>(status));
   }
   out = text.empty() ? std::move(defaultValue) : std::move(text);
   return status;
@@ -170,8 +170,8 @@ bool SetDWORD(HKEY root, const std::wstring& subKey, const std::wstring& valueNa
   if (!StoreValue(kSetDwordName, root, subKey, valueName, REG_DWORD, &value, sizeof value)) {
     return false;
   }
-  LogWide(kLogLevelTrivia, L"%S - %S\\%s: %s = %u stored", kSetDwordName, RootName(root),
-          subKey.c_str(), valueName.c_str(), static_cast<unsigned>(value));
+  LOG_WIDE(kLogLevelTrivia, "%s - %s\\%ls: %ls = %u stored", kSetDwordName, RootName(root),
+           subKey.c_str(), valueName.c_str(), static_cast<unsigned>(value));
   return true;
 }
 
@@ -179,8 +179,8 @@ bool SetString(HKEY root, const std::wstring& subKey, const std::wstring& valueN
                const std::wstring& value) {
   // The byte count is a DWORD: a text too long for it is refused, not cut.
   if (value.size() >= (MAXDWORD / sizeof(wchar_t)) - 1) {
-    LogWide(kLogLevelError, L"%S - the text of %s is too long to store", kSetStringName,
-            valueName.c_str());
+    LOG_WIDE(kLogLevelError, "%s - the text of %ls is too long to store", kSetStringName,
+             valueName.c_str());
     return false;
   }
   // Fits: the size was checked above.
@@ -189,8 +189,8 @@ bool SetString(HKEY root, const std::wstring& subKey, const std::wstring& valueN
   if (!StoreValue(kSetStringName, root, subKey, valueName, REG_SZ, value.c_str(), byteCount)) {
     return false;
   }
-  LogWide(kLogLevelTrivia, L"%S - %S\\%s: %s = '%s' stored", kSetStringName, RootName(root),
-          subKey.c_str(), valueName.c_str(), value.c_str());
+  LOG_WIDE(kLogLevelTrivia, "%s - %s\\%ls: %ls = '%ls' stored", kSetStringName, RootName(root),
+           subKey.c_str(), valueName.c_str(), value.c_str());
   return true;
 }
 

@@ -10,7 +10,7 @@
 namespace kestrel_test {
 namespace {
 
-TEST(LogWide, FormatsWithWideConventionsAndLogsTheResultVerbatim) {
+TEST(LogWide, FormatsByC99RulesAndLogsTheResultVerbatim) {
   DrainLibraryLog();
   // A step of the record path that changes the last error, as a writer's file call would.
   LogTagProvider clobber = {[](LogTagProvider*, std::size_t, char*) {
@@ -20,9 +20,9 @@ TEST(LogWide, FormatsWithWideConventionsAndLogsTheResultVerbatim) {
                             nullptr};
   LogLibraryState().tagProvider = &clobber;
   SetLastError(1234);
-  LogWide(2, L"%s|%S|%d|%x", L"wide \u00E9", "narrow", -5, 0xBEEFu);
-  LogWide(2, L"name '%s'", L"100%n %s %d");  // a device name is never a format
-  LogWide(2, L"%s", std::wstring(5000, L'w').c_str());
+  LOG_WIDE(2, "%ls|%s|%d|%x|%zu", L"wide \u00E9", "narrow", -5, 0xBEEFu, std::size_t{7});
+  LOG_WIDE(2, "name '%ls'", L"100%n %s %d");  // a device name is never a format
+  LOG_WIDE(2, "%ls", std::wstring(5000, L'w').c_str());
   EXPECT_EQ(GetLastError(), 1234u);
   SetLastError(193);  // its system text holds an insert, "%1"
   LogLastError("Fn", L"step");
@@ -33,7 +33,7 @@ TEST(LogWide, FormatsWithWideConventionsAndLogsTheResultVerbatim) {
 
   const std::vector<CapturedRecord> records = DrainLibraryLog();
   ASSERT_EQ(records.size(), 5u);
-  EXPECT_EQ(records[0].text, "wide \xC3\xA9|narrow|-5|beef");
+  EXPECT_EQ(records[0].text, "wide \xC3\xA9|narrow|-5|beef|7");
   EXPECT_EQ(records[1].text, "name '100%n %s %d'");
   EXPECT_EQ(records[2].text, std::string(4095, 'w'));
   EXPECT_EQ(records[3].text.rfind("Fn - step: ", 0), 0u) << records[3].text;
