@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -245,13 +246,34 @@ struct Subscription::Connection {
   int timeoutMs = -1;
   bool subscribed = false;
   bool changed = false;
+  bool blocking = false;  // the poll waits as libpulse asks (only while ending)
 
   ~Connection() {
+    // libpulse loses the descriptors of the shared ring it sets up when a connection ends
+    // half-way through its set-up: the set-up is let finish first.
+    if (context && context->get() != nullptr) FinishSetUp(std::chrono::milliseconds(150));
     // Out of the set before libpulse closes them, so that a number reused meanwhile is
     // never taken for one of them.
     for (const pollfd& entry : registered) epoll_ctl(epollFd, EPOLL_CTL_DEL, entry.fd, nullptr);
     context.reset();
     mainloop.reset();
+  }
+
+  // Runs the main loop, waiting as libpulse asks, until the connection is ready or has
+  // failed, or the time given has passed.
+  void FinishSetUp(std::chrono::milliseconds within) {
+    const auto until = std::chrono::steady_clock::now() + within;
+    blocking = true;
+    for (;;) {
+      const pa_context_state_t state = api.pa_context_get_state(context->get());
+      const int left = MicrosecondsLeft(until);
+      if (state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state) || left == 0 ||
+          api.pa_mainloop_prepare(mainloop->get(), left) < 0 ||
+          api.pa_mainloop_poll(mainloop->get()) < 0 || api.pa_mainloop_dispatch(mainloop->get()) < 0) {
+        break;
+      }
+    }
+    blocking = false;
   }
 
   void Register(int operation, const pollfd& entry) const {
@@ -267,7 +289,11 @@ struct Subscription::Connection {
   static int Poll(pollfd* fds, unsigned long count, int timeout, void* userdata) {
     auto* self = static_cast<Connection*>(userdata);
     self->timeoutMs = timeout;
-    const std::vector<pollfd> wanted(fds, fds + count);
+    // A descriptor libpulse is not waiting on stays out: epoll would report its hang-up
+    // forever, and nothing here would take it away.
+    std::vector<pollfd> wanted;
+    std::copy_if(fds, fds + count, std::back_inserter(wanted),
+                 [](const pollfd& entry) { return entry.events != 0; });
     for (const pollfd& old : self->registered) {
       const bool kept = std::any_of(wanted.begin(), wanted.end(),
                                     [&](const pollfd& entry) { return entry.fd == old.fd; });
@@ -283,7 +309,7 @@ struct Subscription::Connection {
       }
     }
     self->registered = wanted;
-    return ::poll(fds, count, 0);
+    return ::poll(fds, count, self->blocking ? timeout : 0);
   }
 
   // Runs inside libpulse: nothing may escape from here.
@@ -319,6 +345,9 @@ std::unique_ptr<Subscription> Subscription::Start(int epollFd, std::uint64_t tag
       c.api.pa_context_connect(c.context->get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
     return nullptr;
   }
+  // The set-up is waited for: libpulse (16) spins for ever when a server goes away while
+  // the shared ring it offers at set-up is still being switched to.
+  c.FinishSetUp(std::chrono::milliseconds(500));
   std::unique_ptr<Subscription> subscription(new Subscription(std::move(connection)));
   // The first turn puts the sockets into the set; its news is the next Run's.
   const News first = subscription->Run();
