@@ -38,6 +38,12 @@ class DeviceEvents {
 
   struct Platform;  // what each platform holds (device_events_linux.cpp, _win.cpp)
 
+#if defined(_WIN32)
+  // For tests only: the audio endpoints' notification client registered by Follow (an
+  // IMMNotificationClient; null before), for a test to deliver what Wine never sends.
+  void* EndpointClientForTesting() const noexcept;
+#endif
+
  private:
   explicit DeviceEvents(std::unique_ptr<Platform> platform) noexcept;
   std::unique_ptr<Platform> platform_;

@@ -93,6 +93,7 @@ struct DeviceEvents::Platform {
   std::string videoRoot;
   int videoDevWatch = -1, audioDevWatch = -1;  // the /dev folders: only some names count
   std::unique_ptr<SoundServer::Subscription> server;
+  DeviceEvents::Clock::time_point serverDue;  // when libpulse wants to run again
   std::uint32_t followed = 0;
   std::atomic<bool> interrupted{false};
 
@@ -111,6 +112,7 @@ struct DeviceEvents::Platform {
 
   void ConnectServer() {
     server = SoundServer::Subscription::Start(epoll.get(), kServer);
+    serverDue = DeviceEvents::Clock::now();  // its first turn's news
     if (server) {
       Log(kLogLevelVerbose, "%s - following the sound server", kLogName);
       const timespec none{};
@@ -177,15 +179,18 @@ std::uint32_t DeviceEvents::Wait(Clock::time_point until) {
   std::uint32_t kinds = 0;
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-    int timeout = static_cast<int>(std::max<std::int64_t>(0, std::min<std::int64_t>(left.count(), 1 << 30)));
+    int timeout =
+        static_cast<int>(std::max<std::int64_t>(0, std::min<std::int64_t>(left.count(), 1 << 30)));
     if (p.server) {
-      const int server = p.server->TimeoutMs();
-      if (server >= 0 && server < timeout) timeout = server;
+      const auto server = std::chrono::ceil<std::chrono::milliseconds>(p.serverDue - Clock::now());
+      if (server.count() < timeout)
+        timeout = static_cast<int>(std::max<std::int64_t>(0, server.count()));
     }
     if (p.interrupted.load()) return kinds;
     epoll_event events[8];
     const int count = epoll_wait(p.epoll.get(), events, 8, kinds != 0 ? 0 : timeout);
     bool settled = false;
+    bool serverEvent = false;
     for (int i = 0; i < count; ++i) {
       std::uint64_t expirations = 0;
       switch (events[i].data.u64) {
@@ -200,7 +205,8 @@ std::uint32_t DeviceEvents::Wait(Clock::time_point until) {
           break;
         case kVideo:
           if (DrainNotify(p.video.get(), [&](int wd, const char* name) {
-                return wd != p.videoDevWatch || StartsWith(name, "video") || StartsWith(name, "v4l");
+                return wd != p.videoDevWatch || StartsWith(name, "video") ||
+                       StartsWith(name, "v4l");
               })) {
             p.WatchVideoFolders();
             kinds |= MMDR_WATCH_VIDEO;
@@ -214,11 +220,17 @@ std::uint32_t DeviceEvents::Wait(Clock::time_point until) {
             kinds |= MMDR_WATCH_AUDIO;
           }
           break;
-        default: break;  // the server's sockets: run below
+        default: serverEvent = true; break;  // the server's sockets: run below
       }
     }
-    if (p.server) {
-      switch (p.server->Run()) {
+    // Run only when the server said something or libpulse's own time has come: a watch
+    // with nothing pending costs an epoll_wait and no more.
+    if (p.server && (serverEvent || Clock::now() >= p.serverDue)) {
+      const SoundServer::Subscription::News news = p.server->Run();
+      const int due = p.server->TimeoutMs();
+      p.serverDue =
+          due < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(due);
+      switch (news) {
         case SoundServer::Subscription::News::kNone: break;
         case SoundServer::Subscription::News::kChanged: kinds |= MMDR_WATCH_AUDIO; break;
         case SoundServer::Subscription::News::kGone:

@@ -246,7 +246,13 @@ struct Subscription::Connection {
   int timeoutMs = -1;
   bool subscribed = false;
   bool changed = false;
-  bool blocking = false;  // the poll waits as libpulse asks (only while ending)
+  bool blocking = false;  // the poll waits as libpulse asks (only while setting up or ending)
+
+  Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  Connection(Connection&&) = delete;
+  Connection& operator=(Connection&&) = delete;
 
   ~Connection() {
     // libpulse loses the descriptors of the shared ring it sets up when a connection ends
@@ -269,7 +275,8 @@ struct Subscription::Connection {
       const int left = MicrosecondsLeft(until);
       if (state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state) || left == 0 ||
           api.pa_mainloop_prepare(mainloop->get(), left) < 0 ||
-          api.pa_mainloop_poll(mainloop->get()) < 0 || api.pa_mainloop_dispatch(mainloop->get()) < 0) {
+          api.pa_mainloop_poll(mainloop->get()) < 0 ||
+          api.pa_mainloop_dispatch(mainloop->get()) < 0) {
         break;
       }
     }
@@ -317,7 +324,8 @@ struct Subscription::Connection {
                       std::uint32_t index, void* userdata) {
     const unsigned facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     Log(kLogLevelVerbose, "%s - event 0x%x on %s %u", "SoundServer::Subscription",
-        static_cast<unsigned>(type), facility == PA_SUBSCRIPTION_EVENT_SERVER ? "the server" : "source",
+        static_cast<unsigned>(type),
+        facility == PA_SUBSCRIPTION_EVENT_SERVER ? "the server" : "source",
         static_cast<unsigned>(index));
     static_cast<Connection*>(userdata)->changed = true;
   }
@@ -373,11 +381,11 @@ Subscription::News Subscription::Run() {
   if (!PA_CONTEXT_IS_GOOD(state)) return News::kGone;
   if (state == PA_CONTEXT_READY && !c.subscribed) {
     c.api.pa_context_set_subscribe_callback(context, &Connection::OnEvent, &c);
-    pa_operation* operation = c.api.pa_context_subscribe(
-        context,
-        static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SOURCE |
-                                            PA_SUBSCRIPTION_MASK_SERVER),
-        nullptr, nullptr);
+    pa_operation* operation =
+        c.api.pa_context_subscribe(context,
+                                   static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SOURCE |
+                                                                       PA_SUBSCRIPTION_MASK_SERVER),
+                                   nullptr, nullptr);
     if (operation == nullptr) return News::kGone;
     c.api.pa_operation_unref(operation);
     c.subscribed = true;

@@ -21,11 +21,14 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-const std::string kServerDir = fs::temp_directory_path() / ("kestrel-watch-" + std::to_string(getpid()));
+const std::string kServerDir =
+    fs::temp_directory_path() / ("kestrel-watch-" + std::to_string(getpid()));
 
 void Server(const std::string& command) {
   ASSERT_EQ(std::system((KESTREL_SOUND_SERVER " " + command + " " + kServerDir +
-                         " 'usbmic=USB Mic' >/dev/null").c_str()), 0);
+                         " 'usbmic=USB Mic' >/dev/null")
+                            .c_str()),
+            0);
 }
 void Pactl(const std::string& command) {
   ASSERT_EQ(std::system(("pactl " + command + " >/dev/null").c_str()), 0);

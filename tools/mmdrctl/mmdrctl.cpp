@@ -66,13 +66,13 @@ struct Options {
 
 // What the words after a command's kind say, for the commands that take more.
 struct Arguments {
-  std::optional<std::string> id;          // set-pref --id
-  std::optional<std::string> name;        // set-pref --name
-  std::optional<std::string> deviceName;  // set-pref --device
-  std::uint32_t option = 0;               // set-option
-  std::uint32_t watchKinds = MMDR_WATCH_ALL;      // watch
-  std::optional<unsigned long> count;             // watch --count
-  std::optional<unsigned long> timeoutSeconds;    // watch --timeout
+  std::optional<std::string> id;                // set-pref --id
+  std::optional<std::string> name;              // set-pref --name
+  std::optional<std::string> deviceName;        // set-pref --device
+  std::uint32_t option = 0;                     // set-option
+  std::uint32_t watchKinds = MMDR_WATCH_ALL;    // watch
+  std::optional<unsigned long> count;           // watch --count
+  std::optional<unsigned long> timeoutSeconds;  // watch --timeout
 };
 
 // What a command runs with: its arguments checked and a handle open.
@@ -334,7 +334,8 @@ bool ParseWatch(const std::vector<std::string>& words, Arguments& arguments) {
       return false;
     }
     const std::string value = i + 1 < words.size() ? words[i + 1] : std::string();
-    if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos) {
+    if (value.empty() || value.size() > 9 ||
+        value.find_first_not_of("0123456789") != std::string::npos) {
       Error("watch: %s needs a whole number", option.c_str());
       return false;
     }
@@ -411,8 +412,8 @@ int RunWatch(const Context& context) {
       slice = std::min(slice, left);
     }
     std::uint32_t changed = 0;
-    MmdrResult result = context.api.watchDevices(context.handle, arguments.watchKinds,
-                                                 static_cast<std::uint32_t>(slice.count()), &changed);
+    MmdrResult result = context.api.watchDevices(
+        context.handle, arguments.watchKinds, static_cast<std::uint32_t>(slice.count()), &changed);
     if (result != MMDR_OK) return CallFailed("Mmdr_WatchDevices", result);
     for (const MmdrDeviceKind kind : {MMDR_DEVICE_VIDEO, MMDR_DEVICE_AUDIO}) {
       if ((changed & (1U << (kind - 1))) == 0) continue;
