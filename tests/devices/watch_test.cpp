@@ -160,7 +160,8 @@ TEST_F(Following, UninitEndsAWaitAndCyclesLeaveNothingBehind) {
     MmdrHandle* handle = nullptr;
     ASSERT_EQ(Mmdr_Init(MMDR_MODE_1, &handle), MMDR_OK);
     EXPECT_FALSE(Ready(handle, 0));
-    EXPECT_EQ(Watch(handle, MMDR_WATCH_ALL, 0), 0U);
+    // The sound server's connection (tens of ms to set up and end) in every tenth.
+    EXPECT_EQ(Watch(handle, cycle % 10 == 0 ? MMDR_WATCH_ALL : MMDR_WATCH_VIDEO, 0), 0U);
     Mmdr_Uninit(handle);
   }
   EXPECT_EQ(count("/proc/self/fd"), fds);
