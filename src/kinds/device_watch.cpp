@@ -72,13 +72,17 @@ DeviceWatch::Outcome DeviceWatch::Watch(std::uint32_t kinds, std::chrono::millis
   if (events == nullptr) return Outcome::kFailed;
   const Clock::time_point deadline = Clock::now() + timeout;
   // Followed before the first listing, so nothing that comes after that listing is missed.
-  // A kind seen before but followed only now is compared at once: what the caller listed
+  // A kind listed before but followed only now is compared at once: what the caller listed
   // may be stale already.
   for (const MmdrDeviceKind kind : {MMDR_DEVICE_VIDEO, MMDR_DEVICE_AUDIO}) {
-    if ((kinds & Bit(kind)) == 0) continue;
+    if ((kinds & ~followed_ & Bit(kind)) == 0) continue;
     events->Follow(Bit(kind));
+    followed_ |= Bit(kind);
     if (!LastSeen(kind)) {
       ListAndCompare(kind);
+    } else {
+      pending_ |= Bit(kind);
+      settleAt_ = std::min(settleAt_, Clock::now());
     }
   }
   for (;;) {

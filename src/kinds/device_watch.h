@@ -53,6 +53,7 @@ class DeviceWatch {
 
   std::mutex waitLock_;  // one watch at a time on a handle; owns what follows
   std::unique_ptr<DeviceEvents> events_;
+  std::uint32_t followed_ = 0;
   std::uint32_t pending_ = 0;  // kinds with events not yet listed
   Clock::time_point settleAt_;
 
