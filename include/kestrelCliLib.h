@@ -283,11 +283,12 @@ enum MmdrWatchKindCode {
  * Mmdr_EnumDevices for the kinds named, which also makes that list the one last seen.
  * Where the changes come from: Linux: the device folders (inotify on the V4L2 nodes, their
  * /dev/v4l links and the ALSA device folder) and the sound server's events, through a
- * connection this handle keeps from its first audio watch until Mmdr_Uninit (while no
- * server answers it tries again every second). Windows: the audio endpoints'
- * notifications (either audio back end) and the system's device-interface notifications
- * for webcams; where the system has none of the latter, the webcams are listed again
- * every 500 ms while a watch of them waits (and the descriptor is ready at that pace).
+ * connection this handle keeps from its first audio watch until Mmdr_Uninit (that first
+ * watch waits up to half a second for the connection to be set up; while no server
+ * answers, it is tried again every second). Windows: the audio endpoints' notifications
+ * (either audio back end) and the system's device-interface notifications for webcams;
+ * where the system has none of the latter, the webcams, once watched, are listed again
+ * every 500 ms within the watches (and the descriptor is ready at that pace).
  * Several threads may watch one handle; they take turns.
  * Checks in order: handle (MMDR_INVALID_HANDLE); changedOut null (MMDR_NO_DATA); kinds 0
  * or with a bit other than MMDR_WATCH_ALL's (MMDR_INVALID_ARGUMENT). Then *changedOut
