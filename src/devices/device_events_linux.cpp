@@ -10,9 +10,13 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "core/scoped_fd_posix.h"

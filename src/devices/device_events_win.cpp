@@ -10,8 +10,13 @@
 #include <mmdeviceapi.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <memory>
+#include <new>
+#include <utility>
 
 #include "core/com_apartment.h"
 #include "devices/platform_ids.h"
