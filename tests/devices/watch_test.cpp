@@ -49,8 +49,12 @@ bool Ready(MmdrHandle* handle, int timeoutMs) {
 
 class Following : public testing::Test {
  protected:
+  static bool Emulated() { return std::getenv("KESTREL_USER_EMULATION") != nullptr; }
+  void SetUp() override {
+    KESTREL_SKIP_UNDER_USER_EMULATION("runs the sound server's script and pactl, which fork");
+  }
   static void SetUpTestSuite() {
-    KESTREL_SKIP_UNDER_USER_EMULATION("starts the sound server and pactl, which fork");
+    if (Emulated()) return;
     Server("start");
     setenv("PULSE_SERVER", ("unix:" + kServerDir + "/native").c_str(), 1);
     setenv("HOME", kServerDir.c_str(), 1);  // libpulse's cookie
@@ -59,7 +63,7 @@ class Following : public testing::Test {
     setenv("ALSA_CONFIG_PATH", alsa.c_str(), 1);
   }
   static void TearDownTestSuite() {
-    if (std::getenv("KESTREL_USER_EMULATION") == nullptr) Server("stop");
+    if (!Emulated()) Server("stop");
   }
 };
 
