@@ -5,7 +5,7 @@
 #   mmdrctl) and lib/<arch> (the import libraries and the CMake targets); the package
 #   config picks the consumer's architecture and ABI. The x64 and x86 builds install
 #   into the same prefix. Debug: a PDB per binary with Clang, <binary>.debug with GCC.
-# - Linux: lib/libkestrelCliLib.so.2.0.0 with its soname link (and the development link
+# - Linux: lib/libkestrelCliLib.so.2.1.0 with its soname link (and the development link
 #   libkestrelCliLib.so), bin/mmdrctl and its manual page, the CMake targets in
 #   lib/cmake/kestrelCliLib/x64, and lib/pkgconfig/kestrelCliLib.pc. Debug:
 #   lib/debug/.build-id/xx/<rest>.debug. The Debian packages (debian/) take the same

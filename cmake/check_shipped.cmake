@@ -3,7 +3,7 @@
 # What every shipped binary must be, checked as the build makes it (cmake/KestrelShip.cmake):
 # of the given machine type, with no DWARF and none of the build's PATHS inside; with PDB,
 # naming by file name a PDB beside it whose GUID and age it records. With EXPORTS (the
-# DLL): exporting exactly the ten Mmdr_ functions, undecorated, importing nothing but
+# DLL): exporting exactly the twelve Mmdr_ functions, undecorated, importing nothing but
 # system DLLs, and with PDB, its PDB turning an export's address into its function and
 # source line.
 execute_process(COMMAND ${OBJDUMP} -p -h ${BINARY} OUTPUT_VARIABLE dump)
@@ -19,8 +19,8 @@ if(EXPORTS)
   string(REGEX REPLACE "\n;?" ";" exported "${exported}")
   list(SORT exported)
   set(expected Mmdr_EnumDevices Mmdr_GetAudioInSelectOption Mmdr_GetLibVersion Mmdr_GetPrefDev
-               Mmdr_Init Mmdr_IsEnabled Mmdr_IsValid Mmdr_SetAudioInSelectOption Mmdr_SetPrefDev
-               Mmdr_Uninit)
+               Mmdr_GetWatchDescriptor Mmdr_Init Mmdr_IsEnabled Mmdr_IsValid
+               Mmdr_SetAudioInSelectOption Mmdr_SetPrefDev Mmdr_Uninit Mmdr_WatchDevices)
   if(NOT exported STREQUAL expected)
     message(FATAL_ERROR "exports are [${exported}], expected [${expected}]")
   endif()

@@ -5,7 +5,7 @@
 # debug link to BINARY.debug, which holds the DWARF under the same build id; nothing
 # needed but the C and C++ runtimes (libpulse and libasound are opened at run time, never
 # linked); unless SANITIZED, none of the build's PATHS inside. With EXPORTS (the shared
-# library): its SONAME, and exactly the ten Mmdr_ functions defined in its dynamic symbols.
+# library): its SONAME, and exactly the twelve Mmdr_ functions defined in its dynamic symbols.
 # A binary that fails is removed, so that it is neither packed nor run, and the next build
 # links it afresh rather than splitting a stripped file again.
 function(fail message)
@@ -63,8 +63,9 @@ if(EXPORTS)
   list(TRANSFORM exported REPLACE "^[0-9a-f]+ " "")  # "address type name" lines
   list(SORT exported)
   set(expected "T Mmdr_EnumDevices" "T Mmdr_GetAudioInSelectOption" "T Mmdr_GetLibVersion"
-               "T Mmdr_GetPrefDev" "T Mmdr_Init" "T Mmdr_IsEnabled" "T Mmdr_IsValid"
-               "T Mmdr_SetAudioInSelectOption" "T Mmdr_SetPrefDev" "T Mmdr_Uninit")
+               "T Mmdr_GetPrefDev" "T Mmdr_GetWatchDescriptor" "T Mmdr_Init" "T Mmdr_IsEnabled"
+               "T Mmdr_IsValid" "T Mmdr_SetAudioInSelectOption" "T Mmdr_SetPrefDev" "T Mmdr_Uninit"
+               "T Mmdr_WatchDevices")
   if(NOT exported STREQUAL expected)
     fail("${BINARY} defines [${exported}], expected [${expected}]")
   endif()

@@ -49,7 +49,7 @@
 /* Consumers import the functions from kestrelCliLib.dll; the library itself defines
  * MMDR_BUILDING_LIBRARY (its exports are listed in its module-definition file). On
  * Linux the library is built with hidden symbols, and its version script exports these
- * ten from libkestrelCliLib.so.2. */
+ * twelve from libkestrelCliLib.so.2. */
 #if defined(_WIN32) && !defined(MMDR_BUILDING_LIBRARY)
 #define MMDR_API __declspec(dllimport)
 #elif !defined(_WIN32) && defined(__GNUC__)
@@ -189,8 +189,10 @@ MMDR_API MmdrResult MMDR_CALL Mmdr_Init(int32_t mode, MmdrHandle** handleOut);
  * was not in the process before the library loaded it, the last release first frees
  * what alsa-lib cached (its configuration, the plug-ins it opened), which would keep it
  * loaded; a host that had loaded alsa-lib first keeps all of that as it was.
- * Call it once per handle, after every other call on that handle has
- * returned; the handle must not be used afterwards. A null, invalid or already closed
+ * It also ends the handle's watch: its sound server connection and its descriptor.
+ * Call it once per handle, after every other call on that handle has returned, but
+ * Mmdr_WatchDevices, which may wait on another thread (that wait then ends); the handle
+ * must not be used afterwards. A null, invalid or already closed
  * handle is ignored (there is no result to report it). */
 MMDR_API void MMDR_CALL Mmdr_Uninit(MmdrHandle* handle);
 
@@ -256,6 +258,61 @@ MMDR_API MmdrResult MMDR_CALL Mmdr_GetAudioInSelectOption(MmdrHandle* handle, ui
  * Checks: handle (MMDR_INVALID_HANDLE); settings write (MMDR_FAILED). */
 MMDR_API MmdrResult MMDR_CALL Mmdr_SetAudioInSelectOption(MmdrHandle* handle, uint32_t option);
 
+/* Following devices as they come and go (since library version 2.1.0).
+ *
+ * The library starts no thread for this either: the caller waits on its own thread in
+ * Mmdr_WatchDevices, or puts the descriptor of Mmdr_GetWatchDescriptor into its own event
+ * loop and calls Mmdr_WatchDevices with a zero timeout when that descriptor is ready. */
+
+/* The kinds argument of Mmdr_WatchDevices and its result: one bit per device kind. */
+enum MmdrWatchKindCode {
+  MMDR_WATCH_VIDEO = 1 << (MMDR_DEVICE_VIDEO - 1), /* 1: webcams */
+  MMDR_WATCH_AUDIO = 1 << (MMDR_DEVICE_AUDIO - 1), /* 2: microphones */
+  MMDR_WATCH_ALL = MMDR_WATCH_VIDEO | MMDR_WATCH_AUDIO
+};
+
+/* Waits on the calling thread, at most timeoutMs milliseconds (0: does not wait), until
+ * the devices (ids and names) of a kind in the mask kinds differ from what this handle
+ * last saw of that kind, and delivers those kinds in *changedOut (0 when the time ran out).
+ * What the handle last saw of a kind is what the latest Mmdr_EnumDevices or
+ * Mmdr_WatchDevices on it found; a kind the handle has neither listed nor watched takes
+ * the devices present as its first watch starts. So a caller that lists, then watches,
+ * misses no device that came or went in between. A kind is named only when its devices
+ * really differ: the system's events of about 200 ms are taken together, and a device
+ * plugged and pulled within them changes nothing. A report is followed by
+ * Mmdr_EnumDevices for the kinds named, which also makes that list the one last seen.
+ * Where the changes come from: Linux: the device folders (inotify on the V4L2 nodes, their
+ * /dev/v4l links and the ALSA device folder) and the sound server's events, through a
+ * connection this handle keeps from its first audio watch until Mmdr_Uninit (that first
+ * watch waits up to half a second for the connection to be set up; while no server
+ * answers, it is tried again every second). Windows: the audio endpoints' notifications
+ * (either audio back end) and the system's device-interface notifications for webcams;
+ * where the system has none of the latter, the webcams, once watched, are listed again
+ * every 500 ms within the watches (and the descriptor is ready at that pace).
+ * Several threads may watch one handle; they take turns.
+ * Checks in order: handle (MMDR_INVALID_HANDLE); changedOut null (MMDR_NO_DATA); kinds 0
+ * or with a bit other than MMDR_WATCH_ALL's (MMDR_INVALID_ARGUMENT). Then *changedOut
+ * receives the kinds on every later path (0 on a failure). MMDR_INVALID_HANDLE also when
+ * Mmdr_Uninit closes the handle while the call waits: the wait ends within 200 ms, and what
+ * the call was using is freed as it returns. MMDR_FAILED when the system refused what
+ * the watch needs (descriptors, events). */
+MMDR_API MmdrResult MMDR_CALL Mmdr_WatchDevices(MmdrHandle* handle, uint32_t kinds,
+                                                uint32_t timeoutMs, uint32_t* changedOut);
+
+/* The handle's watch descriptor, for a caller's event loop: on Linux a file descriptor
+ * (int) that becomes readable, on Windows an event HANDLE that becomes signalled, when
+ * Mmdr_WatchDevices with a zero timeout may have something to report. Do not read, reset,
+ * wait on it with an edge trigger or close it: the handle owns it, and the next
+ * Mmdr_WatchDevices brings it back to rest (it may be ready at times when that call then
+ * finds nothing to report: a burst still settling, or an event that changed nothing).
+ * Mmdr_Uninit closes it (or, when a watch waits then, that watch as it returns). It is
+ * not inherited by programs the host starts (close-on-exec; not inheritable). The kinds
+ * it follows are those watched so far on this handle: call Mmdr_WatchDevices once with a
+ * zero timeout for the kinds wanted before waiting on it.
+ * Checks in order: handle (MMDR_INVALID_HANDLE); out null (MMDR_NO_DATA). MMDR_FAILED
+ * when the system refused what the watch needs. The same value on every call. */
+MMDR_API MmdrResult MMDR_CALL Mmdr_GetWatchDescriptor(MmdrHandle* handle, intptr_t* out);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif
@@ -286,6 +343,8 @@ MMDR_STATIC_ASSERT(MMDR_OK == 0 && MMDR_BUFFER_TOO_SMALL == 1 && MMDR_INVALID_HA
                        MMDR_INVALID_MODE == 8 && MMDR_NO_DATA == 11,
                    "result code values");
 MMDR_STATIC_ASSERT(MMDR_DEVICE_VIDEO == 1 && MMDR_DEVICE_AUDIO == 2, "device kind values");
+MMDR_STATIC_ASSERT(MMDR_WATCH_VIDEO == 1 && MMDR_WATCH_AUDIO == 2 && MMDR_WATCH_ALL == 3,
+                   "watch kind bits");
 MMDR_STATIC_ASSERT(MMDR_PREF_NAME == 0 && MMDR_PREF_ID == 1, "field selector values");
 
 #endif /* KESTREL_CLI_LIB_H */

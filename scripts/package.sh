@@ -6,7 +6,7 @@
 # architecture and ABI) and build/kestrelCliLib-<version>-windows-debug.zip (each binary's
 # PDB).
 # Linux: the GCC builds for x86-64 (build-linux/) and arm64 (build-linux-arm64/), each into
-# kestrelCliLib-<version>-linux-<x86_64|aarch64>.tar.gz (lib/ with libkestrelCliLib.so.2.0.0
+# kestrelCliLib-<version>-linux-<x86_64|aarch64>.tar.gz (lib/ with libkestrelCliLib.so.2.1.0
 # and its links, the CMake package and pkg-config's file, bin/mmdrctl and its manual page,
 # include/; stripped) and kestrelCliLib-<version>-linux-<...>-debug.tar.gz (each binary's
 # debug file under lib/debug/.build-id/), and into the Debian packages of that

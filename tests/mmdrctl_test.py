@@ -13,6 +13,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 mmdrctl, runner = os.path.abspath(sys.argv[1]), sys.argv[2:]
 wine = mmdrctl.endswith(".exe")
@@ -76,14 +77,15 @@ if not wine:  # the man page documents the commands, options and exit statuses t
             terms.setdefault(section, set()).add(words[words[0].startswith(".")])
     listed = {"COMMANDS": set(re.findall(r"^  ([a-z][a-z-]+) ", usage, re.M)),
               "OPTIONS": set(re.findall(r"^  (--[a-z]+) ", usage, re.M)),
-              "EXIT STATUS": set(re.findall(r"(\d) [a-z]", usage.split("Exit status:")[1]))}
+              "EXIT STATUS": set(re.findall(r"(\d+) [a-z]", usage.split("Exit status:")[1]))}
     for name, words in listed.items():
         check(words and terms.get(name) == words, f"mmdrctl(1) {name}: {terms.get(name)} {words}")
 for args, message in [((), "no command given"), (("list", "fish"), "unknown device kind"),
                       (("set-option", "7"), "not a valid option"), (("--dll",), "--dll needs a path"),
                       (("set-pref", "video", "--id"), "--id needs a value"),
                       (("--frob", "status"), "unknown option"), (("frob",), "unknown command"),
-                      (("status", "x"), "status takes no argument")]:
+                      (("status", "x"), "status takes no argument"),
+                      (("watch", "--count", "x"), "--count needs a whole number")]:
     code, out, err = run(*args)
     check(code == 2 and out == "" and err.startswith("mmdrctl: ") and message in err,
           f"{args} exits 2 and explains on stderr: {code} {out!r} {err!r}")
@@ -155,6 +157,37 @@ check(run_json("get-pref", "video") == {"kind": "video", "preferred": lone},
 if wine:
     check(run_json("set-pref", "video", "--device", "Twin")["stored"] == {"id": "twin-0", "name": "Twin"},
           "set-pref --device stores the first of two devices of one name")
+
+# watch: what is present, then each change as it comes (a source of the server; under Wine,
+# a webcam of the prefix, which Wine can only list again: it has no device notifications).
+def watch_while(kind, *changes):
+    with tempfile.TemporaryFile() as out:
+        child = subprocess.Popen(runner + [mmdrctl, "--json", "watch", kind, "--count",
+                                           str(len(changes)), "--timeout", "60"],
+                                 stdout=out, stdin=subprocess.DEVNULL, env=env)
+        for change in changes:
+            time.sleep(2)
+            change()
+        code = child.wait(timeout=90)
+        out.seek(0)
+        return code, [(e["event"], e["kind"], e["name"]) for e in map(json.loads, out.read().splitlines())]
+
+
+if wine:
+    kind, plug = "video", ("video", "Plugged")
+    changes = (lambda: regedit(webcam % (cam % 3, "Plugged")), lambda: regedit(f"[-{cam % 3}]\n"))
+    present = [("present", "video", name) for name in ("Twin", "Twin", "Lone")]
+else:
+    kind, plug = "audio", ("audio", "Plug")
+    pactl, module = ["pactl", "--server", env["PULSE_SERVER"]], []
+    changes = (lambda: module.append(subprocess.run(pactl + ["load-module", "module-null-source",
+               "source_name=plug", "description=Plug"], stdout=subprocess.PIPE, text=True).stdout),
+               lambda: subprocess.run(pactl + ["unload-module", module[0].strip()]))
+    present = [("present", "audio", name) for name in mics]
+code, events = watch_while(kind, *changes)
+check(code == 0 and (present is None or events[:len(present)] == present)
+      and [e for e in events if e[0] != "present"][:2] == [("added", *plug), ("removed", *plug)],
+      f"watch {kind}: {code} {events}")
 
 if not wine:  # a settings file that cannot be read: an error the library prints only if asked
     os.remove(conf)

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <memory>
 
 #include "devices/device_info.h"
 
@@ -30,5 +32,36 @@ Listing EnumCaptureDevices(DeviceInfoList& list);
 // Why a source is not listed: the monitor of a sink, or every port known to be unplugged
 // (a port the server cannot judge counts as plugged); null when it is listed.
 const char* WhyNotListed(const pa_source_info& source);
+
+// A connection held for the server's news: sources added, removed or changed, and the
+// server's own. Its owner's thread drives it through Run, which never waits; its sockets
+// are kept in the owner's epoll set (tagged), which becomes readable when the server has
+// something to say.
+class Subscription {
+ public:
+  enum class News {
+    kNone,
+    kChanged,  // a source or the server changed, or the connection has just become ready
+    kGone,     // the connection has ended: drop it
+  };
+  // Null when libpulse, a server to connect to, or an answering X display is missing.
+  static std::unique_ptr<Subscription> Start(int epollFd, std::uint64_t tag);
+  ~Subscription();
+  Subscription(const Subscription&) = delete;
+  Subscription& operator=(const Subscription&) = delete;
+  Subscription(Subscription&&) = delete;
+  Subscription& operator=(Subscription&&) = delete;
+
+  // Dispatches what has arrived, without waiting.
+  News Run();
+  // Milliseconds within which libpulse wants Run again (its own timers); -1: none.
+  int TimeoutMs() const noexcept;
+
+  struct Connection;
+
+ private:
+  explicit Subscription(std::unique_ptr<Connection> connection) noexcept;
+  std::unique_ptr<Connection> connection_;
+};
 
 }  // namespace SoundServer

@@ -4,6 +4,8 @@
 // their place.
 #pragma once
 
+#include <string>
+
 struct V4l2System {
   int (*open)(const char* path, int flags);
   int (*ioctl)(int fd, unsigned long request, void* argument);
@@ -14,3 +16,7 @@ struct V4l2System {
 // For tests only: the table that enumerations use from now on (it must outlive them);
 // null restores the real calls and "/". Set it while no enumeration runs.
 void SetV4l2SystemForTesting(const V4l2System* system) noexcept;
+
+// The folder that holds dev/ and sys/ for enumerations now, without a trailing slash ("" for
+// the real system's "/").
+std::string V4l2Root();

@@ -145,10 +145,16 @@ void SetV4l2SystemForTesting(const V4l2System* system) noexcept {
   g_system.store(system != nullptr ? system : &kRealSystem);
 }
 
-bool VideoInput::EnumDevices(DeviceInfoList& list) {
+std::string V4l2Root() {
   const V4l2System& system = *g_system.load();
   std::string root = system.root != nullptr ? system.root : "";
   while (!root.empty() && root.back() == '/') root.pop_back();  // "/" becomes ""
+  return root;
+}
+
+bool VideoInput::EnumDevices(DeviceInfoList& list) {
+  const V4l2System& system = *g_system.load();
+  const std::string root = V4l2Root();
 
   const std::string classFolder = root + "/sys/class/video4linux";
   std::vector<std::string> nodes;

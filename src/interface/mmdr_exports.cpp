@@ -1,4 +1,4 @@
-// The ten exported functions. They check their arguments in a fixed order and turn the
+// The exported functions. They check their arguments in a fixed order and turn the
 // outcome of the library's operations into result codes. The operations they call log
 // their own failures; these log only what becomes a failure here (an exception, an
 // option out of range). No exception leaves this file.
@@ -10,6 +10,7 @@
 #define KESTREL_LOG_SUBSYSTEM "interface"
 #include "kestrelCliLib.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -87,9 +88,13 @@ void MMDR_CALL Mmdr_Uninit(MmdrHandle* handle) {
   // Closed before the block goes, so a new handle at the same address starts afresh,
   // and a second close finds nothing to do. The back end stops as backEnd goes.
   AudioCapture::Start backEnd;
-  if (!MmdrCloseHandle(handle, &backEnd)) {
+  std::shared_ptr<DeviceWatch> watch;
+  if (!MmdrCloseHandle(handle, &backEnd, &watch)) {
     return;
   }
+  // A watch waiting on another thread ends now and frees what it holds as it returns;
+  // otherwise it goes with this reference.
+  watch->Close();
   MmdrReleaseHandle(handle);
 }
 
@@ -129,6 +134,9 @@ MmdrResult MMDR_CALL Mmdr_EnumDevices(MmdrHandle* handle, MmdrDeviceKind kind,
     // A failed or partial enumeration simply yields the records the list holds.
     DeviceInfoList devices;
     deviceKind->enumerate(devices);
+    // What this handle saw, for its next watch. (Open was checked above: a close since
+    // then leaves no watch to tell.)
+    if (const auto watch = MmdrHandleWatch(handle)) watch->Saw(kind, devices);
     const auto count = static_cast<std::uint32_t>(devices.size());
     *countOut = count;
     if (count == 0) {
@@ -221,6 +229,54 @@ MmdrResult MMDR_CALL Mmdr_SetAudioInSelectOption(MmdrHandle* handle, std::uint32
       return MMDR_INVALID_HANDLE;
     }
     return UserPrefsUtil::SetAudioInOption(option) ? MMDR_OK : MMDR_FAILED;
+  });
+}
+
+MmdrResult MMDR_CALL Mmdr_WatchDevices(MmdrHandle* handle, std::uint32_t kinds,
+                                       std::uint32_t timeoutMs, std::uint32_t* changedOut) {
+  return Guarded("Mmdr_WatchDevices", [&]() -> MmdrResult {
+    const std::shared_ptr<DeviceWatch> watch = MmdrHandleWatch(handle);
+    if (!watch) {
+      return MMDR_INVALID_HANDLE;
+    }
+    if (changedOut == nullptr) {
+      return MMDR_NO_DATA;
+    }
+    if (kinds == 0 || (kinds & ~static_cast<std::uint32_t>(MMDR_WATCH_ALL)) != 0) {
+      return MMDR_INVALID_ARGUMENT;
+    }
+    *changedOut = 0;
+    std::uint32_t changed = 0;
+    switch (watch->Watch(kinds, std::chrono::milliseconds(timeoutMs), changed)) {
+      case DeviceWatch::Outcome::kDone:
+        *changedOut = changed;
+        if (changed != 0) {
+          Log(kLogLevelVerbose, "%s - reports kinds 0x%x", "Mmdr_WatchDevices",
+              static_cast<unsigned>(changed));
+        }
+        return MMDR_OK;
+      case DeviceWatch::Outcome::kClosed: return MMDR_INVALID_HANDLE;
+      case DeviceWatch::Outcome::kFailed: break;
+    }
+    return MMDR_FAILED;
+  });
+}
+
+MmdrResult MMDR_CALL Mmdr_GetWatchDescriptor(MmdrHandle* handle, std::intptr_t* out) {
+  return Guarded("Mmdr_GetWatchDescriptor", [&]() -> MmdrResult {
+    const std::shared_ptr<DeviceWatch> watch = MmdrHandleWatch(handle);
+    if (!watch) {
+      return MMDR_INVALID_HANDLE;
+    }
+    if (out == nullptr) {
+      return MMDR_NO_DATA;
+    }
+    std::intptr_t descriptor = 0;
+    if (watch->Descriptor(descriptor) != DeviceWatch::Outcome::kDone) {
+      return MMDR_FAILED;
+    }
+    *out = descriptor;
+    return MMDR_OK;
   });
 }
 

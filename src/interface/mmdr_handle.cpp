@@ -13,6 +13,7 @@ namespace {
 struct OpenHandle {
   const MmdrHandle* handle;
   AudioCapture::Start backEnd;  // what the handle's Mmdr_Init started
+  std::shared_ptr<DeviceWatch> watch;
 };
 
 // Every open handle. A call finds its handle here before it reads the block, so a
@@ -58,8 +59,9 @@ MmdrHandle* MmdrCreateHandle(std::int32_t mode) noexcept {
 }
 
 void MmdrOpenHandle(const MmdrHandle* handle, AudioCapture::Start backEnd) {
+  auto watch = std::make_shared<DeviceWatch>();
   const ExclusiveHold hold(g_openHandlesLock);
-  AddOpen({handle, std::move(backEnd)});
+  AddOpen({handle, std::move(backEnd), std::move(watch)});
 }
 
 bool MmdrCheckHandle(const MmdrHandle* handle) noexcept {
@@ -71,12 +73,25 @@ bool MmdrCheckHandle(const MmdrHandle* handle) noexcept {
   return handle->magic == kMmdrHandleMagic && handle->refCount.load(std::memory_order_acquire) > 0;
 }
 
-bool MmdrCloseHandle(const MmdrHandle* handle, AudioCapture::Start* backEnd) noexcept {
+std::shared_ptr<DeviceWatch> MmdrHandleWatch(const MmdrHandle* handle) noexcept {
+  if (handle == nullptr) return nullptr;
+  const SharedHold hold(g_openHandlesLock);
+  const auto found = FindOpen(handle);
+  if (found == g_openHandles.end() || handle->magic != kMmdrHandleMagic ||
+      handle->refCount.load(std::memory_order_acquire) <= 0) {
+    return nullptr;
+  }
+  return found->watch;
+}
+
+bool MmdrCloseHandle(const MmdrHandle* handle, AudioCapture::Start* backEnd,
+                     std::shared_ptr<DeviceWatch>* watch) noexcept {
   const ExclusiveHold hold(g_openHandlesLock);
   const auto found = FindOpen(handle);
   if (found == g_openHandles.end()) return false;
-  // Handed out, so that the back end stops after this lock is released.
+  // Handed out, so that the back end stops and the watch ends after this lock is released.
   *backEnd = std::move(found->backEnd);
+  *watch = std::move(found->watch);
   EraseOpen(found);
   return true;
 }

@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "kestrelCliLib.h"
 #include "kinds/audio_capture.h"
+#include "kinds/device_watch.h"
 
 // A 12-byte block from the runtime heap (malloc/free), so that its layout stays the
 // same whoever builds the library. refCount is the only word that changes after the
@@ -34,8 +36,8 @@ static_assert(std::atomic<std::int32_t>::is_always_lock_free,
 MmdrHandle* MmdrCreateHandle(std::int32_t mode) noexcept;
 
 // Records a created handle as open, with the back end its Mmdr_Init started (and so the
-// audio library reference that only its own close releases). May throw std::bad_alloc,
-// having recorded nothing; backEnd then stops as it goes.
+// audio library reference that only its own close releases) and its watch. May throw
+// std::bad_alloc, having recorded nothing; backEnd then stops as it goes.
 void MmdrOpenHandle(const MmdrHandle* handle, AudioCapture::Start backEnd);
 
 // True for a handle that is open now (recorded by MmdrOpenHandle and not yet closed)
@@ -43,10 +45,15 @@ void MmdrOpenHandle(const MmdrHandle* handle, AudioCapture::Start backEnd);
 // never opened, or was closed, is refused before its memory is read.
 bool MmdrCheckHandle(const MmdrHandle* handle) noexcept;
 
+// The watch of a handle that is open now (as MmdrCheckHandle judges it); null otherwise.
+// A watch outlives its handle's close for as long as a caller holds it.
+std::shared_ptr<DeviceWatch> MmdrHandleWatch(const MmdrHandle* handle) noexcept;
+
 // Takes an open handle out of the open set: false (nothing done) when it is not open,
 // so a second close of the same handle does nothing. Hands the handle's back end to
-// *backEnd, which stops it when it goes.
-bool MmdrCloseHandle(const MmdrHandle* handle, AudioCapture::Start* backEnd) noexcept;
+// *backEnd, which stops it when it goes, and its watch to *watch.
+bool MmdrCloseHandle(const MmdrHandle* handle, AudioCapture::Start* backEnd,
+                     std::shared_ptr<DeviceWatch>* watch) noexcept;
 
 // Drops the reference a created or closed handle holds; frees the block when it was the
 // last.

@@ -58,6 +58,7 @@ class FakeV4l2 {
   FakeV4l2& operator=(const FakeV4l2&) = delete;
 
   int descriptorsOpen() const { return open_; }
+  const std::string& root() const { return root_; }
 
  private:
   static bool Interrupted() {

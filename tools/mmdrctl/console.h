@@ -15,6 +15,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitCallFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoLibrary = 3;
+constexpr int kExitInterrupted = 130;  // as a shell reports a program ended by Ctrl-C
 
 // Makes standard output write UTF-8 with "\n" line ends, whatever the platform's console.
 void PrepareOutput();
@@ -27,6 +28,11 @@ void PrintF(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);
 void Error(const char* format, ...) KESTREL_PRINTF_FORMAT(1, 2);
 // Reports a failed library call; returns kExitCallFailed.
 int CallFailed(const char* call, MmdrResult result);
+
+// From now on Ctrl-C (SIGINT, the console's Ctrl-C or Ctrl-Break) only sets a flag that
+// Interrupted() reads.
+void CatchInterrupt();
+bool Interrupted();
 
 // A text field as delivered: up to its first zero byte, never past its end.
 std::string FieldText(const char* field);

@@ -12,6 +12,19 @@
 
 namespace mmdrctl {
 
+namespace {
+volatile LONG g_interrupted = 0;
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  InterlockedExchange(&g_interrupted, 1);
+  return TRUE;
+}
+}  // namespace
+
+void CatchInterrupt() { SetConsoleCtrlHandler(&OnConsoleControl, TRUE); }
+
+bool Interrupted() { return InterlockedCompareExchange(&g_interrupted, 0, 0) != 0; }
+
 void PrepareOutput() {
   // Binary mode: scripts on any system get "\n" line ends; the console shows UTF-8.
   _setmode(_fileno(stdout), _O_BINARY);

@@ -11,7 +11,7 @@
 
 namespace mmdrctl {
 
-// The ten exported functions, looked up by name in the loaded library.
+// The exported functions, looked up by name in the loaded library.
 struct MmdrApi {
   decltype(&Mmdr_Init) init = nullptr;
   decltype(&Mmdr_Uninit) uninit = nullptr;
@@ -23,6 +23,7 @@ struct MmdrApi {
   decltype(&Mmdr_SetPrefDev) setPrefDev = nullptr;
   decltype(&Mmdr_GetAudioInSelectOption) getAudioInSelectOption = nullptr;
   decltype(&Mmdr_SetAudioInSelectOption) setAudioInSelectOption = nullptr;
+  decltype(&Mmdr_WatchDevices) watchDevices = nullptr;
 };
 
 // Loads the library from dllPath (UTF-8; a relative path names a file under the current
@@ -60,6 +61,7 @@ std::optional<MmdrApi> ResolveApi(const std::string& library, Find&& find) {
   resolve("Mmdr_SetPrefDev", api.setPrefDev);
   resolve("Mmdr_GetAudioInSelectOption", api.getAudioInSelectOption);
   resolve("Mmdr_SetAudioInSelectOption", api.setAudioInSelectOption);
+  resolve("Mmdr_WatchDevices", api.watchDevices);
   if (!complete) return std::nullopt;
   return api;
 }

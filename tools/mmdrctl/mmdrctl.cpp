@@ -4,6 +4,7 @@
 // and reading the command line differ (library_*.cpp, console_*.cpp).
 #include <cstddef>
 #include <cstdint>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <limits>
@@ -37,6 +38,12 @@ const char kUsage[] =
     "  get-option                the current user's audio-in selection option\n"
     "  set-option 0|1|2          store the audio-in selection option\n"
     "  status                    interface version and whether the feature is enabled\n"
+    "  watch [video|audio|all] [--count N] [--timeout SECONDS]\n"
+    "                            the devices present (\"=\"), then each device added\n"
+    "                            (\"+\") or removed (\"-\") as it happens, one line each:\n"
+    "                            sign, kind, id, name (tab-separated); until N changes\n"
+    "                            or SECONDS have passed, or Ctrl-C (exit 130); all\n"
+    "                            kinds when none is given\n"
     "\n"
     "Options:\n"
     "  --json       print one JSON object on standard output (texts are escaped ASCII)\n"
@@ -47,7 +54,8 @@ const char kUsage[] =
     "  --help       show this text\n"
     "\n"
     "Exit status: 0 success, 1 a library call failed (or the stored option is out of\n"
-    "range), 2 bad arguments, 3 the library could not be loaded.\n";
+    "range), 2 bad arguments, 3 the library could not be loaded, 130 watch ended by\n"
+    "Ctrl-C.\n";
 
 struct Options {
   bool json = false;
@@ -58,10 +66,13 @@ struct Options {
 
 // What the words after a command's kind say, for the commands that take more.
 struct Arguments {
-  std::optional<std::string> id;          // set-pref --id
-  std::optional<std::string> name;        // set-pref --name
-  std::optional<std::string> deviceName;  // set-pref --device
-  std::uint32_t option = 0;               // set-option
+  std::optional<std::string> id;                // set-pref --id
+  std::optional<std::string> name;              // set-pref --name
+  std::optional<std::string> deviceName;        // set-pref --device
+  std::uint32_t option = 0;                     // set-option
+  std::uint32_t watchKinds = MMDR_WATCH_ALL;    // watch
+  std::optional<unsigned long> count;           // watch --count
+  std::optional<unsigned long> timeoutSeconds;  // watch --timeout
 };
 
 // What a command runs with: its arguments checked and a handle open.
@@ -304,6 +315,115 @@ int RunStatus(const Context& context) {
   return kExitOk;
 }
 
+// watch's words: an optional kind, then --count N and --timeout SECONDS, each once.
+bool ParseWatch(const std::vector<std::string>& words, Arguments& arguments) {
+  std::size_t i = 1;
+  if (i < words.size() && (words[i] == "video" || words[i] == "audio" || words[i] == "all")) {
+    arguments.watchKinds = words[i] == "video"   ? MMDR_WATCH_VIDEO
+                           : words[i] == "audio" ? MMDR_WATCH_AUDIO
+                                                 : MMDR_WATCH_ALL;
+    ++i;
+  }
+  for (; i < words.size(); i += 2) {
+    const std::string& option = words[i];
+    std::optional<unsigned long>* target = option == "--count"     ? &arguments.count
+                                           : option == "--timeout" ? &arguments.timeoutSeconds
+                                                                   : nullptr;
+    if (target == nullptr) {
+      Error("watch: unknown argument '%s'", DisplayText(option).c_str());
+      return false;
+    }
+    const std::string value = i + 1 < words.size() ? words[i + 1] : std::string();
+    if (value.empty() || value.size() > 9 ||
+        value.find_first_not_of("0123456789") != std::string::npos) {
+      Error("watch: %s needs a whole number", option.c_str());
+      return false;
+    }
+    if (*target) {
+      Error("watch: %s given twice", option.c_str());
+      return false;
+    }
+    *target = std::stoul(value);
+  }
+  return true;
+}
+
+// One device line of watch: sign, kind, id and name.
+void PrintDevice(const Context& context, char sign, MmdrDeviceKind kind, const Device& device) {
+  if (context.options.json) {
+    const char* event = sign == '+' ? "added" : sign == '-' ? "removed" : "present";
+    PrintF("{\"event\": \"%s\", \"kind\": \"%s\", \"id\": ", event, KindWord(kind));
+    Print(JsonString(device.id) + ", \"name\": " + JsonString(device.name) + "}\n");
+  } else {
+    PrintF("%c %s\t%s\t%s\n", sign, KindWord(kind), DisplayText(device.id).c_str(),
+           DisplayText(device.name).c_str());
+  }
+  static_cast<void>(std::fflush(stdout));
+}
+
+// Lists the kind again and prints what differs from before (which becomes the new list):
+// the number of lines printed.
+unsigned long PrintChanges(const Context& context, MmdrDeviceKind kind, std::vector<Device>& before,
+                           MmdrResult& result) {
+  std::vector<Device> now;
+  result = EnumDevices(context.api, context.handle, kind, now);
+  if (result != MMDR_OK) return 0;
+  auto contains = [](const std::vector<Device>& list, const Device& device) {
+    for (const Device& other : list) {
+      if (other.id == device.id && other.name == device.name) return true;
+    }
+    return false;
+  };
+  unsigned long lines = 0;
+  for (const Device& device : before) {
+    if (!contains(now, device)) PrintDevice(context, '-', kind, device), ++lines;
+  }
+  for (const Device& device : now) {
+    if (!contains(before, device)) PrintDevice(context, '+', kind, device), ++lines;
+  }
+  before = std::move(now);
+  return lines;
+}
+
+int RunWatch(const Context& context) {
+  using Clock = std::chrono::steady_clock;
+  const Arguments& arguments = context.arguments;
+  const std::optional<Clock::time_point> end =
+      arguments.timeoutSeconds
+          ? std::optional(Clock::now() + std::chrono::seconds(*arguments.timeoutSeconds))
+          : std::nullopt;
+  CatchInterrupt();
+  std::vector<Device> devices[2];
+  for (const MmdrDeviceKind kind : {MMDR_DEVICE_VIDEO, MMDR_DEVICE_AUDIO}) {
+    if ((arguments.watchKinds & (1U << (kind - 1))) == 0) continue;
+    const MmdrResult result = EnumDevices(context.api, context.handle, kind, devices[kind - 1]);
+    if (result != MMDR_OK) return CallFailed("Mmdr_EnumDevices", result);
+    for (const Device& device : devices[kind - 1]) PrintDevice(context, '=', kind, device);
+  }
+  unsigned long changes = 0;
+  // Waits in short slices, so that Ctrl-C is seen soon.
+  constexpr auto kSlice = std::chrono::milliseconds(250);
+  while (!arguments.count || changes < *arguments.count) {
+    if (Interrupted()) return kExitInterrupted;
+    auto slice = kSlice;
+    if (end) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*end - Clock::now());
+      if (left.count() <= 0) break;
+      slice = std::min(slice, left);
+    }
+    std::uint32_t changed = 0;
+    MmdrResult result = context.api.watchDevices(
+        context.handle, arguments.watchKinds, static_cast<std::uint32_t>(slice.count()), &changed);
+    if (result != MMDR_OK) return CallFailed("Mmdr_WatchDevices", result);
+    for (const MmdrDeviceKind kind : {MMDR_DEVICE_VIDEO, MMDR_DEVICE_AUDIO}) {
+      if ((changed & (1U << (kind - 1))) == 0) continue;
+      changes += PrintChanges(context, kind, devices[kind - 1], result);
+      if (result != MMDR_OK) return CallFailed("Mmdr_EnumDevices", result);
+    }
+  }
+  return Interrupted() ? kExitInterrupted : kExitOk;
+}
+
 // ---- The command table --------------------------------------------------------------
 
 constexpr std::size_t kAnyCount = std::numeric_limits<std::size_t>::max();
@@ -328,6 +448,8 @@ const Command kCommands[] = {
     {"set-option", 1, 1, false, "set-option takes one argument: 0, 1 or 2", &ParseSetOption,
      &RunSetOption},
     {"status", 0, 0, false, "status takes no argument", nullptr, &RunStatus},
+    {"watch", 0, 5, false, "watch takes a kind, --count N and --timeout SECONDS at most",
+     &ParseWatch, &RunWatch},
 };
 
 // The prologue every command shares, in this order: the library loaded (exit 3), the

@@ -1,0 +1,194 @@
+// Following devices on Linux through the exported calls (compiled in): a private sound
+// server of this program's own (its sources loaded, unloaded, the server stopped), ALSA's
+// test configuration behind it, and webcam nodes made and removed under the V4L2 fake root.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "support/devices.h"
+#include "support/log_capture.h"
+#include "support/user_emulation.h"
+#include "support/webcam_fixture_linux.h"
+
+namespace kestrel_test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const std::string kServerDir =
+    fs::temp_directory_path() / ("kestrel-watch-" + std::to_string(getpid()));
+
+void Server(const std::string& command) {
+  ASSERT_EQ(std::system((KESTREL_SOUND_SERVER " " + command + " " + kServerDir +
+                         " 'usbmic=USB Mic' >/dev/null")
+                            .c_str()),
+            0);
+}
+void Pactl(const std::string& command) {
+  ASSERT_EQ(std::system(("pactl " + command + " >/dev/null").c_str()), 0);
+}
+
+std::uint32_t Watch(MmdrHandle* handle, std::uint32_t kinds, std::uint32_t timeoutMs) {
+  std::uint32_t changed = 99;
+  EXPECT_EQ(Mmdr_WatchDevices(handle, kinds, timeoutMs, &changed), MMDR_OK);
+  return changed;
+}
+
+bool Ready(MmdrHandle* handle, int timeoutMs) {
+  std::intptr_t fd = -1;
+  EXPECT_EQ(Mmdr_GetWatchDescriptor(handle, &fd), MMDR_OK);
+  pollfd entry{static_cast<int>(fd), POLLIN, 0};
+  return poll(&entry, 1, timeoutMs) == 1;
+}
+
+class Following : public testing::Test {
+ protected:
+  static bool Emulated() { return std::getenv("KESTREL_USER_EMULATION") != nullptr; }
+  void SetUp() override {
+    KESTREL_SKIP_UNDER_USER_EMULATION("runs the sound server's script and pactl, which fork");
+  }
+  static void SetUpTestSuite() {
+    if (Emulated()) return;
+    Server("start");
+    setenv("PULSE_SERVER", ("unix:" + kServerDir + "/native").c_str(), 1);
+    setenv("HOME", kServerDir.c_str(), 1);  // libpulse's cookie
+    const std::string alsa = kServerDir + "/alsa.conf";
+    std::ofstream(alsa) << "pcm.deskmic { type null hint.description \"Desk Mic\" }\n";
+    setenv("ALSA_CONFIG_PATH", alsa.c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    if (!Emulated()) Server("stop");
+  }
+};
+
+TEST_F(Following, ArgumentsAreCheckedInTheDocumentedOrder) {
+  ScopedMmdrHandle handle;
+  std::uint32_t changed = 0;
+  std::intptr_t fd = 0;
+  const struct {
+    MmdrHandle* handle;
+    std::uint32_t kinds;
+    std::uint32_t* out;
+    MmdrResult watch, descriptor;
+  } cases[] = {
+      {nullptr, 0, nullptr, MMDR_INVALID_HANDLE, MMDR_INVALID_HANDLE},
+      {handle.get(), 0, nullptr, MMDR_NO_DATA, MMDR_NO_DATA},
+      {handle.get(), 0, &changed, MMDR_INVALID_ARGUMENT, MMDR_OK},
+      {handle.get(), 4, &changed, MMDR_INVALID_ARGUMENT, MMDR_OK},
+      {handle.get(), MMDR_WATCH_ALL | 8, &changed, MMDR_INVALID_ARGUMENT, MMDR_OK},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    EXPECT_EQ(Mmdr_WatchDevices(c.handle, c.kinds, 0, c.out), c.watch);
+    EXPECT_EQ(Mmdr_GetWatchDescriptor(c.handle, c.out != nullptr ? &fd : nullptr), c.descriptor);
+  }
+  // The host's children inherit nothing.
+  EXPECT_EQ(fcntl(static_cast<int>(fd), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+}
+
+TEST_F(Following, SourcesThatComeAndGoAreReportedToEachHandleOnce) {
+  const WebcamFixture webcams({});
+  ScopedMmdrHandle first, second;
+  EXPECT_EQ(Enumerate(first.get(), MMDR_DEVICE_AUDIO), (std::vector<Entry>{{"usbmic", "USB Mic"}}));
+  // Each handle's first watch: the second's first sight, and both connections settle.
+  for (MmdrHandle* handle : {first.get(), second.get()}) {
+    EXPECT_EQ(Watch(handle, MMDR_WATCH_ALL, 500), 0U);
+  }
+  const ScopedLogThreshold debug;
+  const auto start = Clock::now();
+  EXPECT_EQ(Watch(first.get(), MMDR_WATCH_ALL, 300), 0U);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
+  EXPECT_FALSE(Ready(second.get(), 300));
+  // Waiting cost no listing (each listing logs its devices at debug).
+  EXPECT_EQ(debug.Lines().find("EnumDevices"), std::string::npos) << debug.Lines();
+
+  Pactl("load-module module-null-source source_name=plug description=Plug");
+  EXPECT_EQ(Watch(first.get(), MMDR_WATCH_ALL, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
+  EXPECT_TRUE(Ready(second.get(), 5000));
+  EXPECT_EQ(Watch(second.get(), MMDR_WATCH_ALL, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
+  EXPECT_EQ(Watch(second.get(), MMDR_WATCH_ALL, 0), 0U) << "reported once";
+  EXPECT_EQ(Enumerate(first.get(), MMDR_DEVICE_AUDIO),
+            (std::vector<Entry>{{"usbmic", "USB Mic"}, {"plug", "Plug"}}));
+
+  Pactl("unload-module module-null-source");
+  Pactl("load-module module-null-source source_name=brief description=Brief");
+  Pactl("unload-module module-null-source");
+  // The plug is gone since the first handle listed; the brief source came and went.
+  EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
+  EXPECT_EQ(Watch(second.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
+  Pactl("load-module module-null-source source_name=brief description=Brief");
+  Pactl("unload-module module-null-source");
+  EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 1000), 0U) << "nothing differs";
+  EXPECT_FALSE(Ready(first.get(), 0)) << "and the descriptor is at rest";
+}
+
+TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
+  V4l2Node camera{"video3", "Cam"};
+  camera.byId = {"usb-Cam"};
+  const FakeV4l2 fake({camera});
+  const fs::path sys = fake.root() + "/sys/class/video4linux/video3";
+  const fs::path dev = fake.root() + "/dev/video3", link = fake.root() + "/dev/v4l/by-id/usb-Cam";
+  fs::remove_all(sys), fs::remove(dev), fs::remove(link);
+  ScopedMmdrHandle handle;
+  EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_VIDEO), std::vector<Entry>{});
+  // Plugged after the listing, before the first watch: not missed.
+  fs::create_directories(sys), std::ofstream(dev).flush();
+  fs::create_symlink("../../video3", link);  // udev's link follows the node
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_ALL, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
+  EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_VIDEO),
+            (std::vector<Entry>{{"/dev/v4l/by-id/usb-Cam", "Cam"}}));
+  fs::remove(link), fs::remove(dev), fs::remove_all(sys);
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_ALL, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
+}
+
+TEST_F(Following, TheServerGoneAndBackIsAChange) {
+  ScopedMmdrHandle handle;
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_AUDIO, 0), 0U);
+  Server("stop");
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
+  EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_AUDIO),
+            (std::vector<Entry>{{"deskmic", "Desk Mic"}}));  // ALSA's
+  Server("start");
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
+}
+
+TEST_F(Following, UninitEndsAWaitAndCyclesLeaveNothingBehind) {
+  KESTREL_SKIP_UNDER_USER_EMULATION("needs a second thread");
+  auto count = [](const char* folder) {
+    return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+  };
+  const auto fds = count("/proc/self/fd"), threads = count("/proc/self/task");
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    MmdrHandle* handle = nullptr;
+    ASSERT_EQ(Mmdr_Init(MMDR_MODE_1, &handle), MMDR_OK);
+    EXPECT_FALSE(Ready(handle, 0));
+    // The sound server's connection (tens of ms to set up and end) in every tenth.
+    EXPECT_EQ(Watch(handle, cycle % 10 == 0 ? MMDR_WATCH_ALL : MMDR_WATCH_VIDEO, 0), 0U);
+    Mmdr_Uninit(handle);
+  }
+  EXPECT_EQ(count("/proc/self/fd"), fds);
+  EXPECT_EQ(count("/proc/self/task"), threads);
+
+  MmdrHandle* handle = nullptr;
+  ASSERT_EQ(Mmdr_Init(MMDR_MODE_1, &handle), MMDR_OK);
+  std::uint32_t changed = 99;
+  std::thread waiter([&] {
+    EXPECT_EQ(Mmdr_WatchDevices(handle, MMDR_WATCH_ALL, 60000, &changed), MMDR_INVALID_HANDLE);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const auto closed = Clock::now();
+  Mmdr_Uninit(handle);
+  waiter.join();
+  EXPECT_LT(Clock::now() - closed, std::chrono::seconds(5));  // not the minute
+  EXPECT_EQ(changed, 0U);
+  EXPECT_EQ(count("/proc/self/fd"), fds);
+}
+
+}  // namespace
+}  // namespace kestrel_test
