@@ -80,10 +80,9 @@ if [[ $arch == both || $arch == all ]]; then
   exec env ARCH=x64 "$root/scripts/build.sh" "${others[@]}" "$@"
 fi
 case $compiler-$arch in
-  *-x64) toolchain+=-x86_64.cmake build_dir=${BUILD_DIR:-$root/build$suffix} options=() ;;
-  *-x86) toolchain+=-i686.cmake build_dir=${BUILD_DIR:-$root/build$suffix-x86}
-         options=(-DKESTREL_BUILD_TESTS=OFF) ;;
-  clang-arm64) toolchain+=-aarch64.cmake build_dir=${BUILD_DIR:-$root/build-arm64} options=() ;;
+  *-x64) toolchain+=-x86_64.cmake build_dir=${BUILD_DIR:-$root/build$suffix} tests=ON ;;
+  *-x86) toolchain+=-i686.cmake build_dir=${BUILD_DIR:-$root/build$suffix-x86} tests=OFF ;;
+  clang-arm64) toolchain+=-aarch64.cmake build_dir=${BUILD_DIR:-$root/build-arm64} tests=ON ;;
   gcc-arm64) echo "ARCH=arm64 builds with Clang only (no GCC for ARM64 Windows)" >&2; exit 2 ;;
   *) echo "ARCH must be x64, x86, arm64, both or all" >&2; exit 2 ;;
 esac
@@ -93,8 +92,10 @@ fresh=()
 if [[ -f $cache ]] && ! grep -qx "CMAKE_TOOLCHAIN_FILE:FILEPATH=$toolchain" "$cache"; then
   fresh=(--fresh)
 fi
-if [[ ! -f $cache || $# -gt 0 || ${#fresh[@]} -gt 0 ]]; then
+# A folder configured when its architecture built no tests is configured again.
+if [[ ! -f $cache || $# -gt 0 || ${#fresh[@]} -gt 0 ]] ||
+   ! grep -qx "KESTREL_BUILD_TESTS:BOOL=$tests" "$cache"; then
   cmake "${fresh[@]}" -S "$root" -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "${options[@]}" "$@" >/dev/null
+    -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" -DKESTREL_BUILD_TESTS="$tests" "$@" >/dev/null
 fi
 cmake --build "$build_dir" --parallel "$(nproc)"
