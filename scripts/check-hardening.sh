@@ -16,7 +16,8 @@ build=${1:?usage: check-hardening.sh BUILD_DIR ROOT MULTIARCH}
 root=${2:?usage: check-hardening.sh BUILD_DIR ROOT MULTIARCH}
 multiarch=${3:?usage: check-hardening.sh BUILD_DIR ROOT MULTIARCH}
 arch=$(dpkg-architecture -t "$multiarch" -qDEB_HOST_ARCH 2>/dev/null)
-library=usr/lib/$multiarch/libkestrelCliLib.so.2.0.0
+# The library's real file, whatever its minor version (no match: hardening-check fails).
+library=$(cd "$root" && echo "usr/lib/$multiarch/"libkestrelCliLib.so.2.*.*)
 status=0
 
 log=$build/hardening-build.log
