@@ -76,7 +76,8 @@ fresh_root='scratch=$1 base=$2
     -o "lowerdir=$base,upperdir=$scratch/changes,workdir=$scratch/overlay" &&
     mount -t proc proc "$scratch/root/proc" && mount --rbind /dev "$scratch/root/dev" &&
     exec "$@"'
-unshare --mount --pid --fork -- sh -c "$fresh_root" sh "$scratch" "$base" \
+# TMPDIR names a folder of this machine, which the root lacks: the testbed's mktemp would fail.
+unshare --mount --pid --fork -- sh -c "$fresh_root" sh "$scratch" "$base" env -u TMPDIR \
   autopkgtest --output-dir "$out" --summary-file "$out/summary" --timeout-test=300 \
   "$debs"/*_"$arch".deb "$scratch/tree/" -- chroot "$scratch/root" >"$out.log" 2>&1 || status=$?
 if ((status != 0)); then

@@ -94,6 +94,10 @@ if(NOT CMAKE_CROSSCOMPILING)
   add_test(NAME deb_autopkgtest COMMAND ${PROJECT_SOURCE_DIR}/scripts/autopkgtest.sh
            ${CMAKE_BINARY_DIR}/deb ${CMAKE_BINARY_DIR}/autopkgtest)
   set_tests_properties(deb_autopkgtest PROPERTIES FIXTURES_REQUIRED deb TIMEOUT 900)
+  # And both refuse what they must (a native compiler makes the unhardened binary).
+  add_test(NAME deb_checks_refuse COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/deb_checks_refuse.sh
+           ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/deb ${CMAKE_BINARY_DIR}/deb-checks-refuse)
+  set_tests_properties(deb_checks_refuse PROPERTIES FIXTURES_REQUIRED deb TIMEOUT 900)
 endif()
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/deb-settings/corvane/meridel/kestrel.conf
      "srcAudioInId=usbmic\n")
