@@ -27,4 +27,8 @@ exports=$(echo "$symbols" | grep -c '^ Mmdr_[A-Za-z]*@Base ')
 echo "$symbols" | grep '^ Mmdr_' | while read -r name since; do
   dpkg --compare-versions "$since" le "$version" || { echo "FAIL: $name since $since"; exit 1; }
 done || failed=1
+# A program that watches devices needs a library that has the watch calls.
+for call in Mmdr_WatchDevices Mmdr_GetWatchDescriptor; do
+  echo "$symbols" | grep -qx " $call@Base 2.1.0" || fail "$call is not marked as new in 2.1.0"
+done
 exit $failed
