@@ -47,10 +47,10 @@ bool Add(int epollFd, int fd, Tag tag) {
 }
 
 void ArmTimer(int timerFd, const timespec& value, const timespec& interval) {
-  itimerspec spec{};
-  spec.it_value = value;
-  spec.it_interval = interval;
-  timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+  itimerspec setting{};
+  setting.it_value = value;
+  setting.it_interval = interval;
+  timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &setting, nullptr);
 }
 
 timespec ToTimespec(DeviceEvents::Clock::time_point when) {
