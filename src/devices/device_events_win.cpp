@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "core/com_apartment.h"
+#include "core/scoped_handle_win.h"
 #include "devices/platform_ids.h"
 #include "kestrelCliLib.h"
 #include "log/log.h"
@@ -159,7 +160,7 @@ struct DeviceEvents::Platform {
   PoolTimer settle, videoTick;  // each holds a pointer to *signal: declared after it
   ComPtr<IMMDeviceEnumerator> endpoints;
   IMMNotificationClient* client = nullptr;
-  HMODULE configManager = nullptr;
+  ScopedModule configManager;  // freed after the body below has unregistered
   UnregisterFunction unregister = nullptr;
   HANDLE interfaces[2] = {};
 
@@ -173,7 +174,6 @@ struct DeviceEvents::Platform {
     for (HANDLE registration : interfaces) {
       if (registration != nullptr) unregister(registration);
     }
-    if (configManager != nullptr) FreeLibrary(configManager);
     if (client != nullptr) {
       const CCoInitialize apartment;
       endpoints->UnregisterEndpointNotificationCallback(client);
@@ -203,14 +203,14 @@ struct DeviceEvents::Platform {
   }
 
   void FollowVideo() {
-    configManager = LoadLibraryExW(L"cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    auto registerFunction = configManager != nullptr
-                                ? reinterpret_cast<RegisterFunction>(reinterpret_cast<void*>(
-                                      GetProcAddress(configManager, "CM_Register_Notification")))
-                                : nullptr;
-    unregister = configManager != nullptr
+    configManager.Reset(LoadLibraryExW(L"cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    auto registerFunction =
+        configManager ? reinterpret_cast<RegisterFunction>(reinterpret_cast<void*>(
+                            GetProcAddress(configManager.get(), "CM_Register_Notification")))
+                      : nullptr;
+    unregister = configManager
                      ? reinterpret_cast<UnregisterFunction>(reinterpret_cast<void*>(
-                           GetProcAddress(configManager, "CM_Unregister_Notification")))
+                           GetProcAddress(configManager.get(), "CM_Unregister_Notification")))
                      : nullptr;
     bool registered = registerFunction != nullptr && unregister != nullptr;
     const GUID classes[2] = {kVideoCameraInterfaceClass, kVideoInterfaceClass};
