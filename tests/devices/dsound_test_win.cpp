@@ -12,8 +12,8 @@
 namespace kestrel_test {
 namespace {
 
-GUID Guid(unsigned long n) {
-  return GUID{n, 0x25EC, 0x11D1, {0xA4, 0xD8, 0, 0xC0, 0x4F, 0xC2, 0x8A, 0xCA}};
+GUID Guid(unsigned long n) {  // every group distinct, digits 8-f in each
+  return GUID{0x9ABCDEF0 + n, 0x25EC, 0x11D1, {0xA4, 0xD8, 0, 0xC0, 0x4F, 0xC2, 0x8A, 0xCA}};
 }
 
 void ExpectNoInstance(const FakeDirectSound& fake) {
@@ -44,6 +44,7 @@ TEST(DirectSound, ListsEveryDescribedDeviceExceptTheDefaultEntry) {
   const std::wstring prefix35(35, L'p');
   FakeDirectSound fake({
       {std::nullopt, L"Default entry", L"IF0", 0},
+      {std::nullopt, L"", L"IF0", 0},
       {Guid(2), L"Mic Two", L"IF2", 2},
       {Guid(3), prefix35, std::nullopt, 3},
       {Guid(4), prefix35 + L"tail", std::nullopt, 0xFFFFFFFF},
@@ -58,12 +59,15 @@ TEST(DirectSound, ListsEveryDescribedDeviceExceptTheDefaultEntry) {
   DeviceInfoList list{DeviceInfo{}};
   const ScopedLogThreshold debug;
   EXPECT_FALSE(AudioCaptureWinDsound::EnumCaptureDevices(list));
-  ExpectLogged(debug.Lines(),
-               "\"Default entry\": not listed, DirectSound's default-device entry|"
-               "\"Fails\": not listed, no description|\"Null\": not listed, no name|"
-               "\"Throws\": not listed, its description failed|\"Mic Two\": listed, id \"IF2\"|"
-               "error devices: DSoundLib::EnumCaptureDevices - DirectSoundCaptureEnumerateW "
-               "failed, error: 80004005");
+  ExpectLogged(
+      debug.Lines(),
+      "\"Default entry\": not listed, DirectSound's default-device entry|"
+      "- \"\": not listed, DirectSound's default-device entry|"
+      "verbose devices: ConvertGuidToString - guid: {9abcdef2-25ec-11d1-a4d8-00c04fc28aca}|"
+      "\"Fails\": not listed, no description|\"Null\": not listed, no name|"
+      "\"Throws\": not listed, its description failed|\"Mic Two\": listed, id \"IF2\"|"
+      "error devices: DSoundLib::EnumCaptureDevices - DirectSoundCaptureEnumerateW "
+      "failed, error: 80004005");
   EXPECT_EQ(NamesAndIds(list), (std::vector<NameAndId>{{L"Mic Two", L"IF2"},
                                                        {prefix35, L"3"},
                                                        {prefix35 + L"tail", L"tail-1"},

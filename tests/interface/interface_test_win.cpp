@@ -114,7 +114,7 @@ TEST(AudioBackEnd, BothBackEndsListEveryMicrophoneOfThePrefix) {
 int g_writesBeforeFailure = 0;
 LSTATUS APIENTRY FailingWriter(HKEY key, const wchar_t* name, DWORD reserved, DWORD type,
                                const BYTE* data, DWORD size) {
-  if (--g_writesBeforeFailure == 0) return ERROR_ACCESS_DENIED;
+  if (--g_writesBeforeFailure == 0) return ERROR_INVALID_PARAMETER;
   return RegSetValueExW(key, name, reserved, type, data, size);
 }
 
@@ -134,8 +134,9 @@ TEST(Preferences, AFailedWriteFailsTheCallAndAStoredIdStays) {
     ExpectLogged(
         debug.Lines(),
         failing == 1
-            ? "HKEY_CURRENT_USER\\Software\\Corvane\\Meridel\\Kestrel: srcWCamId with error 5"
-            : "srcWCamId = 'new' stored|srcWCamName with error 5");
+            ? "error prefs: RegUtils::SetString - Failed to store HKEY_CURRENT_USER\\Software\\"
+              "Corvane\\Meridel\\Kestrel: srcWCamId with error 87"
+            : "srcWCamId = 'new' stored|srcWCamName with error 87");
   }
   g_writesBeforeFailure = 1;
   EXPECT_EQ(Mmdr_SetAudioInSelectOption(handle.get(), 1), MMDR_FAILED);

@@ -103,8 +103,8 @@ HRESULT WINAPI FakeCaptureEnumerate(DSoundLib::CaptureEnumCallbackFn callback, v
   if (g_current->owner->duringEnumeration) g_current->owner->duringEnumeration();
   for (FakeDsoundDevice& device : g_current->devices) {
     // FALSE stops the enumeration, as it does DirectSound's.
-    if (!callback(device.guid ? &*device.guid : nullptr, device.description.c_str(), L"fake.vxd",
-                  context)) {
+    const wchar_t* description = device.description.empty() ? nullptr : device.description.c_str();
+    if (!callback(device.guid ? &*device.guid : nullptr, description, L"fake.vxd", context)) {
       break;
     }
   }

@@ -16,8 +16,8 @@ namespace kestrel_test {
 
 struct FakeDsoundDevice {
   std::optional<GUID> guid;  // nullopt: DirectSound's default-device entry (null GUID)
-  std::wstring description = L"Fake DirectSound Mic";
-  std::optional<std::wstring> interfaceText;  // nullopt: a null Interface pointer
+  std::wstring description = L"Fake DirectSound Mic";  // empty: a null pointer
+  std::optional<std::wstring> interfaceText;           // nullopt: a null Interface pointer
   DWORD waveDeviceId = 0;
   ULONG reportedLength = 0;      // what the first Get reports; 0: the real need
   bool describeFails = false;    // the second Get fails

@@ -96,6 +96,32 @@ TEST(RegUtilsRead, AMissingKeyGivesDefaultsAndIsNoError) {
   EXPECT_EQ(DrainLibraryLog().size(), 3u) << "any other failure to open is an error";
 }
 
+// A caller's only view of why a default applied or what was written: each line whole.
+TEST(RegUtils, ReadsAndWritesAreLoggedWithTheirRootKeyValueAndCode) {
+  SettingsScope scope;
+  const HKEY bad = reinterpret_cast<HKEY>(0x1234);
+  const ScopedLogThreshold debug;
+  RegUtils::GetBOOL(kUser, kKestrelKeyPath, L"v", false);  // no key yet
+  RegUtils::GetDWORD(bad, kKestrelKeyPath, L"v", 0);
+  RegUtils::SetString(bad, kKestrelKeyPath, L"v", L"x");
+  RegUtils::SetDWORD(kUser, kKestrelKeyPath, L"v", 4294967295u);
+  RegUtils::SetString(kUser, kKestrelKeyPath, L"w", L"x y");
+  SettingsScope::PutText(Store::User, "w", std::string(261, 'a'));
+  RegUtils::GetString(kUser, kKestrelKeyPath, L"w", L"d", true);
+  const std::string key = "Software\\Corvane\\Meridel\\Kestrel";
+  EXPECT_EQ(debug.Lines(),
+            "verbose prefs: RegUtils::GetBOOL - key " + key + " not exists\n" +
+                "error prefs: RegUtils::GetDWORD - Failed to open key another root\\" + key +
+                " with error 6\n" + "error prefs: RegUtils::SetString - Failed to create key " +
+                "another root\\" + key + " with error 6\n" +
+                "trivia prefs: RegUtils::SetDWORD - HKEY_CURRENT_USER\\" + key +
+                ": v = 4294967295 stored\n" +
+                "trivia prefs: RegUtils::SetString - HKEY_CURRENT_USER\\" + key +
+                ": w = 'x y' stored\n" +
+                "error prefs: RegUtils::QueryString - Failed to read value w with error 234: "
+                "the default applies\n");
+}
+
 TEST(RegUtils, EveryCallClosesTheKeyItOpened) {
   SettingsScope scope;
   SettingsScope::PutNumber(Store::User, "v", 1);
