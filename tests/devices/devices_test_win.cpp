@@ -3,6 +3,7 @@
 // that refuse to create an enumerator.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -78,11 +79,16 @@ TEST(Devices, EnumerationsRunInEveryApartmentAndLeaveItAsTheyFoundIt) {
       const std::string lines = debug.Lines();
       EXPECT_EQ(lines.find("the endpoint is not active"), std::string::npos)
           << "listed, not left out";
-      ExpectLogged(
-          lines,
-          "(path \"unnamed\"): not listed, no name|\"Cam B\": listed, id \"\"|\"In: Unplugged\" "
-          "({0.0.1.00000000}.{4B657374-0000-4000-8000-556E706C7567}): not listed, the "
-          "endpoint is not present");
+      ExpectLogged(lines,
+                   "(path \"unnamed\"): not listed, no name|device 3 \"Cam B\": listed, id "
+                   "\"\"|\"In: Unplugged\" "
+                   "({0.0.1.00000000}.{4B657374-0000-4000-8000-556E706C7567}): not listed, the "
+                   "endpoint is not present");
+      for (const DeviceInfo& device : audio) {
+        ExpectLogged(lines, ConvertWideToUtf8((L'"' + device.name + L"\" guid \"" + device.guid +
+                                               L"\" devId \"" + device.id + L'"')
+                                                  .c_str()));
+      }
       Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator;
       ASSERT_EQ(
           CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL, kMMDeviceEnumeratorIid,
@@ -212,21 +218,54 @@ TEST(Devices, FaultsOfTheSystemsEnumeratorsShortenTheListOnlyByWhatFailed) {
 // are. It reaches the waiting call and the descriptor; the webcams, which Wine cannot
 // notify either, are listed again at their pace.
 TEST(Devices, NotificationsReachTheWaitAndTheDescriptor) {
-  const auto events = DeviceEvents::Create();
+  using Clock = DeviceEvents::Clock;
+  auto events = DeviceEvents::Create();
   ASSERT_NE(events, nullptr);
   events->Follow(MMDR_WATCH_AUDIO);
   auto* client = static_cast<IMMNotificationClient*>(events->EndpointClientForTesting());
   ASSERT_NE(client, nullptr) << "registered with Wine's endpoint enumerator";
+  // The system may hold the client as IUnknown; what it is handed, it owns a reference to.
+  const ULONG held = client->AddRef();
+  IUnknown* unknown = nullptr;
+  ASSERT_EQ(client->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+  EXPECT_EQ(unknown, static_cast<IUnknown*>(client));
+  EXPECT_EQ(unknown->Release(), held);
   const auto descriptor = reinterpret_cast<HANDLE>(events->Descriptor());
-  const auto soon = [] { return DeviceEvents::Clock::now() + std::chrono::milliseconds(300); };
-  EXPECT_EQ(events->Wait(soon()), 0U) << "nothing before a notification";
+  auto start = Clock::now();
+  EXPECT_EQ(events->Wait(start + std::chrono::milliseconds(300)), 0U) << "nothing, then";
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300)) << "not before its time";
   EXPECT_EQ(WaitForSingleObject(descriptor, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  std::thread([client] { client->OnDeviceAdded(L"{0.0.1.00000000}.{new}"); }).join();
-  EXPECT_EQ(WaitForSingleObject(descriptor, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_EQ(events->Wait(soon()), std::uint32_t{MMDR_WATCH_AUDIO});
-  EXPECT_EQ(WaitForSingleObject(descriptor, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "at rest";
+  const wchar_t* const id = L"{0.0.1.00000000}.{new}";
+  const std::function<void()> notifications[] = {
+      [client, id] { client->OnDeviceAdded(id); },
+      [client, id] { client->OnDeviceStateChanged(id, DEVICE_STATE_UNPLUGGED); },
+      [client, id] { client->OnDeviceRemoved(id); },
+      [client, id] { client->OnPropertyValueChanged(id, PROPERTYKEY{}); },
+  };
+  for (const auto& notify : notifications) {
+    std::thread(notify).join();
+    EXPECT_EQ(WaitForSingleObject(descriptor, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(events->Wait(Clock::now() + std::chrono::milliseconds(300)),
+              std::uint32_t{MMDR_WATCH_AUDIO});
+    EXPECT_EQ(WaitForSingleObject(descriptor, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "at rest";
+  }
+  // The caller's settling time ends a wait, and so does a close from another thread.
+  events->WakeAt(Clock::now() + std::chrono::milliseconds(100));
+  start = Clock::now();
+  EXPECT_EQ(events->Wait(start + std::chrono::seconds(60)), 0U);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "settled";
+  std::thread closer([&events] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    events->Interrupt();
+  });
+  EXPECT_EQ(events->Wait(Clock::now() + std::chrono::seconds(60)), 0U);
+  closer.join();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "interrupted";
+  events.reset();
+  EXPECT_EQ(client->Release(), 0U) << "unregistered, and released by the watch";
+
+  events = DeviceEvents::Create();
   events->Follow(MMDR_WATCH_VIDEO);
-  EXPECT_EQ(events->Wait(DeviceEvents::Clock::now() + std::chrono::seconds(2)),
-            std::uint32_t{MMDR_WATCH_VIDEO})
+  EXPECT_EQ(events->Wait(Clock::now() + std::chrono::seconds(2)), std::uint32_t{MMDR_WATCH_VIDEO})
       << "Wine has no device-interface notifications: the webcams are listed again";
 }
