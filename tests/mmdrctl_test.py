@@ -10,6 +10,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -160,6 +161,15 @@ if wine:
 
 # watch: what is present, then each change as it comes (a source of the server; under Wine,
 # a webcam of the prefix, which Wine can only list again: it has no device notifications).
+def finish(child):  # its exit status; None if it had not ended within 20 s and was killed
+    try:
+        return child.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        child.kill()
+        child.wait()
+        return None
+
+
 def watch_while(kind, *changes):
     with tempfile.TemporaryFile() as out:
         child = subprocess.Popen(runner + [mmdrctl, "--json", "watch", kind, "--count",
@@ -168,7 +178,7 @@ def watch_while(kind, *changes):
         for change in changes:
             time.sleep(2)
             change()
-        code = child.wait(timeout=90)
+        code = finish(child)  # at the count, well before the minute
         out.seek(0)
         return code, [(e["event"], e["kind"], e["name"]) for e in map(json.loads, out.read().splitlines())]
 
@@ -188,6 +198,15 @@ code, events = watch_while(kind, *changes)
 check(code == 0 and (present is None or events[:len(present)] == present)
       and [e for e in events if e[0] != "present"][:2] == [("added", *plug), ("removed", *plug)],
       f"watch {kind}: {code} {events}")
+# It ends when its time is up (0), and on Ctrl-C (130).
+for extra, interrupt, expected in [(("--timeout", "1"), False, 0), ((), True, 130)][:1 if wine else 2]:
+    child = subprocess.Popen(runner + [mmdrctl, "watch", kind, *extra], stdout=subprocess.DEVNULL,
+                             stdin=subprocess.DEVNULL, env=env)
+    time.sleep(3)
+    if interrupt:
+        child.send_signal(signal.SIGINT)
+    code = finish(child)
+    check(code == expected, f"watch {extra} interrupted={interrupt}: {code}")
 
 if not wine:  # a settings file that cannot be read: an error the library prints only if asked
     os.remove(conf)
