@@ -170,10 +170,10 @@ def finish(child):  # its exit status; None if it had not ended within 20 s and 
         return None
 
 
-def watch_while(kind, *changes):
+def watch_while(kind, count, *changes):
     with tempfile.TemporaryFile() as out:
         child = subprocess.Popen(runner + [mmdrctl, "--json", "watch", kind, "--count",
-                                           str(len(changes)), "--timeout", "60"],
+                                           str(count), "--timeout", "60"],
                                  stdout=out, stdin=subprocess.DEVNULL, env=env)
         for change in changes:
             time.sleep(2)
@@ -184,19 +184,27 @@ def watch_while(kind, *changes):
 
 
 if wine:
-    kind, plug = "video", ("video", "Plugged")
+    kind, names = "video", ["Plugged"] * 2
     changes = (lambda: regedit(webcam % (cam % 3, "Plugged")), lambda: regedit(f"[-{cam % 3}]\n"))
     present = [("present", "video", name) for name in ("Twin", "Twin", "Lone")]
 else:
-    kind, plug = "audio", ("audio", "Plug")
-    pactl, module = ["pactl", "--server", env["PULSE_SERVER"]], []
-    changes = (lambda: module.append(subprocess.run(pactl + ["load-module", "module-null-source",
-               "source_name=plug", "description=Plug"], stdout=subprocess.PIPE, text=True).stdout),
-               lambda: subprocess.run(pactl + ["unload-module", module[0].strip()]))
+    kind, names = "audio", ["Plug", "Plug", "Renamed", "Renamed"]
+    pactl, modules = ["pactl", "--server", env["PULSE_SERVER"]], []
+
+    def load(description):
+        modules.append(subprocess.run(pactl + ["load-module", "module-null-source", "source_name=plug",
+                                               f"description={description}"],
+                                      stdout=subprocess.PIPE, text=True).stdout.strip())
+
+    def unload():
+        subprocess.run(pactl + ["unload-module", modules.pop()])
+    # Renamed: the same id goes under its old name and comes under the new one.
+    changes = (lambda: load("Plug"), lambda: (unload(), load("Renamed")), unload)
     present = [("present", "audio", name) for name in mics]
-code, events = watch_while(kind, *changes)
-check(code == 0 and (present is None or events[:len(present)] == present)
-      and [e for e in events if e[0] != "present"][:2] == [("added", *plug), ("removed", *plug)],
+expected = [(event, kind, name) for event, name in zip(["added", "removed"] * 2, names)]
+code, events = watch_while(kind, len(expected), *changes)
+check(code == 0 and events[:len(present)] == present
+      and [e for e in events if e[0] != "present"][:len(expected)] == expected,
       f"watch {kind}: {code} {events}")
 # It ends when its time is up (0), and on Ctrl-C (130).
 for extra, interrupt, expected in [(("--timeout", "1"), False, 0), ((), True, 130)][:1 if wine else 2]:
