@@ -186,12 +186,10 @@ class BenchWebcams {
   // Registers webcams until there are count of them.
   bool GrowTo(unsigned count) {
     for (; count_ < count; ++count_) {
-      wchar_t keyName[64];
-      static_cast<void>(swprintf(keyName, 64, L"%ls%012X}", kBenchKeyStart, count_));
-      const std::wstring path = std::wstring(kVideoInstancePath) + L"\\" + keyName;
       HKEY key = nullptr;
-      if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                          KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+      if (RegCreateKeyExW(HKEY_CLASSES_ROOT, KeyPath(count_).c_str(), 0, nullptr,
+                          REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS) {
         return false;
       }
       wchar_t name[64];
@@ -210,7 +208,22 @@ class BenchWebcams {
     return true;
   }
 
+  // Removes the newest webcams until there are count of them.
+  bool ShrinkTo(unsigned count) {
+    for (; count_ > count; --count_) {
+      if (RegDeleteTreeW(HKEY_CLASSES_ROOT, KeyPath(count_ - 1).c_str()) != ERROR_SUCCESS) {
+        return false;
+      }
+    }
+    return true;
+  }
+
  private:
+  static std::wstring KeyPath(unsigned number) {
+    wchar_t keyName[64];
+    static_cast<void>(swprintf(keyName, 64, L"%ls%012X}", kBenchKeyStart, number));
+    return std::wstring(kVideoInstancePath) + L"\\" + keyName;
+  }
   static bool SetString(HKEY key, const wchar_t* valueName, const wchar_t* text) {
     return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                           static_cast<DWORD>(wcslen(text) + 1) *
@@ -379,6 +392,21 @@ std::vector<ScalingRow> MeasureWebcamScaling(Bench& bench) {
   return rows;
 }
 
+// Under Wine, which tells nothing of webcams, the watch lists them again every 500 ms; its
+// endpoint list is built once per process, so no microphone can come or go here.
+void MeasureWatch(Bench& bench) {
+  MmdrHandle* handle = nullptr;
+  if (Mmdr_Init(1, &handle) != MMDR_OK) return;
+  bench.webcams.Clear();
+  bench.webcams.GrowTo(8);
+  kestrel_bench::PrintWatchHeader();
+  kestrel_bench::MeasureWatchLatency(
+      handle, MMDR_WATCH_VIDEO, "a webcam registered or removed",
+      [&](int i) { return i % 2 == 0 ? bench.webcams.GrowTo(9) : bench.webcams.ShrinkTo(8); });
+  kestrel_bench::MeasureWatchAtRest(handle);
+  Mmdr_Uninit(handle);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -398,6 +426,7 @@ int main(int argc, char** argv) {
     if (!MeasureEndpointBackEnd(bench)) return 1;
     if (!MeasureDirectSoundBackEnd(bench, wasapi)) return 1;
     PrintMarginalCosts("webcam", MeasureWebcamScaling(bench));
+    MeasureWatch(bench);
     return bench.consistent ? 0 : 1;
   } catch (const std::exception& error) {
     static_cast<void>(std::fprintf(stderr, "platform_bench: %s\n", error.what()));

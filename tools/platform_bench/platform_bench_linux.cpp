@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -253,46 +252,10 @@ void MeasureScaling(Bench& bench, const Kind& kind) {
 
 // ---- Watching --------------------------------------------------------------------
 
-using WatchClock = std::chrono::steady_clock;
-
-double Milliseconds(WatchClock::duration duration) {
-  return std::chrono::duration<double, std::milli>(duration).count();
-}
-
-// From a change made (the command that makes it has returned) to the watch's report, for
-// `changes` changes: median and 95th percentile in milliseconds.
-template <typename Change>
-void MeasureWatchLatency(MmdrHandle* handle, std::uint32_t kind, const char* what, Change change) {
-  constexpr int kChanges = 50;
-  std::vector<double> latencies;
-  std::uint32_t changed = 0;
-  Mmdr_WatchDevices(handle, kind, 1000, &changed);  // followed, and settled
-  for (int i = 0; i < kChanges; ++i) {
-    if (!change(i)) return;
-    const auto made = WatchClock::now();
-    changed = 0;
-    if (Mmdr_WatchDevices(handle, kind, 5000, &changed) != MMDR_OK || changed != kind) {
-      std::printf("  %s: change %d not reported\n", what, i);
-      continue;
-    }
-    latencies.push_back(Milliseconds(WatchClock::now() - made));
-  }
-  if (latencies.empty()) return;
-  std::sort(latencies.begin(), latencies.end());
-  std::printf("  %-34s %8.1f %8.1f %6zu\n", what, latencies[latencies.size() / 2],
-              latencies[(latencies.size() * 95 - 1) / 100], latencies.size());
-}
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using kestrel_bench::MeasureWatchLatency;
 
 void MeasureWatch(MmdrHandle* handle, BenchWebcams& webcams) {
-  std::printf("\nwatch: change to report, ms (goal: median <= 250, p95 <= 500)\n");
-  std::printf("  %-34s %8s %8s %6s\n", "", "median", "p95", "n");
+  kestrel_bench::PrintWatchHeader();
   MeasureWatchLatency(handle, MMDR_WATCH_VIDEO, "a webcam node made or removed",
                       [&](int i) { return webcams.SetCount(8 + (i % 2 == 0 ? 1 : 0)), true; });
   std::string module;
@@ -307,25 +270,7 @@ void MeasureWatch(MmdrHandle* handle, BenchWebcams& webcams) {
     module = std::string(index, std::strcspn(index, "\n"));
     return read;
   });
-  // Nothing pending: a zero-timeout watch against Mmdr_IsValid, per call.
-  constexpr int kCalls = 20000;
-  std::uint32_t changed = 0;
-  Mmdr_WatchDevices(handle, MMDR_WATCH_ALL, 1000, &changed);
-  auto start = WatchClock::now();
-  for (int i = 0; i < kCalls; ++i) Mmdr_WatchDevices(handle, MMDR_WATCH_ALL, 0, &changed);
-  const double watchUs = Milliseconds(WatchClock::now() - start) * 1000 / kCalls;
-  start = WatchClock::now();
-  for (int i = 0; i < kCalls; ++i) Mmdr_IsValid(handle);
-  const double validUs = Milliseconds(WatchClock::now() - start) * 1000 / kCalls;
-  std::printf(
-      "  zero-timeout watch, nothing pending: %.2f us a call; Mmdr_IsValid %.2f us (x%.1f)\n",
-      watchUs, validUs, watchUs / validUs);
-  const double cpu = CpuSeconds();
-  start = WatchClock::now();
-  Mmdr_WatchDevices(handle, MMDR_WATCH_ALL, 10000, &changed);
-  const double wall = Milliseconds(WatchClock::now() - start) / 1000;
-  std::printf("  10 s watch, nothing happening: %.3f%% of one core (%.1f s, report 0x%x)\n",
-              100 * (CpuSeconds() - cpu) / wall, wall, static_cast<unsigned>(changed));
+  kestrel_bench::MeasureWatchAtRest(handle);
 }
 
 }  // namespace
