@@ -86,7 +86,9 @@ for args, message in [((), "no command given"), (("list", "fish"), "unknown devi
                       (("set-pref", "video", "--id"), "--id needs a value"),
                       (("--frob", "status"), "unknown option"), (("frob",), "unknown command"),
                       (("status", "x"), "status takes no argument"),
-                      (("watch", "--count", "x"), "--count needs a whole number")]:
+                      (("watch", "--count", "x"), "--count needs a whole number"),
+                      (("watch", "--count", "1", "--count", "2"), "--count given twice"),
+                      (("watch", "audio", "--frob", "1"), "unknown argument '--frob'")]:
     code, out, err = run(*args)
     check(code == 2 and out == "" and err.startswith("mmdrctl: ") and message in err,
           f"{args} exits 2 and explains on stderr: {code} {out!r} {err!r}")
