@@ -9,6 +9,7 @@ import atexit
 import json
 import os
 import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -208,6 +209,12 @@ code, events = watch_while(kind, len(expected), *changes)
 check(code == 0 and events[:len(present)] == present
       and [e for e in events if e[0] != "present"][:len(expected)] == expected,
       f"watch {kind}: {code} {events}")
+if not wine and not runner:  # no descriptor left for the watch: a failure, not a quiet end
+    child = subprocess.run([mmdrctl, "watch", "video", "--timeout", "1"], env=env, text=True,
+                           capture_output=True,
+                           preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (5, 5)))
+    check(child.returncode == 1 and "Mmdr_WatchDevices failed" in child.stderr,
+          f"watch without descriptors: {child.returncode} {child.stderr!r}")
 # It ends when its time is up (0), and on Ctrl-C (130).
 for extra, interrupt, expected in [(("--timeout", "1"), False, 0), ((), True, 130)][:1 if wine else 2]:
     child = subprocess.Popen(runner + [mmdrctl, "watch", kind, *extra], stdout=subprocess.DEVNULL,
