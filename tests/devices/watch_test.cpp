@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "support/devices.h"
@@ -88,8 +89,22 @@ TEST_F(Following, ArgumentsAreCheckedInTheDocumentedOrder) {
     EXPECT_EQ(Mmdr_WatchDevices(c.handle, c.kinds, 0, c.out), c.watch);
     EXPECT_EQ(Mmdr_GetWatchDescriptor(c.handle, c.out != nullptr ? &fd : nullptr), c.descriptor);
   }
-  // The host's children inherit nothing.
+  // The host's children inherit nothing: neither the descriptor nor what a watch opens.
   EXPECT_EQ(fcntl(static_cast<int>(fd), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+  const auto open = [] {  // each descriptor with what it is open on
+    std::map<int, fs::path> open;
+    std::error_code gone;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd"))
+      open[std::stoi(entry.path().filename())] = fs::read_symlink(entry, gone);
+    return open;
+  };
+  const auto before = open();
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_ALL, 0), 0U);
+  for (const auto& [opened, what] : open()) {
+    if (before.count(opened) == 0 || before.at(opened) != what) {
+      EXPECT_EQ(fcntl(opened, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC) << what;
+    }
+  }
 }
 
 TEST_F(Following, SourcesThatComeAndGoAreReportedToEachHandleOnce) {
@@ -113,8 +128,11 @@ TEST_F(Following, SourcesThatComeAndGoAreReportedToEachHandleOnce) {
 
   Pactl("load-module module-null-source source_name=plug description=Plug");
   EXPECT_EQ(Watch(first.get(), MMDR_WATCH_ALL, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
+  // An event loop's way: woken by the news, and again once it has settled.
   EXPECT_TRUE(Ready(second.get(), 5000));
-  EXPECT_EQ(Watch(second.get(), MMDR_WATCH_ALL, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
+  EXPECT_EQ(Watch(second.get(), MMDR_WATCH_ALL, 0), 0U) << "still settling";
+  EXPECT_TRUE(Ready(second.get(), 5000));
+  EXPECT_EQ(Watch(second.get(), MMDR_WATCH_ALL, 0), std::uint32_t{MMDR_WATCH_AUDIO});
   EXPECT_FALSE(Ready(second.get(), 0)) << "at rest after its report";
   EXPECT_EQ(Watch(second.get(), MMDR_WATCH_ALL, 0), 0U) << "reported once";
   EXPECT_EQ(Enumerate(first.get(), MMDR_DEVICE_AUDIO),
@@ -136,6 +154,12 @@ TEST_F(Following, SourcesThatComeAndGoAreReportedToEachHandleOnce) {
   Pactl("load-module module-null-source source_name=brief description=Renamed");
   EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO})
       << "the same id under another name";
+  Pactl("load-module module-null-source source_name=zz description=Zz");
+  EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
+  Pactl("unload-module module-null-source");
+  Pactl("load-module module-null-source source_name=zz description=Zz");
+  Pactl("load-module module-null-source source_name=brief description=Renamed");
+  EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 1000), 0U) << "the same set in another order";
 }
 
 TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
@@ -174,6 +198,10 @@ TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 1500), 0U);
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500)) << "ends at its time";
   briefly.join();
+  // Plugged while followed, its event after another node's in one read.
+  std::ofstream(fake.root() + "/dev/tty5").flush();
+  plug();
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
 }
 
 TEST_F(Following, TheServerGoneAndBackIsAChange) {
