@@ -198,8 +198,13 @@ TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 1500), 0U);
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500)) << "ends at its time";
   briefly.join();
-  // Plugged while followed, its event after another node's in one read.
+  // Another node is no reason to list; a webcam's node plugged while followed is reported,
+  // its event read after another's.
+  const ScopedLogThreshold debug;
   std::ofstream(fake.root() + "/dev/tty5").flush();
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 300), 0U);
+  EXPECT_EQ(debug.Lines().find("listed again"), std::string::npos);
+  std::ofstream(fake.root() + "/dev/tty6").flush();
   plug();
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
 }
