@@ -184,7 +184,7 @@ TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
   Pactl("load-module module-null-source source_name=plug description=Plug");
   pull();
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
-  fs::remove(link);
+  fs::remove_all(link.parent_path().parent_path());  // udev removes /dev/v4l with the last
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
   Pactl("unload-module module-null-source");
   // Plugged and pulled inside the settling time while a watch waits: the set is the same.
@@ -206,6 +206,11 @@ TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
   EXPECT_EQ(debug.Lines().find("listed again"), std::string::npos);
   std::ofstream(fake.root() + "/dev/tty6").flush();
   plug();
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
+  // Its link comes later, in folders made while followed: the same node under a new id.
+  fs::create_directories(link.parent_path());
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 500), 0U);
+  fs::create_symlink("../../video3", link);
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
 }
 
