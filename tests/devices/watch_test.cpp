@@ -216,7 +216,7 @@ TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
 
 TEST_F(Following, TheServerGoneAndBackIsAChange) {
   ScopedMmdrHandle handle;
-  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_AUDIO, 0), 0U);
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_AUDIO, 500), 0U);  // followed, and settled
   // Killed: it takes leave of no client, and its sources end with it.
   ASSERT_EQ(std::system(("kill -KILL $(cat " + kServerDir + "/pid)").c_str()), 0);
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
