@@ -262,7 +262,16 @@ TEST(Devices, NotificationsReachTheWaitAndTheDescriptor) {
   closer.join();
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "interrupted";
   events.reset();
-  EXPECT_EQ(client->Release(), 0U) << "unregistered, and released by the watch";
+  {
+    const CCoInitialize apartment;
+    Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator;
+    ASSERT_EQ(
+        CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL, kMMDeviceEnumeratorIid,
+                         reinterpret_cast<void**>(enumerator.GetAddressOf())),
+        S_OK);
+    EXPECT_NE(enumerator->UnregisterEndpointNotificationCallback(client), S_OK) << "gone already";
+  }
+  EXPECT_EQ(client->Release(), 0U) << "released by the watch";
 
   events = DeviceEvents::Create();
   events->Follow(MMDR_WATCH_VIDEO);
