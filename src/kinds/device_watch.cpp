@@ -36,11 +36,12 @@ bool DeviceWatch::ListAndCompare(MmdrDeviceKind kind) {
 }
 
 DeviceEvents* DeviceWatch::Events() {
+  // Made under eventsLock_ alone, so that a descriptor asked for while another thread's
+  // first watch starts never waits for that watch to end.
+  const std::lock_guard<std::mutex> hold(eventsLock_);
   if (!events_) {
-    std::unique_ptr<DeviceEvents> events = DeviceEvents::Create();
-    if (!events) return nullptr;
-    const std::lock_guard<std::mutex> hold(eventsLock_);
-    events_ = std::move(events);
+    events_ = DeviceEvents::Create();
+    if (!events_) return nullptr;
     // A close that came first found nothing to interrupt.
     if (closed_.load()) events_->Interrupt();
   }
@@ -48,15 +49,6 @@ DeviceEvents* DeviceWatch::Events() {
 }
 
 DeviceWatch::Outcome DeviceWatch::Descriptor(std::intptr_t& out) {
-  {
-    // Made already (as it is while a watch waits, which holds waitLock_).
-    const std::lock_guard<std::mutex> hold(eventsLock_);
-    if (events_) {
-      out = events_->Descriptor();
-      return Outcome::kDone;
-    }
-  }
-  const std::lock_guard<std::mutex> hold(waitLock_);
   DeviceEvents* events = Events();
   if (events == nullptr) return Outcome::kFailed;
   out = events->Descriptor();

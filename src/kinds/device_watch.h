@@ -44,7 +44,7 @@ class DeviceWatch {
   using Clock = DeviceEvents::Clock;
   using Seen = std::vector<std::pair<std::wstring, std::wstring>>;  // sorted (id, name)
 
-  DeviceEvents* Events();  // under waitLock_; null when the system refused
+  DeviceEvents* Events();  // made at the first need; null when the system refused
   std::optional<Seen> LastSeen(MmdrDeviceKind kind);
   bool ListAndCompare(MmdrDeviceKind kind);  // true when it differs from what was seen
 
@@ -52,11 +52,11 @@ class DeviceWatch {
   std::array<std::optional<Seen>, 2> seen_;  // by kind code - 1
 
   std::mutex waitLock_;  // one watch at a time on a handle; owns what follows
-  std::unique_ptr<DeviceEvents> events_;
   std::uint32_t followed_ = 0;
   std::uint32_t pending_ = 0;  // kinds with events not yet listed
   Clock::time_point settleAt_;
 
-  std::mutex eventsLock_;  // events_ as Close reads it
+  std::mutex eventsLock_;  // events_, made once and kept until the watch goes
+  std::unique_ptr<DeviceEvents> events_;
   std::atomic<bool> closed_{false};
 };
