@@ -91,16 +91,16 @@ TEST_F(Following, ArgumentsAreCheckedInTheDocumentedOrder) {
   }
   // The host's children inherit nothing: neither the descriptor nor what a watch opens.
   EXPECT_EQ(fcntl(static_cast<int>(fd), F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
-  const auto open = [] {  // each descriptor with what it is open on
-    std::map<int, fs::path> open;
+  const auto descriptors = [] {  // each open descriptor, with what it is open on
+    std::map<int, fs::path> found;
     std::error_code gone;
     for (const auto& entry : fs::directory_iterator("/proc/self/fd"))
-      open[std::stoi(entry.path().filename())] = fs::read_symlink(entry, gone);
-    return open;
+      found[std::stoi(entry.path().filename())] = fs::read_symlink(entry, gone);
+    return found;
   };
-  const auto before = open();
+  const auto before = descriptors();
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_ALL, 0), 0U);
-  for (const auto& [opened, what] : open()) {
+  for (const auto& [opened, what] : descriptors()) {
     if (before.count(opened) == 0 || before.at(opened) != what) {
       EXPECT_EQ(fcntl(opened, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC) << what;
     }
@@ -148,18 +148,18 @@ TEST_F(Following, SourcesThatComeAndGoAreReportedToEachHandleOnce) {
   Pactl("unload-module module-null-source");
   EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 1000), 0U) << "nothing differs";
   EXPECT_FALSE(Ready(first.get(), 0)) << "and the descriptor is at rest";
+  // The same id under another name is a change; the same sources in another order are not.
   Pactl("load-module module-null-source source_name=brief description=Brief");
   EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
   Pactl("unload-module module-null-source");
   Pactl("load-module module-null-source source_name=brief description=Renamed");
-  EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO})
-      << "the same id under another name";
+  EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
   Pactl("load-module module-null-source source_name=zz description=Zz");
   EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
   Pactl("unload-module module-null-source");
   Pactl("load-module module-null-source source_name=zz description=Zz");
   Pactl("load-module module-null-source source_name=brief description=Renamed");
-  EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 1000), 0U) << "the same set in another order";
+  EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 1000), 0U);
 }
 
 TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
