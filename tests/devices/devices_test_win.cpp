@@ -80,10 +80,9 @@ TEST(Devices, EnumerationsRunInEveryApartmentAndLeaveItAsTheyFoundIt) {
       EXPECT_EQ(lines.find("the endpoint is not active"), std::string::npos)
           << "listed, not left out";
       ExpectLogged(lines,
-                   "(path \"unnamed\"): not listed, no name|device 3 \"Cam B\": listed, id "
-                   "\"\"|\"In: Unplugged\" "
-                   "({0.0.1.00000000}.{4B657374-0000-4000-8000-556E706C7567}): not listed, the "
-                   "endpoint is not present");
+                   "(path \"unnamed\"): not listed, no name|device 3 \"Cam B\": listed, id \"\"|"
+                   "\"In: Unplugged\" ({0.0.1.00000000}.{4B657374-0000-4000-8000-556E706C7567}): "
+                   "not listed, the endpoint is not present");
       for (const DeviceInfo& device : audio) {
         ExpectLogged(lines, ConvertWideToUtf8((L'"' + device.name + L"\" guid \"" + device.guid +
                                                L"\" devId \"" + device.id + L'"')
