@@ -5,7 +5,7 @@
 # Windows: builds every architecture with both compilers (scripts/build.sh COMPILER=both
 # ARCH=all: x64 and x86 with both, arm64 with Clang) and runs every test under Wine against
 # the shipped (Clang) x64 build, then the same tests of the arm64 build under Wine for arm64
-# in qemu-user (scripts/wine-arm64.sh). The x86 build is compiled and checked (exports,
+# in qemu-user (scripts/wine-arm64.sh; all but the slowest, see below). The x86 build is compiled and checked (exports,
 # imports, machine type, the PDB, the installed package from C and from Microsoft's ABI):
 # this kernel runs no 32-bit program.
 # Of the GCC x64 build, the suite runs the exported calls (gcc_interface_test).
@@ -30,8 +30,13 @@ if [[ $platform != linux ]]; then
   PLATFORM=windows COMPILER=both ARCH=all "$root/scripts/build.sh"
   (cd "${BUILD_DIR:-$root/build}" && ctest --output-on-failure "$@") || status=1
   # The same suite on the ARM64 build; a folder that built no test must not pass unseen.
-  (cd "${ARM64_BUILD_DIR:-$root/build-arm64}" && ctest --output-on-failure --no-tests=error "$@") ||
-    status=1
+  # Within the 4 minutes a warm run may take, the test programs fit but not mmdrctl's
+  # end-to-end run and the consumers (half a minute in qemu-user): KESTREL_ARM64_ALL=1 adds
+  # them, as does `ctest` in build-arm64/.
+  arm64_skip=(-E 'mmdrctl_test|consumer')
+  [[ ${KESTREL_ARM64_ALL:-} == 1 ]] && arm64_skip=()
+  (cd "${ARM64_BUILD_DIR:-$root/build-arm64}" &&
+    ctest --output-on-failure --no-tests=error "${arm64_skip[@]}" "$@") || status=1
 fi
 if [[ $platform != windows ]]; then
   PLATFORM=linux "$root/scripts/build.sh"
