@@ -5,9 +5,9 @@
 # Windows: builds every architecture with both compilers (scripts/build.sh COMPILER=both
 # ARCH=all: x64 and x86 with both, arm64 with Clang) and runs every test under Wine against
 # the shipped (Clang) x64 build, then the same tests of the arm64 build under Wine for arm64
-# in qemu-user (scripts/wine-arm64.sh; all but the slowest, see below). The x86 build is compiled and checked (exports,
-# imports, machine type, the PDB, the installed package from C and from Microsoft's ABI):
-# this kernel runs no 32-bit program.
+# in qemu-user (scripts/wine-arm64.sh; all but the slowest, see below). The x86 build is
+# compiled and checked (exports, imports, machine type, the PDB, the installed package from
+# C and from Microsoft's ABI): this kernel runs no 32-bit program.
 # Of the GCC x64 build, the suite runs the exported calls (gcc_interface_test).
 # Linux: the four builds (scripts/build.sh PLATFORM=linux): every test in build-linux/
 # (GCC), build-linux-clang/ (ASan and UBSan) and build-linux-arm64/ (under qemu-user, which

@@ -204,14 +204,12 @@ struct DeviceEvents::Platform {
 
   void FollowVideo() {
     configManager.Reset(LoadLibraryExW(L"cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    auto registerFunction =
-        configManager ? reinterpret_cast<RegisterFunction>(reinterpret_cast<void*>(
-                            GetProcAddress(configManager.get(), "CM_Register_Notification")))
-                      : nullptr;
-    unregister = configManager
-                     ? reinterpret_cast<UnregisterFunction>(reinterpret_cast<void*>(
-                           GetProcAddress(configManager.get(), "CM_Unregister_Notification")))
-                     : nullptr;
+    const auto find = [this](const char* name) {
+      return configManager ? reinterpret_cast<void*>(GetProcAddress(configManager.get(), name))
+                           : nullptr;
+    };
+    auto registerFunction = reinterpret_cast<RegisterFunction>(find("CM_Register_Notification"));
+    unregister = reinterpret_cast<UnregisterFunction>(find("CM_Unregister_Notification"));
     bool registered = registerFunction != nullptr && unregister != nullptr;
     const GUID classes[2] = {kVideoCameraInterfaceClass, kVideoInterfaceClass};
     for (int i = 0; registered && i < 2; ++i) {
