@@ -278,26 +278,9 @@ bool AudioCaptureWinDsound::EnumCaptureDevices(DeviceInfoList& list) {
 }
 
 std::wstring ConvertGuidToString(const GUID& guid) {
-  // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", lower-case, written digit by digit: no
-  // runtime formatter (whose va_list Wine for ARM64 reads wrongly) for fixed-width hex.
-  std::wstring text;
-  text.reserve(38);
-  const auto hex = [&text](unsigned long value, int digits) {
-    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
-      text += L"0123456789abcdef"[(value >> shift) & 0xFU];
-    }
-  };
-  text += L'{';
-  hex(guid.Data1, 8);
-  text += L'-';
-  hex(guid.Data2, 4);
-  text += L'-';
-  hex(guid.Data3, 4);
-  text += L'-';
-  hex(guid.Data4[0], 2);
-  hex(guid.Data4[1], 2);
-  text += L'-';
-  for (int index = 2; index < 8; ++index) hex(guid.Data4[index], 2);
-  text += L'}';
-  return text;
+  // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" from COM, which takes no va_list from us (Wine
+  // for ARM64 reads one wrongly), in lower case.
+  wchar_t text[39] = {};
+  StringFromGUID2(guid, text, 39);
+  return ConvertToLower(text);
 }
