@@ -1,40 +1,13 @@
 #include "core/utf8_codec.h"
 
+#include "log/utf8_rule.h"
+
 char32_t DecodeUtf8Character(std::string_view text, std::size_t* used) {
-  const auto lead = static_cast<unsigned char>(text[0]);
-  *used = 1;
-  if (lead < 0x80) return lead;
-  std::size_t length = 0;
-  char32_t value = 0;
-  // The range of the second byte: it rules out overlong forms, surrogates and values
-  // beyond U+10FFFF, so that what follows it needs only the 80..BF check.
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    value = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    value = lead & 0x0Fu;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    value = lead & 0x07u;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return kReplacementCharacter;
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    const unsigned char next = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
-    // The bytes so far are one maximal ill-formed subpart.
-    if (next < low || next > high) return kReplacementCharacter;
-    low = 0x80;
-    high = 0xBF;
-    value = (value << 6) | (next & 0x3Fu);
-    *used = i + 1;
-  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t length = Utf8CharacterLength(bytes, text.size(), used);
+  if (length == 0) return kReplacementCharacter;
+  char32_t value = length == 1 ? bytes[0] : bytes[0] & (0x7Fu >> length);
+  for (std::size_t i = 1; i < length; ++i) value = (value << 6) | (bytes[i] & 0x3Fu);
   return value;
 }
 

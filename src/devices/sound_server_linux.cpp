@@ -20,6 +20,7 @@
 
 #include "core/scoped_library_posix.h"
 #include "core/utf8.h"
+#include "devices/device_text.h"
 #include "devices/x_display_linux.h"
 #include "log/log.h"
 
@@ -126,14 +127,8 @@ void OnSource(pa_context* /*context*/, const pa_source_info* source, int eol, vo
       notListed != nullptr ? "not listed, " : "listed", notListed != nullptr ? notListed : "");
   if (collected->failed || notListed != nullptr) return;
   try {
-    DeviceInfo device;
-    device.index = static_cast<std::uint32_t>(collected->list->size());
-    device.number = device.index;
-    device.path = ConvertUtf8ToWide(source->name);
-    device.id = device.path;
-    device.name =
-        source->description != nullptr ? ConvertUtf8ToWide(source->description) : device.id;
-    collected->list->push_back(std::move(device));
+    collected->list->push_back(SourceDevice(source->name, source->description,
+                                            static_cast<std::uint32_t>(collected->list->size())));
   } catch (...) {
     collected->failed = true;
   }

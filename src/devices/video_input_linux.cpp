@@ -22,6 +22,7 @@
 
 #include "core/scoped_fd_posix.h"
 #include "core/utf8.h"
+#include "devices/device_text.h"
 #include "devices/v4l2_system_linux.h"
 #include "log/log.h"
 
@@ -46,21 +47,6 @@ auto RetryOnEintr(Call call) {
   auto result = call();
   while (result == -1 && errno == EINTR) result = call();
   return result;
-}
-
-// The length of text[0, size) without a last character that a cut left incomplete: a
-// lead byte followed by fewer continuation bytes than it announces.
-std::size_t WithoutCutCharacter(const char* text, std::size_t size) {
-  std::size_t lead = size;
-  std::size_t following = 0;
-  while (lead > 0 && following < 3 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) {
-    --lead;
-    ++following;
-  }
-  if (lead == 0) return size;
-  const auto byte = static_cast<unsigned char>(text[lead - 1]);
-  const std::size_t announced = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
-  return following < announced ? lead - 1 : size;
 }
 
 // "video" and a decimal number; sysfs also lists radio, vbi and swradio nodes.
@@ -195,7 +181,7 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
     }
     // card is a fixed field that a long name fills without a terminating NUL.
     const auto* card = reinterpret_cast<const char*>(capability.card);
-    std::string name(card, WithoutCutCharacter(card, strnlen(card, sizeof capability.card)));
+    std::string name = FixedFieldText(card, sizeof capability.card);
     if (name.empty()) name = ReadSysfsName(classFolder, node);
 
     const auto id = byId.find(nodePath);

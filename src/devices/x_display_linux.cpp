@@ -19,10 +19,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/scoped_fd_posix.h"
+#include "devices/x_authority.h"
 
 namespace XDisplay {
 namespace {
@@ -32,20 +34,7 @@ using Clock = std::chrono::steady_clock;
 constexpr char kSocketBase[] = "/tmp/.X11-unix/X";
 constexpr unsigned kTcpPortBase = 6000;
 
-// The authority file's address families, and the one kind of cookie sent.
-constexpr unsigned kFamilyInternet = 0;
-constexpr unsigned kFamilyInternet6 = 6;
-constexpr unsigned kFamilyLocal = 256;
-constexpr unsigned kFamilyWild = 65535;
-constexpr std::string_view kCookieName = "MIT-MAGIC-COOKIE-1";
 constexpr std::size_t kLargestAuthorityFile = 1 << 20;
-
-// The display as its entries in the authority file name it.
-struct Peer {
-  unsigned family;
-  std::string address;
-  std::string number;  // the display's number, in decimal
-};
 
 // The authority file libxcb reads: XAUTHORITY, else ~/.Xauthority; empty when there is none.
 std::string AuthorityFile() {
@@ -68,45 +57,6 @@ std::string AuthorityFile() {
     if (got > 0) text.append(block, static_cast<std::size_t>(got));
   }
   return got == 0 ? text : std::string();
-}
-
-// A number of an entry: two bytes, most significant first.
-bool TakeNumber(std::string_view* rest, unsigned* number) {
-  if (rest->size() < 2) return false;
-  *number = static_cast<unsigned char>((*rest)[0]) * 256u + static_cast<unsigned char>((*rest)[1]);
-  rest->remove_prefix(2);
-  return true;
-}
-
-// A counted field of an entry: its size as a number, then that many bytes.
-bool TakeCounted(std::string_view* rest, std::string_view* field) {
-  unsigned size = 0;
-  if (!TakeNumber(rest, &size) || rest->size() < size) return false;
-  *field = rest->substr(0, size);
-  rest->remove_prefix(size);
-  return true;
-}
-
-// The cookie of the first entry that serves this display, as libxcb picks it: of any
-// address (wild) or of the peer's, for its number or for any; empty when none does. An
-// entry is a family (two bytes, most significant first), then four counted fields.
-std::string CookieFor(const Peer& peer) {
-  const std::string file = AuthorityFile();
-  std::string_view rest = file;
-  std::string_view address, number, name, data;
-  unsigned family = 0;
-  while (TakeNumber(&rest, &family)) {
-    if (!TakeCounted(&rest, &address) || !TakeCounted(&rest, &number) ||
-        !TakeCounted(&rest, &name) || !TakeCounted(&rest, &data)) {
-      break;
-    }
-    const bool addressFits =
-        family == kFamilyWild || (family == peer.family && address == peer.address);
-    if (addressFits && (number.empty() || number == peer.number) && name == kCookieName) {
-      return std::string(data);
-    }
-  }
-  return {};
 }
 
 // This machine, as the authority file names a local display.
@@ -140,7 +90,8 @@ Peer TcpPeer(const sockaddr* address, int number) {
 // What opens an X connection: byte order 'B', protocol 11.0, and the cookie's name and
 // data, each padded to four bytes.
 std::string SetupFor(const Peer& peer) {
-  const std::string cookie = CookieFor(peer);
+  const std::string file = AuthorityFile();
+  const std::string_view cookie = CookieFor(file, peer);
   const std::string_view name = cookie.empty() ? std::string_view() : kCookieName;
   std::string setup = {'B', 0, 0, 11, 0, 0};
   for (const std::size_t size : {name.size(), cookie.size()}) {
@@ -148,7 +99,7 @@ std::string SetupFor(const Peer& peer) {
     setup.push_back(static_cast<char>(size & 0xFF));
   }
   setup.append(2, '\0');
-  for (const std::string_view part : {name, std::string_view(cookie)}) {
+  for (const std::string_view part : {name, cookie}) {
     setup.append(part);
     setup.append((4 - part.size() % 4) % 4, '\0');
   }
@@ -241,25 +192,12 @@ bool TcpAnswersBy(std::string host, int number, Clock::time_point deadline) {
 }  // namespace
 
 bool AnswersBy(const char* display, Clock::time_point deadline) {
-  std::string_view name = display;
-  const std::size_t slash = name.rfind('/');
-  const bool hasProtocol = slash != std::string_view::npos;
-  const std::string_view protocol = hasProtocol ? name.substr(0, slash) : std::string_view();
-  if (hasProtocol) name.remove_prefix(slash + 1);
-  const std::size_t colon = name.rfind(':');
-  if (colon == std::string_view::npos) return true;  // not a display's name
-  const std::string host(name.substr(0, colon));
-  const std::string numbers(name.substr(colon + 1));
-  char* end = nullptr;
-  // libxcb's own reading (strtoul into an int), so that both reach the same display.
-  const auto number = static_cast<int>(std::strtoul(numbers.c_str(), &end, 10));
-  if (end == numbers.c_str()) return true;
-  if (*end == '.') {  // a screen's number
-    const char* screen = end + 1;
-    static_cast<void>(std::strtoul(screen, &end, 10));
-    if (end == screen) return true;
-  }
-  if (*end != '\0') return true;
+  const std::optional<DisplayName> parsed = ParseDisplayName(display);
+  if (!parsed) return true;  // not a display's name
+  const bool hasProtocol = parsed->hasProtocol;
+  const std::string& protocol = parsed->protocol;
+  const std::string& host = parsed->host;
+  const int number = parsed->number;
   const bool unixProtocol = hasProtocol && protocol == "unix";
   if (!unixProtocol && !host.empty() && host != "unix") {
     const bool tcp = !hasProtocol || protocol == "tcp" || protocol == "inet" || protocol == "inet6";

@@ -33,12 +33,6 @@ static_assert(MMDR_LIB_VERSION == KESTREL_VERSION_MAJOR,
 
 namespace {
 
-// A device's text into a field by the field rule; only the bytes that fit are converted.
-void CopyWideToTextField(const std::wstring& text, char* field) noexcept {
-  char utf8[MMDR_TEXT_FIELD_SIZE - 1];
-  CopyToTextField({utf8, ConvertWideToUtf8Prefix(text.c_str(), utf8, sizeof utf8)}, field);
-}
-
 // Runs the body of the exported call named function: an allocation failure becomes
 // MMDR_OUT_OF_MEMORY, any other exception MMDR_FAILED.
 template <typename Body>

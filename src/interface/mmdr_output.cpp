@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/utf8.h"
 #include "kestrelCliLib.h"
 
 namespace {
@@ -13,6 +14,11 @@ void CopyToTextField(std::string_view utf8, char* field) noexcept {
   const std::size_t copied = std::min(utf8.size(), kWritableBytes);
   std::memcpy(field, utf8.data(), copied);
   std::memset(field + copied, 0, kWritableBytes - copied);
+}
+
+void CopyWideToTextField(const std::wstring& text, char* field) noexcept {
+  char utf8[kWritableBytes];
+  CopyToTextField({utf8, ConvertWideToUtf8Prefix(text.c_str(), utf8, sizeof utf8)}, field);
 }
 
 bool MmdrEntriesFit(std::uint32_t count, std::uint32_t bufferSize) noexcept {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "console.h"
 #include "kestrelCliLib.h"
 #include "library.h"
@@ -57,24 +58,6 @@ const char kUsage[] =
     "range), 2 bad arguments, 3 the library could not be loaded, 130 watch ended by\n"
     "Ctrl-C.\n";
 
-struct Options {
-  bool json = false;
-  std::optional<std::string> dllPath;
-  std::optional<std::string> logLevel;
-  std::vector<std::string> words;  // the command and its arguments
-};
-
-// What the words after a command's kind say, for the commands that take more.
-struct Arguments {
-  std::optional<std::string> id;                // set-pref --id
-  std::optional<std::string> name;              // set-pref --name
-  std::optional<std::string> deviceName;        // set-pref --device
-  std::uint32_t option = 0;                     // set-option
-  std::uint32_t watchKinds = MMDR_WATCH_ALL;    // watch
-  std::optional<unsigned long> count;           // watch --count
-  std::optional<unsigned long> timeoutSeconds;  // watch --timeout
-};
-
 // What a command runs with: its arguments checked and a handle open.
 struct Context {
   const MmdrApi& api;
@@ -85,13 +68,6 @@ struct Context {
 };
 
 const char* KindWord(MmdrDeviceKind kind) { return kind == MMDR_DEVICE_VIDEO ? "video" : "audio"; }
-
-std::optional<MmdrDeviceKind> ParseKind(const std::string& word) {
-  if (word == "video") return MMDR_DEVICE_VIDEO;
-  if (word == "audio") return MMDR_DEVICE_AUDIO;
-  Error("unknown device kind '%s' (expected video or audio)", DisplayText(word).c_str());
-  return std::nullopt;
-}
 
 struct Device {
   std::string id;
@@ -191,35 +167,6 @@ int RunGetPref(const Context& context) {
   return kExitOk;
 }
 
-// The words after the kind: --id, --name or --device, each with a value, each once.
-bool ParseSetPref(const std::vector<std::string>& words, Arguments& arguments) {
-  for (std::size_t i = 2; i < words.size(); i += 2) {
-    const std::string& option = words[i];
-    std::optional<std::string>* target = option == "--id"       ? &arguments.id
-                                         : option == "--name"   ? &arguments.name
-                                         : option == "--device" ? &arguments.deviceName
-                                                                : nullptr;
-    if (target == nullptr) {
-      Error("set-pref: unknown argument '%s'", DisplayText(option).c_str());
-      return false;
-    }
-    if (i + 1 >= words.size()) {
-      Error("set-pref: %s needs a value", option.c_str());
-      return false;
-    }
-    if (*target) {
-      Error("set-pref: %s given twice", option.c_str());
-      return false;
-    }
-    *target = words[i + 1];
-  }
-  if (arguments.deviceName && (arguments.id || arguments.name)) {
-    Error("set-pref: --device cannot be combined with --id or --name");
-    return false;
-  }
-  return true;
-}
-
 int RunSetPref(const Context& context) {
   std::optional<std::string> id = context.arguments.id;
   std::optional<std::string> name = context.arguments.name;
@@ -276,17 +223,6 @@ int RunGetOption(const Context& context) {
   return kExitOk;
 }
 
-// The one word after the command: 0, 1 or 2.
-bool ParseSetOption(const std::vector<std::string>& words, Arguments& arguments) {
-  const std::string& word = words[1];
-  if (word != "0" && word != "1" && word != "2") {
-    Error("set-option: '%s' is not a valid option (expected 0, 1 or 2)", DisplayText(word).c_str());
-    return false;
-  }
-  arguments.option = static_cast<std::uint32_t>(word[0] - '0');
-  return true;
-}
-
 int RunSetOption(const Context& context) {
   const std::uint32_t option = context.arguments.option;
   const MmdrResult result = context.api.setAudioInSelectOption(context.handle, option);
@@ -313,39 +249,6 @@ int RunStatus(const Context& context) {
     PrintF("Feature: %s\n", enabled ? "enabled" : "disabled by the machine's \"IsDisabled\"");
   }
   return kExitOk;
-}
-
-// watch's words: an optional kind, then --count N and --timeout SECONDS, each once.
-bool ParseWatch(const std::vector<std::string>& words, Arguments& arguments) {
-  std::size_t i = 1;
-  if (i < words.size() && (words[i] == "video" || words[i] == "audio" || words[i] == "all")) {
-    arguments.watchKinds = words[i] == "video"   ? MMDR_WATCH_VIDEO
-                           : words[i] == "audio" ? MMDR_WATCH_AUDIO
-                                                 : MMDR_WATCH_ALL;
-    ++i;
-  }
-  for (; i < words.size(); i += 2) {
-    const std::string& option = words[i];
-    std::optional<unsigned long>* target = option == "--count"     ? &arguments.count
-                                           : option == "--timeout" ? &arguments.timeoutSeconds
-                                                                   : nullptr;
-    if (target == nullptr) {
-      Error("watch: unknown argument '%s'", DisplayText(option).c_str());
-      return false;
-    }
-    const std::string value = i + 1 < words.size() ? words[i + 1] : std::string();
-    if (value.empty() || value.size() > 9 ||
-        value.find_first_not_of("0123456789") != std::string::npos) {
-      Error("watch: %s needs a whole number", option.c_str());
-      return false;
-    }
-    if (*target) {
-      Error("watch: %s given twice", option.c_str());
-      return false;
-    }
-    *target = std::stoul(value);
-  }
-  return true;
 }
 
 // One device line of watch: sign, kind, id and name.
@@ -426,101 +329,37 @@ int RunWatch(const Context& context) {
 
 // ---- The command table --------------------------------------------------------------
 
-constexpr std::size_t kAnyCount = std::numeric_limits<std::size_t>::max();
-
-struct Command {
-  const char* name;
-  std::size_t minArguments;  // words after the command's name
-  std::size_t maxArguments;
-  bool takesKind;     // the first argument is video or audio
-  const char* usage;  // the complaint when the number of arguments is wrong
-  // Checks the arguments beyond the kind (complaining on standard error), or nullptr.
-  bool (*parse)(const std::vector<std::string>& words, Arguments& arguments);
-  int (*run)(const Context& context);
-};
-
-const Command kCommands[] = {
-    {"list", 1, 1, true, "list takes one argument: video or audio", nullptr, &RunList},
-    {"get-pref", 1, 1, true, "get-pref takes one argument: video or audio", nullptr, &RunGetPref},
-    {"set-pref", 1, kAnyCount, true, "set-pref needs a device kind: video or audio", &ParseSetPref,
-     &RunSetPref},
-    {"get-option", 0, 0, false, "get-option takes no argument", nullptr, &RunGetOption},
-    {"set-option", 1, 1, false, "set-option takes one argument: 0, 1 or 2", &ParseSetOption,
-     &RunSetOption},
-    {"status", 0, 0, false, "status takes no argument", nullptr, &RunStatus},
-    {"watch", 0, 5, false, "watch takes a kind, --count N and --timeout SECONDS at most",
-     &ParseWatch, &RunWatch},
-};
+// Each command's run, in CommandName's order.
+int (*const kRuns[])(const Context& context) = {
+    &RunList, &RunGetPref, &RunSetPref, &RunGetOption, &RunSetOption, &RunStatus, &RunWatch};
 
 // The prologue every command shares, in this order: the library loaded (exit 3), the
 // arguments checked (exit 2), a handle opened (exit 1); then the command itself.
-int Execute(const Command& command, const Options& options) {
+int Execute(CommandName command, const Options& options) {
   if (options.logLevel) AskLibraryToLog(*options.logLevel);
   const auto api = LoadApi(options.dllPath);
   if (!api) return kExitNoLibrary;
-  const std::size_t count = options.words.size() - 1;
-  if (count < command.minArguments || count > command.maxArguments) {
-    Error("%s", command.usage);
-    return kExitUsage;
-  }
   MmdrDeviceKind kind = MMDR_DEVICE_VIDEO;
-  if (command.takesKind) {
-    const auto parsed = ParseKind(options.words[1]);
-    if (!parsed) return kExitUsage;
-    kind = *parsed;
-  }
   Arguments arguments;
-  if (command.parse != nullptr && !command.parse(options.words, arguments)) return kExitUsage;
+  if (!ParseArguments(command, options.words, kind, arguments)) return kExitUsage;
   Session session(*api);
   if (!session.Open()) return kExitCallFailed;
-  return command.run({*api, options, kind, arguments, session.handle()});
+  return kRuns[static_cast<std::size_t>(command)](
+      {*api, options, kind, arguments, session.handle()});
 }
 
 int Main(const std::vector<std::string>& words) {
   Options options;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::string& word = words[i];
-    // Options come before the command; every word from the command on is its own.
-    const bool beforeCommand = options.words.empty();
-    if (beforeCommand && (word == "--help" || word == "-h" || word == "/?")) {
-      Print(kUsage);
-      return kExitOk;
-    } else if (beforeCommand && word == "--json") {
-      options.json = true;
-    } else if (beforeCommand && word == "--dll") {
-      if (i + 1 >= words.size()) {
-        Error("--dll needs a path");
-        return kExitUsage;
-      }
-      options.dllPath = words[++i];
-    } else if (beforeCommand && word == "--log") {
-      std::string level = i + 1 < words.size() ? words[++i] : std::string();
-      for (char& c : level) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-      if (level != "error" && level != "info" && level != "debug") {
-        Error("--log needs a level: error, info or debug");
-        return kExitUsage;
-      }
-      options.logLevel = level;
-    } else if (beforeCommand && word.size() > 1 && word[0] == '-') {
-      Error("unknown option '%s' (see mmdrctl --help)", DisplayText(word).c_str());
-      return kExitUsage;
-    } else {
-      options.words.push_back(word);
-    }
+  if (!ParseOptions(words, options)) return kExitUsage;
+  if (options.help) {
+    Print(kUsage);
+    return kExitOk;
   }
-  if (options.words.empty()) {
-    Error("no command given (see mmdrctl --help)");
-    return kExitUsage;
-  }
-  for (const Command& command : kCommands) {
-    if (options.words[0] == command.name) {
-      const int status = Execute(command, options);
-      static_cast<void>(std::fflush(stdout));  // nothing is left to report a failure to
-      return status;
-    }
-  }
-  Error("unknown command '%s' (see mmdrctl --help)", DisplayText(options.words[0]).c_str());
-  return kExitUsage;
+  const std::optional<CommandName> command = FindCommand(options.words);
+  if (!command) return kExitUsage;
+  const int status = Execute(*command, options);
+  static_cast<void>(std::fflush(stdout));  // nothing is left to report a failure to
+  return status;
 }
 
 }  // namespace
