@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 
 #include "log/log_base.h"
 #include "log/log_header.h"
 #include "log/log_state.h"
+#include "log/utf8_rule.h"
 
 namespace {
 
@@ -54,61 +56,6 @@ void Put(const char* bytes, std::size_t size) {
   g_output.used += size;
 }
 
-// The length of the well-formed UTF-8 character at the start of text[0, size), or 0.
-std::size_t CharacterLength(const unsigned char* text, std::size_t size) {
-  const unsigned char lead = text[0];
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  // The second byte's range rules out overlong forms, surrogates and values past U+10FFFF.
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    low = lead == 0xE0 ? 0xA0 : low;
-    high = lead == 0xED ? 0x9F : high;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    low = lead == 0xF0 ? 0x90 : low;
-    high = lead == 0xF4 ? 0x8F : high;
-  } else {
-    return 0;
-  }
-  if (size < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if (text[i] < low || text[i] > high) return 0;
-    low = 0x80;
-    high = 0xBF;
-  }
-  return length;
-}
-
-// The text on one line: control characters (C0, DEL and C1) and bytes that are not UTF-8
-// as \n, \r, \t or \xHH, so that a device name holding a newline cannot start a line.
-void PutEscaped(const char* text, std::size_t size) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  for (std::size_t i = 0; i < size;) {
-    const std::size_t length = CharacterLength(bytes + i, size - i);
-    const bool control = length == 1 ? bytes[i] < 0x20 || bytes[i] == 0x7F
-                                     : length == 2 && bytes[i] == 0xC2 && bytes[i + 1] < 0xA0;
-    if (length != 0 && !control) {
-      Put(text + i, length);
-      i += length;
-      continue;
-    }
-    for (std::size_t end = i + (length != 0 ? length : 1); i < end; ++i) {
-      constexpr char kHex[] = "0123456789ABCDEF";
-      const char escape[4] = {'\\', 'x', kHex[bytes[i] >> 4], kHex[bytes[i] & 0xF]};
-      const char* named = bytes[i] == '\n'   ? "\\n"
-                          : bytes[i] == '\r' ? "\\r"
-                          : bytes[i] == '\t' ? "\\t"
-                                             : nullptr;
-      Put(named != nullptr ? named : escape, named != nullptr ? 2 : sizeof escape);
-    }
-  }
-}
-
 void WriteRecord(LogWriter* /*writer*/, const LogRecordHeader* header, std::size_t length,
                  const char* text) {
   const char* levelName = nullptr;  // the last row takes every level
@@ -122,12 +69,15 @@ void WriteRecord(LogWriter* /*writer*/, const LogRecordHeader* header, std::size
       header->zone, static_cast<unsigned long>(header->threadId), levelName, header->subsystem);
   if (prefixLength > 0) Put(prefix, static_cast<std::size_t>(prefixLength));
   if (length > 0 && text[length - 1] == '\n') --length;  // every record ends in one
-  PutEscaped(text, length);
+  EscapeLogText(text, length, [](const char* bytes, std::size_t size) { Put(bytes, size); });
   Put("\n", 1);
   Flush();
 }
 
-bool SameWord(const std::string& text, std::size_t length, const char* word) {
+}  // namespace
+
+namespace {
+bool SameWord(std::string_view text, std::size_t length, const char* word) {
   if (length != std::strlen(word)) return false;
   for (std::size_t i = 0; i < length; ++i) {
     const char c =
@@ -139,6 +89,52 @@ bool SameWord(const std::string& text, std::size_t length, const char* word) {
 
 }  // namespace
 
+LogSetting ParseLogSetting(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  LogSetting parsed;
+  for (const OutputLevel& row : kOutputLevels) {
+    if (SameWord(text, colon != std::string_view::npos ? colon : text.size(), row.name)) {
+      parsed.maxLevel = row.maxLevel;
+    }
+  }
+  if (parsed.maxLevel >= 0 && colon != std::string_view::npos) {
+    parsed.hasPath = true;
+    parsed.pathStart = colon + 1;
+  }
+  return parsed;
+}
+
+// The text on one line: control characters (C0, DEL and C1) and bytes that are not UTF-8
+// as \n, \r, \t or \xHH, so that a device name holding a newline cannot start a line; a
+// backslash before n, r, t or x as \x5C, so that the line reads back as the text.
+void EscapeLogText(const char* text, std::size_t size,
+                   const std::function<void(const char*, std::size_t)>& put) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  for (std::size_t i = 0; i < size;) {
+    const std::size_t length = Utf8CharacterLength(bytes + i, size - i);
+    const bool control = length == 1 ? bytes[i] < 0x20 || bytes[i] == 0x7F
+                                     : length == 2 && bytes[i] == 0xC2 && bytes[i + 1] < 0xA0;
+    // A backslash that would read as an escape with what follows, so that a line reads
+    // back as its text (C:\new as C:\x5Cnew).
+    const bool backslash = bytes[i] == '\\' && i + 1 < size &&
+                           std::strchr("nrtx", text[i + 1]) != nullptr && text[i + 1] != '\0';
+    if (length != 0 && !control && !backslash) {
+      put(text + i, length);
+      i += length;
+      continue;
+    }
+    for (std::size_t end = i + (length != 0 ? length : 1); i < end; ++i) {
+      constexpr char kHex[] = "0123456789ABCDEF";
+      const char escape[4] = {'\\', 'x', kHex[bytes[i] >> 4], kHex[bytes[i] & 0xF]};
+      const char* named = bytes[i] == '\n'   ? "\\n"
+                          : bytes[i] == '\r' ? "\\r"
+                          : bytes[i] == '\t' ? "\\t"
+                                             : nullptr;
+      put(named != nullptr ? named : escape, named != nullptr ? 2 : sizeof escape);
+    }
+  }
+}
+
 void LogApplySetting(const char* setting) noexcept {
   LogState* state = &LogLibraryState();
   try {
@@ -149,17 +145,12 @@ void LogApplySetting(const char* setting) noexcept {
     LogState_Unlock(state);
     if (same) return;
 
-    const std::size_t colon = text.find(':');
-    std::int32_t maxLevel = -1;
-    for (const OutputLevel& row : kOutputLevels) {
-      if (SameWord(text, colon != std::string::npos ? colon : text.size(), row.name)) {
-        maxLevel = row.maxLevel;
-      }
-    }
+    const LogSetting parsed = ParseLogSetting(text);
+    const std::int32_t maxLevel = parsed.maxLevel;
     LogDestination* destination = nullptr;
     if (maxLevel >= 0) {
       destination =
-          Base_OpenLogDestination(colon != std::string::npos ? text.c_str() + colon + 1 : nullptr);
+          Base_OpenLogDestination(parsed.hasPath ? text.c_str() + parsed.pathStart : nullptr);
     }
     LogDestination* unused = destination;
     if (LogState_Lock(state)) {
