@@ -13,7 +13,8 @@ void AppendEscape(std::string& out, const char* format, unsigned value) {
   out += escape;
 }
 
-bool IsControl(char32_t c) { return c < 0x20 || c == 0x7F; }
+// C0, DEL and C1: a terminal acts on each (U+009B starts a control sequence on some).
+bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
 }  // namespace
 

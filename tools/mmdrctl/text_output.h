@@ -13,5 +13,6 @@ std::u32string DecodeUtf8Lenient(std::string_view utf8);
 // characters escaped, everything outside ASCII as \uXXXX (surrogate pairs above U+FFFF).
 std::string JsonString(std::string_view utf8);
 
-// The text as well-formed UTF-8 for a terminal: control characters shown as \xNN.
+// The text as well-formed UTF-8 for a terminal: control characters (C0, DEL, C1) shown as
+// \xNN.
 std::string DisplayText(std::string_view utf8);
