@@ -14,10 +14,6 @@
 std::wstring ConvertToLower(std::wstring text);
 // Decimal text of value taken as a signed 32-bit number; false leaves out unchanged.
 bool ConvertDWORDToString(DWORD value, std::wstring& out);
-// "true" in any letter case is true; otherwise the leading decimal number, true when not 0.
-bool ConvertStringToBool(const std::wstring& text);
-// The leading decimal number (with optional sign) as an unsigned 32-bit value.
-DWORD ConvertStringToDWORD(const std::wstring& text);
 
 // Formats a wide message by the C99 rules ("%ls" is a wide string, "%s" a narrow one) with
 // the same formatter on every Windows target and runtime, cuts it at 4095 code units, and

@@ -32,16 +32,6 @@ bool ConvertDWORDToString(DWORD value, std::wstring& out) {
   return true;
 }
 
-bool ConvertStringToBool(const std::wstring& text) {
-  if (text.empty()) return false;
-  if (_wcsicmp(text.c_str(), L"true") == 0) return true;
-  return _wtoi(text.c_str()) != 0;
-}
-
-DWORD ConvertStringToDWORD(const std::wstring& text) {
-  return static_cast<DWORD>(_wtoi(text.c_str()));
-}
-
 void LogWide(std::uint32_t levelWord, const wchar_t* format, ...) {
   // A line the log does not want costs no buffer, format, conversion or allocation.
   if (!LogWants(levelWord)) return;

@@ -1,5 +1,6 @@
 #include "prefs/reg_utils.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
 #include <utility>
@@ -7,6 +8,7 @@
 #include "core/scoped_handle_win.h"
 #include "core/text_utils.h"
 #include "log/log.h"
+#include "prefs/settings_text.h"
 
 namespace {
 
@@ -105,7 +107,7 @@ bool GetBOOL(HKEY root, const std::wstring& subKey, const std::wstring& valueNam
     return defaultValue;
   }
   if (stored != nullptr) *stored = true;
-  return ConvertStringToBool(text);
+  return SettingsText::ParseSwitch(ConvertWideToUtf8(text.c_str()));
 }
 
 DWORD GetDWORD(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
@@ -128,7 +130,7 @@ DWORD GetDWORD(HKEY root, const std::wstring& subKey, const std::wstring& valueN
       text == kDefaultMarker) {
     return defaultValue;
   }
-  return ConvertStringToDWORD(text);
+  return SettingsText::ParseNumber(ConvertWideToUtf8(text.c_str()));
 }
 
 std::wstring GetString(HKEY root, const std::wstring& subKey, const std::wstring& valueName,
@@ -152,11 +154,11 @@ LONG QueryString(HKEY key, const std::wstring& valueName, std::wstring& out,
                                        reinterpret_cast<BYTE*>(buffer), &byteCount);
   std::wstring text;
   if (status == ERROR_SUCCESS) {
-    // Only the code units the value really holds count; a stray odd byte is not a
-    // code unit, and a text without its NUL ends where its data ends.
-    const std::size_t unitCount = byteCount / sizeof(wchar_t);
-    const std::size_t available = unitCount < kTextCapacity ? unitCount : kTextCapacity;
-    text.assign(buffer, wcsnlen(buffer, available));
+    // Only the code units the value really holds count.
+    const std::u16string units =
+        SettingsText::RegistryValueText(reinterpret_cast<const unsigned char*>(buffer),
+                                        std::min<std::size_t>(byteCount, sizeof buffer));
+    text.assign(units.begin(), units.end());
   } else if (status != ERROR_FILE_NOT_FOUND) {
     // ERROR_MORE_DATA: a text longer than the buffer, which no caller could use whole.
     LOG_WIDE(kLogLevelError, "%s - Failed to read value %ls with error %d: the default applies",

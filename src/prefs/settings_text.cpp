@@ -1,7 +1,5 @@
 #include "prefs/settings_text.h"
 
-#include <cstdint>
-#include <limits>
 #include <vector>
 
 namespace {
@@ -141,31 +139,6 @@ std::string Rewrite(std::string_view file, const Change* changes, std::size_t co
     if (!written[i]) AppendSetting(out, changes[i]);
   }
   return out;
-}
-
-bool ParseSwitch(std::string_view text) {
-  if (SameKey(text, "true")) return true;
-  return ParseNumber(text) != 0;
-}
-
-std::uint32_t ParseNumber(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  const bool negative = i < text.size() && text[i] == '-';
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-  // Held to the 32-bit range: a huge switch value stays on, a huge number stays huge.
-  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
-  const std::int64_t limit = negative ? kMax + 1 : kMax;
-  std::int64_t magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    magnitude = magnitude * 10 + (text[i] - '0');
-    if (magnitude > limit) magnitude = limit;
-  }
-  return static_cast<std::uint32_t>(negative ? -magnitude : magnitude);
-}
-
-std::string FormatNumber(std::uint32_t value) {
-  return std::to_string(static_cast<std::int32_t>(value));
 }
 
 }  // namespace SettingsText

@@ -1,7 +1,8 @@
 // The text of a settings file (the format is described in settings_linux.cpp): a value
-// found by its key, a file rewritten with new values, and the rules that read a value
-// as a switch or a number the way the registry store reads a text. Plain C++, no system
-// calls; texts are UTF-8.
+// found by its key and a file rewritten with new values (settings_text.cpp, Linux only);
+// the rules by which both stores read a value as a switch or a number, and the text of a
+// registry value's data (settings_values.cpp, both platforms). Plain C++, no system calls;
+// texts are UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -32,5 +33,10 @@ bool ParseSwitch(std::string_view text);
 std::uint32_t ParseNumber(std::string_view text);
 // The number as a signed 32-bit decimal, which ParseNumber reads back unchanged.
 std::string FormatNumber(std::uint32_t value);
+
+// The text of a registry value's data of byteCount bytes, as the Windows store takes any
+// value's data: UTF-16 code units, least significant byte first, up to the first NUL or
+// the data's end (a last odd byte is no code unit).
+std::u16string RegistryValueText(const unsigned char* data, std::size_t byteCount);
 
 }  // namespace SettingsText

@@ -105,8 +105,7 @@ TEST_F(SettingsFiles, SwitchesComeFromTheMachineFileAlone) {
       // machine file, enabled, primary
       {"", 1, true},
       {"IsDisabled=TRUE\r\nEnableAInWasapi=false\r\n", 0, false},  // CRLF line ends
-      {"isdisabled = 2\nEnableAInWasapi=", 0, true},
-      {"IsDisabled=trueish\nEnableAInWasapi=-1", 1, true}};
+      {"isdisabled = 2\nEnableAInWasapi=", 0, true}};
   for (const auto& [machine, enabled, primary] : cases) {
     Put(machine_, machine);
     std::uint8_t isEnabled = 9;
