@@ -21,8 +21,8 @@ FileRead ReadSettingsFile(const std::string& path, std::string& text,
                           struct stat* status = nullptr);
 
 // Applies the changes to the file at path (created with its folders when missing) under
-// the lock file beside it; false, with the file as it was, when that fails. The caller
-// keeps this process's writers in line.
+// this process's lock and the lock file beside it; false, with the file as it was, when
+// that fails.
 bool ReplaceSettingsFile(const std::string& path, const SettingsText::Change* changes,
                          std::size_t count);
 

@@ -30,7 +30,6 @@
 #include <string>
 #include <string_view>
 
-#include "core/rw_lock.h"
 #include "core/utf8.h"
 #include "log/log.h"
 #include "prefs/settings_file_posix.h"
@@ -39,9 +38,6 @@
 #include "prefs/user_prefs_util.h"
 
 namespace {
-
-// Keeps this process's writers in line; flock keeps other processes' writers out.
-RwLock g_writeLock;
 
 // The value of key in the file at path, cut at a NUL as a registry text is; empty when
 // the file or the value is missing or the file cannot be read.
@@ -69,9 +65,7 @@ bool ReadMachineSwitch(std::string_view key, bool defaultValue,
 }
 
 // All changes in one rewrite of the user file.
-bool WriteUserSettings(const SettingsText::Change* changes, std::size_t count)
-    EXCLUDES(g_writeLock) {
-  const ExclusiveHold hold(g_writeLock);
+bool WriteUserSettings(const SettingsText::Change* changes, std::size_t count) {
   return SettingsFiles::ReplaceSettingsFile(SettingsFiles::UserSettingsPath(), changes, count);
 }
 

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <thread>
 
+#include "core/rw_lock.h"
 #include "core/scoped_fd_posix.h"
 #include "log/log.h"
 #include "prefs/settings_file_posix.h"
@@ -36,6 +37,9 @@ constexpr std::string_view kTemporaryPrefix = ".#";
 constexpr std::size_t kTemporaryUniqueLength = 6;
 
 std::atomic<RenameFn> g_rename{&std::rename};
+
+// Keeps this process's writers in line; flock keeps other processes' writers out.
+RwLock g_writeLock;
 
 // The name of a temporary file of the settings file at path, without its unique part.
 std::string TemporaryPrefix(const std::string& path) {
@@ -190,10 +194,8 @@ void SyncFolder(const std::string& folder) {
   }
 }
 
-}  // namespace
-
-bool ReplaceSettingsFile(const std::string& userPath, const SettingsText::Change* changes,
-                         std::size_t count) {
+bool ReplaceLocked(const std::string& userPath, const SettingsText::Change* changes,
+                   std::size_t count) REQUIRES(g_writeLock) {
   if (userPath.empty() || !CreateFolders(FolderOf(userPath))) return false;
   const std::string path = ResolveLinks(userPath);
   LockFileHold lock;
@@ -229,6 +231,14 @@ bool ReplaceSettingsFile(const std::string& userPath, const SettingsText::Change
         values.c_str());
   }
   return true;
+}
+
+}  // namespace
+
+bool ReplaceSettingsFile(const std::string& path, const SettingsText::Change* changes,
+                         std::size_t count) {
+  const ExclusiveHold hold(g_writeLock);
+  return ReplaceLocked(path, changes, count);
 }
 
 void SetRename(RenameFn rename) { g_rename.store(rename != nullptr ? rename : &std::rename); }
