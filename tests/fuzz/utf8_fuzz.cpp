@@ -1,6 +1,8 @@
-// UTF-8 to wide text and back, any bytes or 32-bit values: well-formed text makes the round
-// trip unchanged and ill-formed input never gives ill-formed output; an entry field gets
-// exactly the first 259 bytes of the text's UTF-8 and zeros, and its last byte is never written.
+// UTF-8 to wide text and back, any bytes or 32-bit values: the bytes read as Unicode's
+// recommended practice has it (one U+FFFD for each maximal ill-formed subpart), well-formed
+// text makes the round trip unchanged and ill-formed input never gives ill-formed output; an
+// entry field gets exactly the first 259 bytes of the text's UTF-8 and zeros, and its last
+// byte is never written.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstring>
@@ -15,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text = input.ConsumeRandomLengthString(1024);
   const std::wstring wide = ConvertUtf8ToWide(text.c_str());
   const std::string back = ConvertWideToUtf8(wide.c_str());
+  FUZZ_CHECK(std::u32string(wide.begin(), wide.end()) == DecodeUtf8(text.c_str()));
   FUZZ_CHECK(IsWellFormedUtf8(back) && ConvertUtf8ToWide(back.c_str()) == wide);
   FUZZ_CHECK(!IsWellFormedUtf8(text.c_str()) || back == text.c_str());
   std::wstring units;  // any values, as a system call could hand them over
