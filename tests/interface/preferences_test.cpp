@@ -29,8 +29,6 @@ TEST(Preferences, SetStoresThePairAndAMicrophoneNameOnlyWithAnId) {
       {1, nullptr, "N", "", "N"},
       {1, "I", nullptr, "I", ""},
       {1, "I\xC3\xA9", kUtf8, "I\xC3\xA9", kUtf8},
-      {1, "I\xC3", "\xE6\x97\xA5", "I\xEF\xBF\xBD",
-       "\xE6\x97\xA5"},  // ill-formed input is replaced
       {2, nullptr, "N", "", ""},
       {2, "", "N", "", ""},
       {2, "I", nullptr, "I", ""},
