@@ -129,9 +129,11 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
       {"unix:" + silent, "", false, false, AlsaMics(259),
        "trivia kinds: AudioCapture::EnumPrimary - no sound server answered (waited 20"},
       {server, "", false, false, AlsaMics(259), "X display that libpulse reads does not answer",
-       ":" + std::to_string(getpid()) + ".0"},  // display N, screen 0, as ssh -X sets it
+       "unix:" + std::to_string(getpid()) + ".0"},  // display N, screen 0, on its local socket
       {server, "", false, false, AlsaMics(259), "does not answer",
        "127.0.0.1:" + std::to_string(tcpDisplay)},
+      {server, "", false, false, AlsaMics(259), "does not answer",
+       "inet6/127.0.0.1:" + std::to_string(tcpDisplay)},
       {"unix:" + silent + "-missing",
        "",
        false,
@@ -159,7 +161,7 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
     EXPECT_EQ(Enumerate(handle, MMDR_DEVICE_AUDIO), c.mics);
     const auto start = std::chrono::steady_clock::now();
     std::uint32_t changed = 0;  // a dead display holds up following them no more than listing
-    if (c.display[0] == ':') Mmdr_WatchDevices(handle, MMDR_WATCH_AUDIO, 0, &changed);
+    if (!c.display.empty()) Mmdr_WatchDevices(handle, MMDR_WATCH_AUDIO, 0, &changed);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(AlsaLoaded(), c.alsaSwitch) << "held by the handle that selected it, only";
     EXPECT_EQ(dlsym(RTLD_DEFAULT, "snd_device_name_hint"), nullptr) << "nor in the host's names";

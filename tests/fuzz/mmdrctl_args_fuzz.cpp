@@ -3,6 +3,8 @@
 // option 0 to 2, whole numbers of nine digits at most for watch).
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
+
 #include "command_line.h"
 #include "fuzz_check.h"
 
@@ -15,6 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mmdrctl::Arguments arguments;
   auto kind = static_cast<MmdrDeviceKind>(0);
   if (!mmdrctl::ParseOptions(words, options) || options.help) return 0;
+  // The words from the command on are the command's, options among them too.
+  FUZZ_CHECK(options.words.size() <= words.size() &&
+             std::equal(options.words.begin(), options.words.end(),
+                        words.end() - static_cast<std::ptrdiff_t>(options.words.size())));
   const auto command = mmdrctl::FindCommand(options.words);
   if (!command || !mmdrctl::ParseArguments(*command, options.words, kind, arguments)) return 0;
   const std::string level = options.logLevel.value_or("info");

@@ -5,6 +5,7 @@
 // byte is never written.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/utf8.h"
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(!IsWellFormedUtf8(text.c_str()) || back == text.c_str());
   std::wstring units;  // any values, as a system call could hand them over
   while (input.remaining_bytes() >= 4)
-    units += static_cast<wchar_t>(input.ConsumeIntegral<std::uint32_t>() | 1);
+    units += static_cast<wchar_t>(std::max(input.ConsumeIntegral<std::uint32_t>(), 1u));  // no NUL
   for (const std::wstring& each : {wide, units}) {
     const std::string utf8 = ConvertWideToUtf8(each.c_str());
     FUZZ_CHECK(IsWellFormedUtf8(utf8));

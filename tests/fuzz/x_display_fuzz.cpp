@@ -1,55 +1,58 @@
-// The display's name and the authority file, any bytes: a name that parses reads the same
-// when written out again; a cookie comes only from a whole entry of the file that serves the
-// display (its family and address, or any; its number, or any; the cookie's name).
+// The display's name and the authority file, any bytes: a name parses exactly when it has
+// DISPLAY's form, into its parts; the cookie is the data of the first whole entry of the
+// file that serves the display (its family and address, or any; its number, or any; the
+// cookie's name), as a view into the file, and none when no entry does.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cstdlib>
+#include <regex>
 #include <string>
 
 #include "devices/x_authority.h"
 #include "fuzz_check.h"
 
-namespace {
-// The two-byte size or family that ends just before at.
-unsigned Before(const char* at) {
-  return static_cast<unsigned char>(at[-2]) * 256u + static_cast<unsigned char>(at[-1]);
-}
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
-  const auto parsed = XDisplay::ParseDisplayName(input.ConsumeRandomLengthString(64));
+  const std::string name = input.ConsumeRandomLengthString(64).c_str();  // an environment's text
+  // [protocol/]host:number[.screen], each number as strtoul reads it (blanks and a sign first).
+  static const std::regex kForm(
+      R"(^(?:([\s\S]*)/)?([^/]*):([ \t\n\v\f\r]*[+-]?[0-9]+)(\.[ \t\n\v\f\r]*[+-]?[0-9]+)?$)");
+  std::smatch part;
+  const bool form = std::regex_match(name, part, kForm);
+  const auto parsed = XDisplay::ParseDisplayName(name);
+  FUZZ_CHECK(parsed.has_value() == form);
+  FUZZ_CHECK(!form || (parsed->hasProtocol == part[1].matched &&
+                       parsed->protocol == part[1].str() && parsed->host == part[2].str() &&
+                       parsed->number ==
+                           static_cast<int>(std::strtoul(part[3].str().c_str(), nullptr, 10))));
+
   const XDisplay::Peer peer{input.ConsumeIntegral<std::uint16_t>(),
                             input.ConsumeRandomLengthString(32),
                             parsed ? std::to_string(parsed->number) : "0"};
   const std::string file = input.ConsumeRemainingBytesAsString();
-  if (parsed) {
-    const auto again = XDisplay::ParseDisplayName(
-        (parsed->hasProtocol ? parsed->protocol + "/" : "") + parsed->host + ":" + peer.number);
-    FUZZ_CHECK(again && again->hasProtocol == parsed->hasProtocol &&
-               again->protocol == parsed->protocol && again->host == parsed->host &&
-               again->number == parsed->number);
-  }
-  const std::string_view cookie = XDisplay::CookieFor(file, peer), name = XDisplay::kCookieName;
-  if (cookie.empty()) return 0;
-  const char* const begin = file.data();
-  const char* const nameAt = cookie.data() - 2 - name.size();
-  FUZZ_CHECK(nameAt >= begin + 6 && cookie.data() + cookie.size() <= begin + file.size());
-  FUZZ_CHECK(Before(cookie.data()) == cookie.size() && Before(nameAt) == name.size() &&
-             std::string_view(nameAt, name.size()) == name);
-  // The number and the address: wherever before the name their sizes say an entry starts.
-  bool served = false;
-  for (const char* numberAt = nameAt - 2; numberAt >= begin + 6; --numberAt) {
-    if (numberAt + Before(numberAt) + 2 != nameAt) continue;
-    for (const char* addressAt = numberAt - 2; addressAt >= begin + 4; --addressAt) {
-      if (addressAt + Before(addressAt) + 2 != numberAt) continue;
-      const std::string_view address(addressAt, Before(addressAt)),
-          number(numberAt, Before(numberAt));
-      const unsigned family = Before(addressAt - 2);
-      served |=
-          (family == XDisplay::kFamilyWild || (family == peer.family && address == peer.address)) &&
-          (number.empty() || number == peer.number);
+  const auto numberAt = [&file](std::size_t at) {  // two bytes, most significant first
+    return static_cast<std::size_t>(static_cast<unsigned char>(file[at]) << 8 |
+                                    static_cast<unsigned char>(file[at + 1]));
+  };
+  std::string_view expected;
+  for (std::size_t at = 0, fields = 4; fields == 4 && at + 2 <= file.size();) {
+    const std::size_t family = numberAt(at);
+    std::string_view field[4];
+    for (fields = 0, at += 2;
+         fields < 4 && at + 2 <= file.size() && at + 2 + numberAt(at) <= file.size(); ++fields) {
+      field[fields] = std::string_view(file).substr(at + 2, numberAt(at));
+      at += 2 + field[fields].size();
+    }
+    const bool serves =
+        (family == XDisplay::kFamilyWild || (family == peer.family && field[0] == peer.address)) &&
+        (field[1].empty() || field[1] == peer.number) && field[2] == XDisplay::kCookieName;
+    if (fields == 4 && serves) {
+      expected = field[3];
+      break;
     }
   }
-  FUZZ_CHECK(served);
+  const std::string_view cookie = XDisplay::CookieFor(file, peer);
+  FUZZ_CHECK(cookie.size() == expected.size() &&
+             (cookie.empty() || cookie.data() == expected.data()));
   return 0;
 }

@@ -160,11 +160,11 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=old\nsrcWCamId=older\n");
   EXPECT_EQ(Entries(), 2);  // the file and its lock file: no temporary
   Put(folder_ / ".#kestrel.conf.AbC123", "srcWCamId=half");  // its writer died
-  Put(folder_ / "kestrel.conf.tmp.backup", "mine");          // the user's own
+  Put(folder_ / "kestrel.conf.tmp.bak1", "mine");  // the user's own, as long as a temporary's name
   UserPrefsUtil::SetRenameForTesting(nullptr);
   EXPECT_EQ(write(), MMDR_OK);
   EXPECT_EQ(Slurp(file_), "# mine\nsrcWCamId=new\nsrcWCamName=New\n");
-  EXPECT_EQ(Slurp(folder_ / "kestrel.conf.tmp.backup"), "mine");
+  EXPECT_EQ(Slurp(folder_ / "kestrel.conf.tmp.bak1"), "mine");
   ExpectLogged(debug.Lines(),
                "trivia prefs: UserPrefsUtil::WriteUserSettings - '|"
                "kestrel.conf' written: srcWCamId='new' srcWCamName='New'");
@@ -187,8 +187,11 @@ TEST_F(SettingsFiles, AFailedWriteKeepsTheFileAndNoTemporaryOutlivesTheNextWrite
   ASSERT_EQ(setitimer(ITIMER_REAL, &in300ms, nullptr), 0);
   EXPECT_EQ(write(), MMDR_OK);
   EXPECT_EQ(int{held}, -1) << "the write ended before the lock was released";
-  // A write that would take the file over 1 MiB, which no read takes, is refused.
+  // A file of 1 MiB is read; a write that would take it over 1 MiB, which no read takes, is
+  // refused.
   const std::string big = "# " + std::string((1u << 20) - 40, 'x') + "\n";
+  Put(file_, big + std::string(17, '#') + "\nsrcAudioInOption=2\n");
+  EXPECT_EQ(UserPrefsUtil::GetAudioInOption(), 2u);
   Put(file_, big);
   EXPECT_EQ(Mmdr_SetPrefDev(handle, MMDR_DEVICE_VIDEO, std::string(60, 'i').c_str(), "n"),
             MMDR_FAILED);
