@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "core/scoped_library_posix.h"
-#include "core/utf8.h"
 #include "devices/device_text.h"
 #include "devices/x_display_linux.h"
 #include "log/log.h"

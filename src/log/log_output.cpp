@@ -74,9 +74,6 @@ void WriteRecord(LogWriter* /*writer*/, const LogRecordHeader* header, std::size
   Flush();
 }
 
-}  // namespace
-
-namespace {
 bool SameWord(std::string_view text, std::size_t length, const char* word) {
   if (length != std::strlen(word)) return false;
   for (std::size_t i = 0; i < length; ++i) {
