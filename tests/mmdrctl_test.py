@@ -192,15 +192,11 @@ if wine:
     present = [("present", "video", name) for name in ("Twin", "Twin", "Lone")]
 else:
     kind, names = "audio", ["Plug", "Plug", "Renamed", "Renamed"]
-    pactl, modules = ["pactl", "--server", env["PULSE_SERVER"]], []
-
     def load(description):
-        modules.append(subprocess.run(pactl + ["load-module", "module-null-source", "source_name=plug",
-                                               f"description={description}"],
-                                      stdout=subprocess.PIPE, text=True).stdout.strip())
+        subprocess.run(server + ["add", server_dir, f"plug={description}"], check=True)
 
     def unload():
-        subprocess.run(pactl + ["unload-module", modules.pop()])
+        subprocess.run(server + ["remove", server_dir, "plug"], check=True)
     # Renamed: the same id goes under its old name and comes under the new one.
     changes = (lambda: load("Plug"), lambda: (unload(), load("Renamed")), unload)
     present = [("present", "audio", name) for name in mics]

@@ -45,6 +45,8 @@ find_program(KESTREL_PYTHON3 python3 REQUIRED)
 set(mmdrctl_test ${CMAKE_COMMAND} -E env KESTREL_LIBDIR=${CMAKE_INSTALL_LIBDIR} ${KESTREL_PYTHON3}
     ${CMAKE_CURRENT_SOURCE_DIR}/mmdrctl_test.py)
 add_test(NAME mmdrctl_test COMMAND ${mmdrctl_test} $<TARGET_FILE:mmdrctl> ${emulator})
+add_test(NAME mmdrctl_test_pipewire COMMAND ${CMAKE_COMMAND} -E env SOUND_SERVER=pipewire
+         ${mmdrctl_test} $<TARGET_FILE:mmdrctl> ${emulator})
 add_test(NAME mmdrctl_installed_test
          COMMAND ${mmdrctl_test} ${package}/${CMAKE_INSTALL_BINDIR}/mmdrctl ${emulator})
 set_tests_properties(mmdrctl_installed_test PROPERTIES FIXTURES_REQUIRED package)
