@@ -165,7 +165,9 @@ typedef struct MmdrHandle MmdrHandle;
  * id: the device's persistent identifier; empty when the system gave none. Windows: the
  * device path of a webcam, the endpoint id or DirectSound interface text of a
  * microphone. Linux: a webcam's /dev/v4l/by-id link (else by-path, else /dev/videoN),
- * the sound server's source name or the ALSA device name of a microphone.
+ * or for a camera that only PipeWire shows (listed after V4L2's) "pipewire:" and its
+ * node.name (open it as a PipeWire stream whose target.object is the node.name); the
+ * sound server's source name or the ALSA device name of a microphone.
  * name: the display name; two devices may carry the same one. */
 typedef struct MmdrDeviceEntry {
   char id[MMDR_TEXT_FIELD_SIZE];

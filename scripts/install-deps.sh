@@ -15,7 +15,7 @@ packages=(
   wine wine64 libasound2 libasound2-plugins
   googletest python3
   g++ libgtest-dev
-  libpulse-dev libasound2-dev
+  libpulse-dev libasound2-dev libpipewire-0.3-dev
   clang lld llvm clang-tidy clang-format
   libclang-rt-14-dev pkg-config
   g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user-static

@@ -4,7 +4,7 @@
 # PipeWire's daemon, WirePlumber and pipewire-pulse (headless: no D-Bus, no device monitors).
 # Either has a null sink (whose monitor is a source that no microphone list may show) and the
 # null sources given as NAME=DESCRIPTION; PipeWire also has the fake cameras given as
-# camera:NAME=DESCRIPTION (SPA's test pattern, as a libcamera camera) or
+# camera:ID=DESCRIPTION (SPA's test pattern, as the libcamera camera of that camera id) or
 # v4l2:NAME=DESCRIPTION=/dev/videoN (as the node PipeWire makes of a V4L2 device). Nothing
 # of the user's own sound setup is used or changed: home, runtime, configuration and state
 # folders are inside DIR, and nothing spawns a server.
@@ -93,6 +93,7 @@ case $kind in
     {
       echo "load-module module-null-sink sink_name=speakers sink_properties=device.description=Speakers"
       for source in "$@"; do
+        [[ $source == camera:* || $source == v4l2:* ]] && continue  # PipeWire's only
         echo "load-module module-null-source source_name=${source%%=*}" \
           "description='${source#*=}'"
       done
@@ -116,10 +117,11 @@ case $kind in
       for item in "$@"; do
         IFS== read -r name description path <<<"$item"
         case $name in
-          camera:*)
-            object videotestsrc "node.name = \"libcamera_input.${name#camera:}\"
+          camera:*)  # named as PipeWire names a libcamera camera by its camera id
+            id=${name#camera:}
+            object videotestsrc "node.name = \"libcamera_input.${id//[^A-Za-z0-9_.-]/_}\"
               node.description = \"$description\" media.class = Video/Source media.role = Camera
-              device.api = libcamera object.path = \"libcamera:${name#camera:}\"" ;;
+              device.api = libcamera object.path = \"libcamera:$id\"" ;;
           v4l2:*)
             object videotestsrc "node.name = \"v4l2_input.${name#v4l2:}\"
               node.description = \"$description\" media.class = Video/Source media.role = Camera
