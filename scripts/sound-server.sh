@@ -121,7 +121,7 @@ case $kind in
             id=${name#camera:}
             object videotestsrc "node.name = \"libcamera_input.${id//[^A-Za-z0-9_.-]/_}\"
               node.description = \"$description\" media.class = Video/Source media.role = Camera
-              device.api = libcamera object.path = \"libcamera:$id\"" ;;
+              device.api = libcamera object.path = \"libcamera:${id//\\/\\\\}\"" ;;
           v4l2:*)
             object videotestsrc "node.name = \"v4l2_input.${name#v4l2:}\"
               node.description = \"$description\" media.class = Video/Source media.role = Camera
