@@ -347,4 +347,8 @@ const char* WhyNotListed(const Node& node, const std::vector<V4l2Camera>& v4l2) 
   return nullptr;
 }
 
+bool NamesV4l2Identities(const Node& node) {
+  return !DeviceNumbers(node.devids).empty() || !UsbIdsOfCameraId(node.objectPath).empty();
+}
+
 }  // namespace PipeWireCameras

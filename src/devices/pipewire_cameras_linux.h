@@ -58,4 +58,8 @@ Listing ReadNodes(std::vector<Node>& nodes);
 // when it is listed.
 const char* WhyNotListed(const Node& node, const std::vector<V4l2Camera>& v4l2);
 
+// Whether WhyNotListed needs V4L2's cameras for node: a libcamera camera that names device
+// numbers or USB ids.
+bool NamesV4l2Identities(const Node& node);
+
 }  // namespace PipeWireCameras

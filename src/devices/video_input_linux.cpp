@@ -130,12 +130,19 @@ PipeWireCameras::V4l2Camera Identify(const std::string& nodePath, const std::str
   return camera;
 }
 
-// Appends the cameras that PipeWire shows and V4L2 has not listed (given as v4l2), each
-// identified by its node.name behind kIdPrefix.
-void AddPipeWireCameras(DeviceInfoList& list, std::uint32_t number,
-                        const std::vector<PipeWireCameras::V4l2Camera>& v4l2) {
+// Appends the cameras that PipeWire shows and V4L2 has not listed (the nodes given, found
+// in classFolder under root), each identified by its node.name behind kIdPrefix. V4L2's
+// cameras are told apart by their device numbers and USB ids only when a node names some.
+void AddPipeWireCameras(DeviceInfoList& list, std::uint32_t number, const std::string& root,
+                        const std::string& classFolder, const std::vector<std::string>& listed) {
   std::vector<PipeWireCameras::Node> nodes;
   if (PipeWireCameras::ReadNodes(nodes) != PipeWireCameras::Listing::kListed) return;
+  std::vector<PipeWireCameras::V4l2Camera> v4l2;
+  if (std::any_of(nodes.begin(), nodes.end(), &PipeWireCameras::NamesV4l2Identities)) {
+    for (const std::string& node : listed) {
+      v4l2.push_back(Identify(root + "/dev/" + node, classFolder, node));
+    }
+  }
   for (const PipeWireCameras::Node& node : nodes) {
     const char* whyNot = PipeWireCameras::WhyNotListed(node, v4l2);
     Log(kLogLevelTrivia, "%s - PipeWire node '%s' ('%s', %s, %s): %s%s", kEnumDevicesName,
@@ -219,9 +226,9 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
     }
   }
   std::uint32_t number = 0;
-  std::vector<PipeWireCameras::V4l2Camera> listed;
+  std::vector<std::string> listed;                      // the nodes listed
   if (error == std::errc::no_such_file_or_directory) {  // no V4L2 on this machine
-    AddPipeWireCameras(list, number, listed);
+    AddPipeWireCameras(list, number, root, classFolder, listed);
     return true;
   }
   if (error) {
@@ -267,9 +274,9 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
     device.path = ConvertUtf8ToWide(path.c_str());
     device.id = device.path;
     list.push_back(std::move(device));
-    listed.push_back(Identify(root + nodePath, classFolder, node));
+    listed.push_back(node);
     ++number;
   }
-  AddPipeWireCameras(list, number, listed);
+  AddPipeWireCameras(list, number, root, classFolder, listed);
   return true;
 }
