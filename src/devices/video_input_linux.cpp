@@ -116,9 +116,10 @@ std::string ReadSysfsName(const std::string& classFolder, const std::string& nod
 // What tells the same camera in PipeWire's list: the node's device number, and the USB
 // vendor and product ids ("vvvv:pppp") of the device it belongs to (its sysfs device is a
 // USB interface, whose parent holds them), or none.
-PipeWireCameras::V4l2Camera Identify(const std::string& nodePath, const std::string& classFolder,
+PipeWireCameras::V4l2Camera Identify(const std::string& root, const std::string& classFolder,
                                      const std::string& node) {
   PipeWireCameras::V4l2Camera camera;
+  const std::string nodePath = root + "/dev/" + node;
   struct stat status {};
   if (::stat(nodePath.c_str(), &status) == 0 && S_ISCHR(status.st_mode)) {
     camera.rdev = status.st_rdev;
@@ -140,7 +141,7 @@ void AddPipeWireCameras(DeviceInfoList& list, std::uint32_t number, const std::s
   std::vector<PipeWireCameras::V4l2Camera> v4l2;
   if (std::any_of(nodes.begin(), nodes.end(), &PipeWireCameras::NamesV4l2Identities)) {
     for (const std::string& node : listed) {
-      v4l2.push_back(Identify(root + "/dev/" + node, classFolder, node));
+      v4l2.push_back(Identify(root, classFolder, node));
     }
   }
   for (const PipeWireCameras::Node& node : nodes) {
