@@ -287,7 +287,9 @@ enum MmdrWatchKindCode {
  * /dev/v4l links and the ALSA device folder) and the sound server's events, through a
  * connection this handle keeps from its first audio watch until Mmdr_Uninit (that first
  * watch waits up to half a second for the connection to be set up; while no server
- * answers, it is tried again every second). Windows: the audio endpoints' notifications
+ * answers, it is tried again every second); and PipeWire's registry, through a connection
+ * kept from the first webcam watch while a PipeWire daemon answers (a daemon that starts
+ * later is noticed by its socket). Windows: the audio endpoints' notifications
  * (either audio back end) and the system's device-interface notifications for webcams;
  * where the system has none of the latter, the webcams, once watched, are listed again
  * every 500 ms within the watches (and the descriptor is ready at that pace).

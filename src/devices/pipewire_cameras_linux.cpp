@@ -10,6 +10,7 @@
 #include <dlfcn.h>
 #include <pipewire/pipewire.h>
 #include <spa/utils/dict.h>
+#include <sys/epoll.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -230,6 +231,11 @@ std::string UsbIdsOfCameraId(const std::string& objectPath) {
   return ids;
 }
 
+bool IsSocket(const std::string& path) {
+  struct stat status {};
+  return !path.empty() && stat(path.c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
 }  // namespace
 
 std::string SocketPath() {
@@ -250,8 +256,7 @@ Listing ReadNodes(std::vector<Node>& nodes) {
   const auto deadline = std::chrono::steady_clock::now() + kDeadline;
   // No socket, no daemon: libpipewire is not even opened.
   const std::string socket = SocketPath();
-  struct stat status {};
-  if (socket.empty() || stat(socket.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode)) {
+  if (!IsSocket(socket)) {
     Log(kLogLevelVerbose, "%s - no PipeWire socket at '%s'", kEnumName, socket.c_str());
     return Listing::kNoDaemon;
   }
@@ -349,6 +354,124 @@ const char* WhyNotListed(const Node& node, const std::vector<V4l2Camera>& v4l2) 
 
 bool NamesV4l2Identities(const Node& node) {
   return !DeviceNumbers(node.devids).empty() || !UsbIdsOfCameraId(node.objectPath).empty();
+}
+
+struct Subscription::Connection {
+  const PipeWireApi& api;
+  pw_main_loop* mainLoop = nullptr;
+  pw_loop* loop = nullptr;
+  pw_context* context = nullptr;
+  pw_core* core = nullptr;
+  pw_registry* registry = nullptr;
+  spa_hook coreListener{};
+  spa_hook registryListener{};
+  int epollFd = -1;
+  int loopFd = -1;
+  std::vector<std::uint32_t> sources;  // the registry ids of the Video/Source nodes
+  bool changed = false;
+  bool gone = false;
+
+  explicit Connection(const PipeWireApi& api) : api(api) {}
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  Connection(Connection&&) = delete;
+  Connection& operator=(Connection&&) = delete;
+  ~Connection() {
+    // Out of the set before libpipewire closes it, so that a number reused meanwhile is
+    // never taken for it.
+    if (loopFd >= 0) epoll_ctl(epollFd, EPOLL_CTL_DEL, loopFd, nullptr);
+    if (registry != nullptr) api.pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+    if (core != nullptr) api.pw_core_disconnect(core);
+    if (context != nullptr) api.pw_context_destroy(context);
+    if (mainLoop != nullptr) api.pw_main_loop_destroy(mainLoop);
+  }
+
+  // Run inside libpipewire: nothing may escape from them.
+  static void OnGlobal(void* data, std::uint32_t id, std::uint32_t /*permissions*/,
+                       const char* type, std::uint32_t /*version*/, const spa_dict* props) {
+    auto* c = static_cast<Connection*>(data);
+    if (type == nullptr || std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0 ||
+        Property(props, PW_KEY_MEDIA_CLASS) != kVideoSource) {
+      return;
+    }
+    try {
+      c->sources.push_back(id);
+    } catch (...) {
+      // Then its removal goes unseen; its coming is news all the same.
+    }
+    Log(kLogLevelVerbose, "%s - video source %u added", "PipeWireCameras::Subscription",
+        static_cast<unsigned>(id));
+    c->changed = true;
+  }
+  static void OnGlobalRemove(void* data, std::uint32_t id) {
+    auto* c = static_cast<Connection*>(data);
+    const auto found = std::find(c->sources.begin(), c->sources.end(), id);
+    if (found == c->sources.end()) return;
+    c->sources.erase(found);
+    Log(kLogLevelVerbose, "%s - video source %u removed", "PipeWireCameras::Subscription",
+        static_cast<unsigned>(id));
+    c->changed = true;
+  }
+  static void OnError(void* data, std::uint32_t id, int /*seq*/, int res, const char* /*message*/) {
+    if (id != PW_ID_CORE) return;
+    Log(kLogLevelVerbose, "%s - the connection ended (%d)", "PipeWireCameras::Subscription", res);
+    static_cast<Connection*>(data)->gone = true;
+  }
+};
+
+Subscription::Subscription(std::unique_ptr<Connection> connection) noexcept
+    : connection_(std::move(connection)) {}
+Subscription::~Subscription() = default;
+
+std::unique_ptr<Subscription> Subscription::Start(int epollFd, std::uint64_t tag) {
+  const PipeWireApi* api = IsSocket(SocketPath()) ? Api() : nullptr;
+  if (api == nullptr) return nullptr;
+  auto connection = std::make_unique<Connection>(*api);
+  Connection& c = *connection;
+  c.epollFd = epollFd;
+  c.mainLoop = api->pw_main_loop_new(nullptr);
+  c.loop = c.mainLoop != nullptr ? api->pw_main_loop_get_loop(c.mainLoop) : nullptr;
+  c.context = c.loop != nullptr ? api->pw_context_new(c.loop, nullptr, 0) : nullptr;
+  c.core = c.context != nullptr ? api->pw_context_connect(c.context, nullptr, 0) : nullptr;
+  if (c.core == nullptr) return nullptr;
+  static const pw_core_events kCoreEvents = [] {
+    pw_core_events events{};
+    events.version = PW_VERSION_CORE_EVENTS;
+    events.error = &Connection::OnError;
+    return events;
+  }();
+  static const pw_registry_events kRegistryEvents = [] {
+    pw_registry_events events{};
+    events.version = PW_VERSION_REGISTRY_EVENTS;
+    events.global = &Connection::OnGlobal;
+    events.global_remove = &Connection::OnGlobalRemove;
+    return events;
+  }();
+  pw_core_add_listener(c.core, &c.coreListener, &kCoreEvents, &c);
+  c.registry = pw_core_get_registry(c.core, PW_VERSION_REGISTRY, 0);
+  if (c.registry == nullptr) return nullptr;
+  pw_registry_add_listener(c.registry, &c.registryListener, &kRegistryEvents, &c);
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.u64 = tag;
+  const int loopFd = pw_loop_get_fd(c.loop);
+  if (epoll_ctl(epollFd, EPOLL_CTL_ADD, loopFd, &event) != 0) return nullptr;
+  c.loopFd = loopFd;
+  return std::unique_ptr<Subscription>(new Subscription(std::move(connection)));
+}
+
+Subscription::News Subscription::Run() {
+  Connection& c = *connection_;
+  pw_loop_enter(c.loop);
+  // A few turns: what one dispatch answers may already be waiting for the next.
+  for (int turn = 0; turn < 8 && !c.gone; ++turn) {
+    const int dispatched = pw_loop_iterate(c.loop, 0);
+    if (dispatched < 0 && dispatched != -EINTR) c.gone = true;
+    if (dispatched <= 0) break;
+  }
+  pw_loop_leave(c.loop);
+  if (c.gone) return News::kGone;
+  return std::exchange(c.changed, false) ? News::kChanged : News::kNone;
 }
 
 }  // namespace PipeWireCameras

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,5 +62,34 @@ const char* WhyNotListed(const Node& node, const std::vector<V4l2Camera>& v4l2);
 // Whether WhyNotListed needs V4L2's cameras for node: a libcamera camera that names device
 // numbers or USB ids.
 bool NamesV4l2Identities(const Node& node);
+
+// A connection held for the registry's news: Video/Source nodes added or removed, and the
+// daemon's end. Its owner's thread drives it through Run, which never waits; the loop's
+// descriptor is kept in the owner's epoll set (tagged), which becomes readable when the
+// daemon has something to say. libpipewire's data loop thread lives as long as it does.
+class Subscription {
+ public:
+  enum class News {
+    kNone,
+    kChanged,  // a Video/Source node came or went
+    kGone,     // the connection has ended: drop it
+  };
+  // Null when libpipewire or a daemon at SocketPath() is missing.
+  static std::unique_ptr<Subscription> Start(int epollFd, std::uint64_t tag);
+  ~Subscription();
+  Subscription(const Subscription&) = delete;
+  Subscription& operator=(const Subscription&) = delete;
+  Subscription(Subscription&&) = delete;
+  Subscription& operator=(Subscription&&) = delete;
+
+  // Dispatches what has arrived, without waiting.
+  News Run();
+
+  struct Connection;
+
+ private:
+  explicit Subscription(std::unique_ptr<Connection> connection) noexcept;
+  std::unique_ptr<Connection> connection_;
+};
 
 }  // namespace PipeWireCameras

@@ -216,6 +216,43 @@ TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
 }
 
+TEST_F(Following, APipeWireCameraComingOrGoingIsReported) {
+  const WebcamFixture webcams({});
+  const std::string dir = kServerDir + "-pw";
+  const auto pipeWire = [&](const std::string& command) {
+    ASSERT_EQ(std::system(("SOUND_SERVER=pipewire " KESTREL_SOUND_SERVER " " + command + " " + dir +
+                           " 'camera:cam=Cam' >/dev/null")
+                              .c_str()),
+              0);
+  };
+  pipeWire("start");
+  setenv("PIPEWIRE_REMOTE", (dir + "/runtime/pipewire-0").c_str(), 1);
+  ScopedMmdrHandle handle;
+  EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_VIDEO),
+            (std::vector<Entry>{{"pipewire:libcamera_input.cam", "Cam"}}));
+  const auto add = [&](const std::string& name) {  // a camera made while followed is news
+    EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 500), 0U);  // followed, and settled
+    ASSERT_EQ(std::system(("pw-cli create-node adapter '{ factory.name=videotestsrc "
+                           "library.name=videotestsrc/libspa-videotestsrc node.name=" +
+                           name +
+                           " media.class=Video/Source media.role=Camera "
+                           "object.linger=true }' >/dev/null")
+                              .c_str()),
+              0);
+    EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
+  };
+  add("added");
+  // Killed, it leaves its socket behind; started again, it makes a new one.
+  ASSERT_EQ(std::system(("kill -KILL $(head -n 1 " + dir + "/pids)").c_str()), 0);
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
+  EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_VIDEO), std::vector<Entry>{});
+  pipeWire("start");
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
+  add("again");  // followed again
+  pipeWire("stop");
+  unsetenv("PIPEWIRE_REMOTE");
+}
+
 TEST_F(Following, TheServerGoneAndBackIsAChange) {
   ScopedMmdrHandle handle;
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_AUDIO, 500), 0U);  // followed, and settled
