@@ -107,7 +107,7 @@ case $kind in
     object() {  # FACTORY, then the node's properties
       echo "  { factory = adapter args = { factory.name = $1 object.linger = true $2 } }"
     }
-    mkdir -p "$dir/config/pipewire/pipewire.conf.d" "$dir/config/pipewire/pipewire-pulse.conf.d" \
+    mkdir -p "$dir/config/pipewire/pipewire.conf.d" \
       "$dir/config/wireplumber/main.lua.d" "$dir/config/wireplumber/bluetooth.lua.d"
     {
       echo "context.spa-libs = { videotestsrc = videotestsrc/libspa-videotestsrc }"
