@@ -119,15 +119,12 @@ TEST(PipeWire, TheCamerasOnlyPipeWireShowsAreListedAfterV4l2s) {
   KESTREL_SKIP_UNDER_USER_EMULATION("starts a daemon, and libpipewire runs a thread of its own");
   namespace fs = std::filesystem;
   const std::string dir = fs::temp_directory_path() / ("kestrel-pw-" + std::to_string(getpid()));
-  const std::string server = KESTREL_SOUND_SERVER " start " + dir,
-                    socket = dir + "/runtime/pipewire-0";
   const std::string longName = "Caméra « arrière » " + std::string(300, 'x');
-  setenv("SOUND_SERVER", "pipewire", 1);
-  ASSERT_EQ(std::system((server + " 'camera:/base/i2c@1a=" + longName +
-                         "' 'camera:usb-1-1:1.0-0C45:6366=Desk Cam (libcamera)' "
-                         "'v4l2:usb-1=Desk Cam (PipeWire)=/dev/video0' >/dev/null")
-                            .c_str()),
-            0);
+  const ScopedPipeWire daemon(dir);
+  ASSERT_TRUE(daemon.Start("'camera:/base/i2c@1a=" + longName +
+                           "' 'camera:usb-1-1:1.0-0C45:6366=Desk Cam (libcamera)' "
+                           "'v4l2:usb-1=Desk Cam (PipeWire)=/dev/video0'"));
+  const std::string socket = daemon.Socket();
   const FakeV4l2 fake({{"video0", "Desk Cam", V4L2_CAP_VIDEO_CAPTURE, 0, {"usb-Desk"}}});
   const fs::path sys = fake.root() + "/sys/class/video4linux/video0";
   fs::create_directories(sys / "device");  // the USB interface, in the USB device's folder
@@ -193,7 +190,6 @@ TEST(PipeWire, TheCamerasOnlyPipeWireShowsAreListedAfterV4l2s) {
     }
   }
   close(silent);
-  EXPECT_EQ(std::system((KESTREL_SOUND_SERVER " stop " + dir + "; rm -rf " + dir).c_str()), 0);
 }
 
 }  // namespace

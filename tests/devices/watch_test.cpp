@@ -218,15 +218,8 @@ TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
 
 TEST_F(Following, APipeWireCameraComingOrGoingIsReported) {
   const WebcamFixture webcams({});
-  const std::string dir = kServerDir + "-pw";
-  const auto pipeWire = [&](const std::string& command) {
-    ASSERT_EQ(std::system(("SOUND_SERVER=pipewire " KESTREL_SOUND_SERVER " " + command + " " + dir +
-                           " 'camera:cam=Cam' >/dev/null")
-                              .c_str()),
-              0);
-  };
-  pipeWire("start");
-  setenv("PIPEWIRE_REMOTE", (dir + "/runtime/pipewire-0").c_str(), 1);
+  const ScopedPipeWire daemon(kServerDir + "-pw");
+  ASSERT_TRUE(daemon.Start("'camera:cam=Cam'"));
   ScopedMmdrHandle handle;
   EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_VIDEO),
             (std::vector<Entry>{{"pipewire:libcamera_input.cam", "Cam"}}));
@@ -243,14 +236,12 @@ TEST_F(Following, APipeWireCameraComingOrGoingIsReported) {
   };
   add("added");
   // Killed, it leaves its socket behind; started again, it makes a new one.
-  ASSERT_EQ(std::system(("kill -KILL $(head -n 1 " + dir + "/pids)").c_str()), 0);
+  ASSERT_EQ(std::system(("kill -KILL $(head -n 1 " + kServerDir + "-pw/pids)").c_str()), 0);
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
   EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_VIDEO), std::vector<Entry>{});
-  pipeWire("start");
+  ASSERT_TRUE(daemon.Start("'camera:cam=Cam'"));
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
   add("again");  // followed again
-  pipeWire("stop");
-  unsetenv("PIPEWIRE_REMOTE");
 }
 
 TEST_F(Following, TheServerGoneAndBackIsAChange) {
