@@ -165,7 +165,9 @@ typedef struct MmdrHandle MmdrHandle;
  * id: the device's persistent identifier; empty when the system gave none. Windows: the
  * device path of a webcam, the endpoint id or DirectSound interface text of a
  * microphone. Linux: a webcam's /dev/v4l/by-id link (else by-path, else /dev/videoN),
- * the sound server's source name or the ALSA device name of a microphone.
+ * or for a camera that only PipeWire shows (listed after V4L2's) "pipewire:" and its
+ * node.name (open it as a PipeWire stream whose target.object is the node.name); the
+ * sound server's source name or the ALSA device name of a microphone.
  * name: the display name; two devices may carry the same one. */
 typedef struct MmdrDeviceEntry {
   char id[MMDR_TEXT_FIELD_SIZE];
@@ -285,7 +287,9 @@ enum MmdrWatchKindCode {
  * /dev/v4l links and the ALSA device folder) and the sound server's events, through a
  * connection this handle keeps from its first audio watch until Mmdr_Uninit (that first
  * watch waits up to half a second for the connection to be set up; while no server
- * answers, it is tried again every second). Windows: the audio endpoints' notifications
+ * answers, it is tried again every second); and PipeWire's registry, through a connection
+ * kept from the first webcam watch while a PipeWire daemon answers (a daemon that starts
+ * later is noticed by its socket). Windows: the audio endpoints' notifications
  * (either audio back end) and the system's device-interface notifications for webcams;
  * where the system has none of the latter, the webcams, once watched, are listed again
  * every 500 ms within the watches (and the descriptor is ready at that pace).

@@ -15,7 +15,7 @@ packages=(
   wine wine64 libasound2 libasound2-plugins
   googletest python3
   g++ libgtest-dev
-  libpulse-dev libasound2-dev
+  libpulse-dev libasound2-dev libpipewire-0.3-dev
   clang lld llvm clang-tidy clang-format
   libclang-rt-14-dev pkg-config
   g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user-static
@@ -25,10 +25,12 @@ packages=(
 # libasound at run time; platform_bench links libpulse0's library with the host's headers.
 # The arm64 Debian packages' dependencies come from the arm64 C++ runtime's symbols.
 arm64_packages=(libpulse0:arm64 libasound2:arm64 libstdc++6:arm64)
-# Without what their recommendations would bring: the tests' private sound server (the
-# daemon alone, no desktop session pieces), and Debian's checks of the packages:
+# Without what their recommendations would bring: the tests' private sound servers (the
+# daemons alone, no desktop session pieces: PulseAudio, and PipeWire with its session
+# manager, its pulse server and SPA's plugins), and Debian's checks of the packages:
 # hardening-check (devscripts), blhc, autopkgtest and the root mmdebstrap makes for it.
-lean_packages=(pulseaudio devscripts blhc autopkgtest mmdebstrap)
+lean_packages=(pulseaudio pipewire pipewire-pulse wireplumber libspa-0.2-modules
+  devscripts blhc autopkgtest mmdebstrap)
 not_installed() {
   for p in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

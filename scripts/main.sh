@@ -3,9 +3,9 @@
 # default; or windows, or linux) builds and shows through mmdrctl what the library reports.
 # Windows: a demonstration Wine prefix (made once) with a few webcams besides the fixture
 # microphones, separate from the tests' one so that its webcams never disturb a test.
-# Linux (build-linux/, GCC): microphones from a private sound server started with demo
-# sources (scripts/sound-server.sh) and stopped at the end, the webcams this machine has,
-# and the settings in a demo XDG_CONFIG_HOME under the build directory.
+# Linux (build-linux/, GCC): a private PipeWire (scripts/sound-server.sh) started with demo
+# microphones and cameras and stopped at the end, beside the webcams this machine has, and
+# the settings in a demo XDG_CONFIG_HOME under the build directory.
 # A second run reuses everything.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -79,16 +79,20 @@ linux_demo() {
   PLATFORM=linux LINUX_BUILDS=gcc "$root/scripts/build.sh"
   local build_dir=$root/build-linux demo=$root/build-linux/demo
   local mmdrctl=$build_dir/bin/mmdrctl
-  # The demo's microphones: null sources of a private server, as a headset, a desk
-  # microphone and a webcam's microphone would appear.
-  eval "$("$root/scripts/sound-server.sh" start "$demo/sound" \
+  # The demo's microphones and cameras: null sources of a private PipeWire, as a headset, a
+  # desk microphone and a webcam's microphone would appear, and test-pattern cameras as a
+  # laptop's built-in camera and a camera module would (V4L2 cannot open either).
+  eval "$(SOUND_SERVER=pipewire "$root/scripts/sound-server.sh" start "$demo/sound" \
     'demo.Headset=Kestrel Demo Headset' 'demo.DeskMic=Kestrel Demo Desk Microphone' \
-    'demo.CameraMic=Kestrel Demo Camera Microphone')"
+    'demo.CameraMic=Kestrel Demo Camera Microphone' \
+    'camera:\_SB_.PCI0.LNK0=Kestrel Demo Built-in Camera' \
+    'camera:/base/soc/i2c0mux/i2c@1/imx708@1a=Kestrel Demo Camera Module')"
   trap "$(printf '%q ' "$root/scripts/sound-server.sh" stop "$demo/sound")" EXIT
   export XDG_CONFIG_HOME=$demo/config
   if [[ ! -f $XDG_CONFIG_HOME/corvane/meridel/kestrel.conf ]]; then
     # The user's choices, stored the way a support engineer would.
     "$mmdrctl" set-pref audio --device 'Kestrel Demo Desk Microphone' >/dev/null
+    "$mmdrctl" set-pref video --device 'Kestrel Demo Camera Module' >/dev/null
     "$mmdrctl" set-option 1 >/dev/null
   fi
   local command

@@ -1,62 +1,165 @@
 #!/usr/bin/env bash
-# A private sound server for the tests and the demo: a PulseAudio daemon on its own socket
-# in DIR, with a null sink (whose monitor is a source that no microphone list may show)
-# and the null sources given as NAME=DESCRIPTION. Nothing of the user's own sound setup is
-# used or changed: the daemon's home and runtime folders are DIR too, and nothing spawns it.
-# Usage: sound-server.sh start DIR [NAME=DESCRIPTION...]   prints export PULSE_SERVER=...
-#        (a DESCRIPTION holds no single quote)
+# A private sound server for the tests and the demo, on its own socket DIR/native: with
+# SOUND_SERVER=pulseaudio (the default) a PulseAudio daemon, with SOUND_SERVER=pipewire
+# PipeWire's daemon, WirePlumber and pipewire-pulse (headless: no D-Bus, no device monitors).
+# Either has a null sink (whose monitor is a source that no microphone list may show) and the
+# null sources given as NAME=DESCRIPTION; PipeWire also has the fake cameras given as
+# camera:ID=DESCRIPTION (SPA's test pattern, as the libcamera camera of that camera id) or
+# v4l2:NAME=DESCRIPTION=/dev/videoN (as the node PipeWire makes of a V4L2 device). Nothing
+# of the user's own sound setup is used or changed: home, runtime, configuration and state
+# folders are inside DIR, and nothing spawns a server.
+# Usage: sound-server.sh start DIR [NAME=DESCRIPTION...]   prints the exports for clients
+#        (a DESCRIPTION holds no quote of either kind)
 #        sound-server.sh stop DIR
+#        sound-server.sh add DIR NAME=DESCRIPTION    a source comes (on the running server)
+#        sound-server.sh remove DIR NAME             the source added as NAME goes
 # `eval "$(sound-server.sh start DIR ...)"` points the shell's clients at the server.
 set -euo pipefail
 
-command=${1:?usage: sound-server.sh start|stop DIR [NAME=DESCRIPTION...]}
-dir=${2:?usage: sound-server.sh start|stop DIR [NAME=DESCRIPTION...]}
+usage="usage: sound-server.sh start|stop|add|remove DIR [NAME=DESCRIPTION...]"
+command=${1:?$usage}
+dir=${2:?$usage}
 shift 2
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 socket="$dir/native"
+pactl=(pactl --server "unix:$socket")
+
+# Each process this script started for DIR: its environment names DIR's runtime folder, so
+# that a process that took a number since is never taken for one of them.
+ours() {
+  local pid=$1
+  { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qx "XDG_RUNTIME_DIR=$dir/runtime"
+}
 
 stop() {
-  if [[ -f "$dir/pid" ]]; then
-    local pid
-    pid=$(<"$dir/pid")
-    # Only the daemon this script started, never a process that took its number since.
-    if [[ $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) == *"-F $dir/server.pa "* ]]; then
-      kill "$pid"
-    fi
+  local pid
+  for pid in $(cat "$dir/pids" 2>/dev/null); do
+    if ours "$pid"; then kill "$pid"; fi
+  done
+  for pid in $(cat "$dir/pids" 2>/dev/null); do
     # Gone once it has exited, even while no one has reaped it yet (state Z).
     for _ in $(seq 50); do
       [[ $(sed 's/.*) //' "/proc/$pid/stat" 2>/dev/null) == [^Z]* ]] || break
       sleep 0.1
     done
-    rm -f "$dir/pid"
-  fi
-  rm -f "$socket"
+  done
+  rm -f "$dir/pid" "$dir/pids" "$socket"
+}
+
+# The module that loaded the source NAME, as the server lists it.
+module_of() {
+  "${pactl[@]}" list short modules | awk -v name="$1" -F '\t' \
+    '$3 ~ ("(source|sink)_name=" name "( |$)") { print $1; exit }'
 }
 
 case $command in
   stop) stop; exit 0 ;;
   start) stop ;;
+  add)
+    source=${1:?$usage}
+    name=${source%%=*} description=${source#*=}
+    if [[ $(<"$dir/kind") == pipewire ]]; then
+      # pipewire-pulse has no null source; only this quoting keeps a description whole.
+      "${pactl[@]}" load-module module-null-sink media.class=Audio/Source/Virtual \
+        "sink_name=$name" "sink_properties=\"device.description='$description'\"" >/dev/null
+    else
+      "${pactl[@]}" load-module module-null-source "source_name=$name" \
+        "description='$description'" >/dev/null
+    fi
+    exit 0 ;;
+  remove)
+    module=$(module_of "${1:?$usage}")
+    "${pactl[@]}" unload-module "${module:?sound-server.sh: no source $1}"
+    exit 0 ;;
   *) echo "sound-server.sh: unknown command $command" >&2; exit 2 ;;
 esac
 
-# The socket comes last, so that a client that finds it finds every source too.
-{
-  echo "load-module module-null-sink sink_name=speakers sink_properties=device.description=Speakers"
-  for source in "$@"; do
-    echo "load-module module-null-source source_name=${source%%=*}" \
-      "description='${source#*=}'"
-  done
-  echo "load-module module-native-protocol-unix socket=$socket auth-anonymous=1"
-} > "$dir/server.pa"
-mkdir -p "$dir/runtime" && chmod 700 "$dir/runtime"
-HOME=$dir XDG_RUNTIME_DIR=$dir/runtime XDG_CONFIG_HOME=$dir/config setsid pulseaudio -n \
-  -F "$dir/server.pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no --realtime=no \
-  --high-priority=no --log-target=stderr </dev/null >"$dir/server.log" 2>&1 &
-echo $! > "$dir/pid"
+kind=${SOUND_SERVER:-pulseaudio}
+echo "$kind" >"$dir/kind"
+mkdir -p "$dir/runtime" "$dir/config" "$dir/state" && chmod 700 "$dir/runtime"
+# Their own folders only, no session bus, no display (libdbus would try to start a bus).
+run() {
+  env -u DISPLAY -u DBUS_SESSION_BUS_ADDRESS HOME="$dir" XDG_RUNTIME_DIR="$dir/runtime" \
+    XDG_CONFIG_HOME="$dir/config" XDG_STATE_HOME="$dir/state" setsid "$@" </dev/null \
+    >>"$dir/server.log" 2>&1 &
+  echo $! >>"$dir/pids"
+}
+: >"$dir/server.log"
+
+case $kind in
+  pulseaudio)
+    # The socket comes last, so that a client that finds it finds every source too.
+    {
+      echo "load-module module-null-sink sink_name=speakers sink_properties=device.description=Speakers"
+      for source in "$@"; do
+        [[ $source == camera:* || $source == v4l2:* ]] && continue  # PipeWire's only
+        echo "load-module module-null-source source_name=${source%%=*}" \
+          "description='${source#*=}'"
+      done
+      echo "load-module module-native-protocol-unix socket=$socket auth-anonymous=1"
+    } >"$dir/server.pa"
+    run pulseaudio -n -F "$dir/server.pa" --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+      --realtime=no --high-priority=no --log-target=stderr
+    cp "$dir/pids" "$dir/pid" ;;
+  pipewire)
+    # The sink, sources and cameras are the daemon's own objects.
+    object() {  # FACTORY, then the node's properties
+      echo "  { factory = adapter args = { factory.name = $1 object.linger = true $2 } }"
+    }
+    mkdir -p "$dir/config/pipewire/pipewire.conf.d" \
+      "$dir/config/wireplumber/main.lua.d" "$dir/config/wireplumber/bluetooth.lua.d"
+    {
+      echo "context.spa-libs = { videotestsrc = videotestsrc/libspa-videotestsrc }"
+      echo "context.objects = ["
+      object support.null-audio-sink \
+        'node.name = speakers node.description = Speakers media.class = Audio/Sink'
+      for item in "$@"; do
+        IFS== read -r name description path <<<"$item"
+        case $name in
+          camera:*)  # named as PipeWire names a libcamera camera by its camera id
+            id=${name#camera:}
+            object videotestsrc "node.name = \"libcamera_input.${id//[^A-Za-z0-9_.-]/_}\"
+              node.description = \"$description\" media.class = Video/Source media.role = Camera
+              device.api = libcamera object.path = \"libcamera:${id//\\/\\\\}\"" ;;
+          v4l2:*)
+            object videotestsrc "node.name = \"v4l2_input.${name#v4l2:}\"
+              node.description = \"$description\" media.class = Video/Source media.role = Camera
+              device.api = v4l2 object.path = \"v4l2:$path\" api.v4l2.path = \"$path\"" ;;
+          *)
+            object support.null-audio-sink "node.name = \"$name\"
+              node.description = \"$description\" media.class = Audio/Source/Virtual
+              audio.position = [ MONO ]" ;;
+        esac
+      done
+      echo "]"
+    } >"$dir/config/pipewire/pipewire.conf.d/kestrel.conf"
+    ln -sfn runtime/pulse/native "$socket"
+    # WirePlumber stays up without a bus only so; it grabs no device of the machine.
+    cat >"$dir/config/wireplumber/main.lua.d/90-kestrel.lua" <<'LUA'
+default_access.properties["enable-flatpak-portal"] = false
+alsa_monitor.properties["alsa.reserve"] = false
+alsa_monitor.enabled = false
+v4l2_monitor.enabled = false
+libcamera_monitor.enabled = false
+LUA
+    echo "bluez_monitor.enabled = false" >"$dir/config/wireplumber/bluetooth.lua.d/90-kestrel.lua"
+    run pipewire
+    for _ in $(seq 100); do
+      [[ -S $dir/runtime/pipewire-0 ]] && break
+      sleep 0.05
+    done
+    run wireplumber
+    run pipewire-pulse
+    tail -n 1 "$dir/pids" >"$dir/pid" ;;  # the server libpulse clients talk to
+  *) echo "sound-server.sh: SOUND_SERVER must be pulseaudio or pipewire" >&2; exit 2 ;;
+esac
+
+# Started once the server answers: a socket may exist before it accepts clients.
 for _ in $(seq 100); do
-  if [[ -S "$socket" ]]; then
+  if [[ -S $socket ]] && "${pactl[@]}" info >/dev/null 2>&1; then
     echo "export PULSE_SERVER=unix:$socket"
+    [[ $kind == pipewire ]] && echo "export PIPEWIRE_REMOTE=$dir/runtime/pipewire-0"
     exit 0
   fi
   kill -0 "$(<"$dir/pid")" 2>/dev/null || break

@@ -19,6 +19,7 @@ expect libkestrelclilib-dev Depends "libkestrelclilib2 (= $version)"
 expect mmdrctl Depends "libkestrelclilib2 (= $version)"
 expect libkestrelclilib2 Recommends libasound2
 expect libkestrelclilib2 Recommends libpulse0
+expect libkestrelclilib2 Recommends libpipewire-0.3-0
 symbols=$(dpkg-deb -I "$dir"/libkestrelclilib2_*.deb symbols)
 [ "$(echo "$symbols" | head -n 1)" = "libkestrelCliLib.so.2 libkestrelclilib2 #MINVER#" ] ||
   fail "the symbols file does not let dependencies take the version a program needs"

@@ -29,11 +29,18 @@ else:
     server = [os.path.join(os.path.dirname(os.path.abspath(__file__)), "../scripts/sound-server.sh")]
     server_dir = home.name + "/sound"
     atexit.register(subprocess.run, server + ["stop", server_dir])
-    started = subprocess.run(server + ["start", server_dir] + [f"fixture.{m[4:]}={m}" for m in mics],
+    # On PipeWire (SOUND_SERVER=pipewire) a camera of its own too, which only PipeWire shows;
+    # not under an emulator, which cannot run the thread libpipewire starts.
+    camera = os.environ.get("SOUND_SERVER") == "pipewire" and not runner
+    started = subprocess.run(server + ["start", server_dir] + [f"fixture.{m[4:]}={m}" for m in mics]
+                             + ["camera:/base/i2c@1a=Caméra avant"] * camera,
                              stdout=subprocess.PIPE, text=True, check=True).stdout
+    exports = dict(line.split(" ", 1)[1].split("=", 1) for line in started.splitlines())
     # A relative --dll must not be found through the loader's search path either.
     env.update(HOME=home.name, XDG_CONFIG_HOME=home.name + "/config",
-               LD_LIBRARY_PATH=os.path.dirname(mmdrctl), PULSE_SERVER=started.strip().split("=", 1)[1])
+               LD_LIBRARY_PATH=os.path.dirname(mmdrctl), PULSE_SERVER=exports["PULSE_SERVER"],
+               PIPEWIRE_REMOTE=exports.get("PIPEWIRE_REMOTE", home.name + "/no-pipewire") if camera
+               else home.name + "/no-pipewire")
     mic_id, library = "fixture.DeskMic", "libkestrelCliLib.so.2"
 
 
@@ -118,6 +125,10 @@ check(listing["count"] == len(mics) and names == mics, f"the fixture microphones
 code, out, err = run("list", "audio")
 check(code == 0 and "In: DeskMic" in out and mic_id in out and err == "",
       f"the readable list, and the library prints nothing: {out!r} {err!r}")
+if not wine and camera:
+    check(run_json("list", "video")["devices"] == [{"index": 0, "name": "Caméra avant",
+                                                    "id": "pipewire:libcamera_input._base_i2c_1a"}],
+          f"PipeWire's camera: {run('list', 'video')}")
 
 # --log shows the library's own lines of the run on stderr, whatever KESTREL_LOG says.
 code, out, err = run("--log", "DEBUG", "get-pref", "video", extra_env={"KESTREL_LOG": "error:k.log"})
@@ -192,15 +203,11 @@ if wine:
     present = [("present", "video", name) for name in ("Twin", "Twin", "Lone")]
 else:
     kind, names = "audio", ["Plug", "Plug", "Renamed", "Renamed"]
-    pactl, modules = ["pactl", "--server", env["PULSE_SERVER"]], []
-
     def load(description):
-        modules.append(subprocess.run(pactl + ["load-module", "module-null-source", "source_name=plug",
-                                               f"description={description}"],
-                                      stdout=subprocess.PIPE, text=True).stdout.strip())
+        subprocess.run(server + ["add", server_dir, f"plug={description}"], check=True)
 
     def unload():
-        subprocess.run(pactl + ["unload-module", modules.pop()])
+        subprocess.run(server + ["remove", server_dir, "plug"], check=True)
     # Renamed: the same id goes under its old name and comes under the new one.
     changes = (lambda: load("Plug"), lambda: (unload(), load("Renamed")), unload)
     present = [("present", "audio", name) for name in mics]

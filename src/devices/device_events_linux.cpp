@@ -1,7 +1,8 @@
 // Linux: one epoll set is the descriptor. It holds inotify on the folders where V4L2 nodes,
 // their udev links and ALSA's device files appear (the V4L2 ones under the enumerator's
-// root), the sound server connection's sockets, a timer for the caller's settling time,
-// a timer that tries the server again while none answers, and an eventfd that ends waits.
+// root) and where PipeWire's socket appears, the sound server connection's sockets, the
+// PipeWire connection's loop, a timer for the caller's settling time, a timer that tries
+// the server again while none answers, and an eventfd that ends waits.
 #include "devices/device_events.h"
 
 #include <sys/epoll.h>
@@ -20,6 +21,7 @@
 #include <string>
 
 #include "core/scoped_fd_posix.h"
+#include "devices/pipewire_cameras_linux.h"
 #include "devices/sound_server_linux.h"
 #include "devices/v4l2_system_linux.h"
 #include "kestrelCliLib.h"
@@ -30,7 +32,7 @@ namespace {
 constexpr char kLogName[] = "DeviceEvents";
 
 // What each descriptor of the set is, as its epoll entry says.
-enum Tag : std::uint64_t { kWake, kSettle, kRetry, kVideo, kAudio, kServer };
+enum Tag : std::uint64_t { kWake, kSettle, kRetry, kVideo, kAudio, kPipeWire, kServer };
 
 // While no sound server answers, how often one is tried again (a connect that fails at
 // once: no listing).
@@ -96,6 +98,9 @@ struct DeviceEvents::Platform {
   ScopedFd epoll, wake, settle, retry, video, audio;
   std::string videoRoot;
   int videoDevWatch = -1, audioDevWatch = -1;  // the /dev folders: only some names count
+  int pipeWireFolderWatch = -1;                // the socket's folder: its name only counts
+  std::string pipeWireSocket;                  // that name
+  std::unique_ptr<PipeWireCameras::Subscription> pipeWire;
   std::unique_ptr<SoundServer::Subscription> server;
   DeviceEvents::Clock::time_point serverDue;  // when libpulse wants to run again
   std::uint32_t followed = 0;
@@ -108,6 +113,18 @@ struct DeviceEvents::Platform {
     for (const char* folder : {"/dev/v4l", "/dev/v4l/by-id", "/dev/v4l/by-path"}) {
       inotify_add_watch(video.get(), (videoRoot + folder).c_str(), kFolderEvents);
     }
+    // A PipeWire daemon that starts or ends makes or removes its socket.
+    const std::string socket = PipeWireCameras::SocketPath();
+    const std::size_t slash = socket.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+      pipeWireSocket = socket.substr(slash + 1);
+      pipeWireFolderWatch =
+          inotify_add_watch(video.get(), socket.substr(0, slash).c_str(), kFolderEvents);
+    }
+  }
+  void ConnectPipeWire() {
+    pipeWire = PipeWireCameras::Subscription::Start(epoll.get(), kPipeWire);
+    if (pipeWire) Log(kLogLevelVerbose, "%s - following PipeWire's cameras", kLogName);
   }
   void WatchAudioFolders() {
     audioDevWatch = inotify_add_watch(audio.get(), "/dev", kFolderEvents);
@@ -164,6 +181,7 @@ void DeviceEvents::Follow(std::uint32_t kinds) {
     } else {
       p.videoRoot = V4l2Root();
       p.WatchVideoFolders();
+      p.ConnectPipeWire();
     }
   }
   if ((kinds & MMDR_WATCH_AUDIO) != 0) {
@@ -195,6 +213,7 @@ std::uint32_t DeviceEvents::Wait(Clock::time_point until) {
     const int count = epoll_wait(p.epoll.get(), events, 8, kinds != 0 ? 0 : timeout);
     bool settled = false;
     bool serverEvent = false;
+    bool pipeWireEvent = false;
     for (int i = 0; i < count; ++i) {
       std::uint64_t expirations = 0;
       switch (events[i].data.u64) {
@@ -207,15 +226,23 @@ std::uint32_t DeviceEvents::Wait(Clock::time_point until) {
             p.ConnectServer();
           }
           break;
-        case kVideo:
+        case kVideo: {
+          bool socketEvent = false;
           if (DrainNotify(p.video.get(), [&](int wd, const char* name) {
+                if (wd == p.pipeWireFolderWatch) {
+                  socketEvent = socketEvent || p.pipeWireSocket == name;
+                  return p.pipeWireSocket == name;
+                }
                 return wd != p.videoDevWatch || StartsWith(name, "video") ||
                        StartsWith(name, "v4l");
               })) {
             p.WatchVideoFolders();
             kinds |= MMDR_WATCH_VIDEO;
           }
+          if (socketEvent && !p.pipeWire) p.ConnectPipeWire();
           break;
+        }
+        case kPipeWire: pipeWireEvent = true; break;
         case kAudio:
           if (DrainNotify(p.audio.get(), [&](int wd, const char* name) {
                 return wd != p.audioDevWatch || StartsWith(name, "snd");
@@ -242,6 +269,17 @@ std::uint32_t DeviceEvents::Wait(Clock::time_point until) {
           p.server.reset();
           p.RetryServerLater();
           kinds |= MMDR_WATCH_AUDIO;
+          break;
+      }
+    }
+    if (p.pipeWire && pipeWireEvent) {
+      switch (p.pipeWire->Run()) {
+        case PipeWireCameras::Subscription::News::kNone: break;
+        case PipeWireCameras::Subscription::News::kChanged: kinds |= MMDR_WATCH_VIDEO; break;
+        case PipeWireCameras::Subscription::News::kGone:
+          Log(kLogLevelVerbose, "%s - PipeWire went away", kLogName);
+          p.pipeWire.reset();
+          kinds |= MMDR_WATCH_VIDEO;
           break;
       }
     }

@@ -1,11 +1,13 @@
 // V4L2 webcams: the capture nodes that sysfs lists, each asked for its capabilities only
 // (no streaming, no format probing), named by its driver and identified by the udev link
-// that stays the same across reboots where there is one.
+// that stays the same across reboots where there is one; then the cameras that only
+// PipeWire shows.
 #include "devices/video_input.h"
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +25,7 @@
 #include "core/scoped_fd_posix.h"
 #include "core/utf8.h"
 #include "devices/device_text.h"
+#include "devices/pipewire_cameras_linux.h"
 #include "devices/v4l2_system_linux.h"
 #include "log/log.h"
 
@@ -79,9 +82,8 @@ std::map<std::string, std::string> ReadLinks(const std::string& root, const char
   return linkByNode;
 }
 
-// The first line of the node's sysfs name, which the driver gives every node.
-std::string ReadSysfsName(const std::string& classFolder, const std::string& node) {
-  const fs::path path = fs::path(classFolder) / node / "name";
+// The first line of a sysfs file (at most 127 bytes, no character left cut).
+std::string ReadFirstLine(const fs::path& path) {
   const ScopedFd fd(RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
   char text[128];
   const ssize_t size =
@@ -90,6 +92,62 @@ std::string ReadSysfsName(const std::string& classFolder, const std::string& nod
   const auto line =
       static_cast<std::size_t>(std::find(text, text + size, '\n') - static_cast<const char*>(text));
   return std::string(text, WithoutCutCharacter(text, line));
+}
+
+// The node's sysfs name, which the driver gives every node.
+std::string ReadSysfsName(const std::string& classFolder, const std::string& node) {
+  return ReadFirstLine(fs::path(classFolder) / node / "name");
+}
+
+// What tells the same camera in PipeWire's list: the node's device number, and the USB
+// vendor and product ids ("vvvv:pppp") of the device it belongs to (its sysfs device is a
+// USB interface, whose parent holds them), or none.
+PipeWireCameras::V4l2Camera Identify(const std::string& root, const std::string& classFolder,
+                                     const std::string& node) {
+  PipeWireCameras::V4l2Camera camera;
+  const std::string nodePath = root + "/dev/" + node;
+  struct stat status {};
+  if (::stat(nodePath.c_str(), &status) == 0 && S_ISCHR(status.st_mode)) {
+    camera.rdev = status.st_rdev;
+  }
+  const fs::path usbDevice = fs::path(classFolder) / node / "device" / "..";
+  const std::string vendor = ReadFirstLine(usbDevice / "idVendor");
+  const std::string product = ReadFirstLine(usbDevice / "idProduct");
+  if (vendor.size() == 4 && product.size() == 4) camera.usbIds = vendor + ":" + product;
+  return camera;
+}
+
+// Appends the cameras that PipeWire shows and V4L2 has not listed (the nodes given, found
+// in classFolder under root), each identified by its node.name behind kIdPrefix. V4L2's
+// cameras are told apart by their device numbers and USB ids only when a node names some.
+void AddPipeWireCameras(DeviceInfoList& list, std::uint32_t number, const std::string& root,
+                        const std::string& classFolder, const std::vector<std::string>& listed) {
+  std::vector<PipeWireCameras::Node> nodes;
+  if (PipeWireCameras::ReadNodes(nodes) != PipeWireCameras::Listing::kListed) return;
+  std::vector<PipeWireCameras::V4l2Camera> v4l2;
+  if (std::any_of(nodes.begin(), nodes.end(), &PipeWireCameras::NamesV4l2Identities)) {
+    for (const std::string& node : listed) {
+      v4l2.push_back(Identify(root, classFolder, node));
+    }
+  }
+  for (const PipeWireCameras::Node& node : nodes) {
+    const char* whyNot = PipeWireCameras::WhyNotListed(node, v4l2);
+    Log(kLogLevelTrivia, "%s - PipeWire node '%s' ('%s', %s, %s): %s%s", kEnumDevicesName,
+        node.name.c_str(), node.description.c_str(), node.mediaClass.c_str(),
+        node.api.empty() ? "no device.api" : node.api.c_str(),
+        whyNot != nullptr ? "not listed, " : "listed", whyNot != nullptr ? whyNot : "");
+    if (whyNot != nullptr) continue;
+    DeviceInfo device;
+    device.index = number;
+    device.number = number;
+    device.kind = 2;
+    device.path = ConvertUtf8ToWide((PipeWireCameras::kIdPrefix + node.name).c_str());
+    device.id = device.path;
+    device.name =
+        ConvertUtf8ToWide(node.description.empty() ? node.name.c_str() : node.description.c_str());
+    list.push_back(std::move(device));
+    ++number;
+  }
 }
 
 bool QueryCapabilities(const V4l2System& system, const std::string& path,
@@ -154,7 +212,12 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
       Log(kLogLevelTrivia, "%s - %s: not listed, not a video node", kEnumDevicesName, name.c_str());
     }
   }
-  if (error == std::errc::no_such_file_or_directory) return true;  // no V4L2 on this machine
+  std::uint32_t number = 0;
+  std::vector<std::string> listed;                      // the nodes listed
+  if (error == std::errc::no_such_file_or_directory) {  // no V4L2 on this machine
+    AddPipeWireCameras(list, number, root, classFolder, listed);
+    return true;
+  }
   if (error) {
     Log(kLogLevelError, "%s - cannot list %s (%s)", kEnumDevicesName, classFolder.c_str(),
         error.message().c_str());
@@ -167,7 +230,6 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
 
   const std::map<std::string, std::string> byId = ReadLinks(root, "/dev/v4l/by-id");
   const std::map<std::string, std::string> byPath = ReadLinks(root, "/dev/v4l/by-path");
-  std::uint32_t number = 0;
   for (const std::string& node : nodes) {
     const std::string nodePath = "/dev/" + node;
     v4l2_capability capability{};
@@ -199,7 +261,9 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
     device.path = ConvertUtf8ToWide(path.c_str());
     device.id = device.path;
     list.push_back(std::move(device));
+    listed.push_back(node);
     ++number;
   }
+  AddPipeWireCameras(list, number, root, classFolder, listed);
   return true;
 }

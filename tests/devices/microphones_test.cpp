@@ -1,4 +1,5 @@
-// Microphones on Linux: the private sound server of the sound_server fixture (PULSE_SERVER),
+// Microphones on Linux: the private sound server of the sound_server fixture (PULSE_SERVER,
+// its folder HOME; PulseAudio or PipeWire, the same expectations of either),
 // ALSA through the configuration this program writes at ALSA_CONFIG_PATH, and the fall-back
 // from one to the other. The exported calls are compiled in from the library's own source.
 #include <gtest/gtest.h>
@@ -109,18 +110,15 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
   const std::vector<Entry> plugged = {
       {"usbmic", "USB Mic"}, {"headset", "Casque à écouter"}, {"plug", "Plug"}};
   const struct {
-    std::string server, pactl;  // what changes on the server before the row's listing
+    std::string server, change;  // what changes on the server before the row's listing
     bool alsaSwitch, brokenAlsa;
     std::vector<Entry> mics;
     std::string logged;   // the decisions' reasons
     std::string display;  // DISPLAY
   } cases[] = {
       {server, "", false, false, mics, "is on (machine file)|not listed, the monitor of a sink"},
-      {server,
-       "load-module module-pipe-source source_name=plug file=$HOME/plug "
-       "source_properties=device.description=Plug",
-       false, false, plugged, "source 'plug' (Plug): listed"},
-      {server, "unload-module module-pipe-source", false, false, mics, ""},
+      {server, "add $HOME plug=Plug", false, false, plugged, "source 'plug' (Plug): listed"},
+      {server, "remove $HOME plug", false, false, mics, ""},
       {server, "", true, false, AlsaMics(259),
        "ALSA: EnableAInWasapi is off|taken, count 1: libasound.so.2 loaded|count 2|"
        "released, count 0: libasound.so.2 closed|'speaker': not listed, output only|'pulse': not "
@@ -148,11 +146,16 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
   const int saved = dup(2);
   dup2(fileno(printed), 2);
   const ScopedLogThreshold debug;
+  // On the second server (PipeWire), all but the rows that wait out a silent server or
+  // display: those never reach a server.
+  const char* kind = std::getenv("SOUND_SERVER");
+  const bool second = kind != nullptr && std::string(kind) == "pipewire";
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
+    if (second && (c.server == "unix:" + silent || !c.display.empty())) continue;
     setenv("PULSE_SERVER", c.server.c_str(), 1);
     setenv("DISPLAY", c.display.c_str(), 1);
-    ASSERT_EQ(c.pactl.empty() ? 0 : std::system(("pactl " + c.pactl + " >/dev/null").c_str()), 0);
+    ASSERT_EQ(c.change.empty() ? 0 : std::system((KESTREL_SOUND_SERVER " " + c.change).c_str()), 0);
     WriteAlsaConfig(c.brokenAlsa);
     std::ofstream(machine) << "EnableAInWasapi=" << !c.alsaSwitch << "\n";
     const auto fds = openFds();

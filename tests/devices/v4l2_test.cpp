@@ -1,12 +1,22 @@
 // The V4L2 webcam enumerator over a fake root (udev's relative links, sysfs names) with
-// stand-in calls that answer VIDIOC_QUERYCAP from a table; then the real system calls.
+// stand-in calls that answer VIDIOC_QUERYCAP from a table; then the real system calls; then
+// the cameras a private PipeWire daemon shows beside the fake root's.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <tuple>
 
+#include "devices/pipewire_cameras_linux.h"
 #include "devices/video_input.h"
 #include "kestrelCliLib.h"
+#include "support/devices.h"
 #include "support/log_capture.h"
+#include "support/settings_scope.h"
+#include "support/user_emulation.h"
 #include "support/webcam_fixture_linux.h"
 
 namespace kestrel_test {
@@ -71,6 +81,115 @@ TEST(V4l2, NoWebcamOnThisMachine) {
   EXPECT_EQ(Mmdr_EnumDevices(handle, MMDR_DEVICE_VIDEO, 0, nullptr, &count), MMDR_OK);
   EXPECT_EQ(count, 0u);
   Mmdr_Uninit(handle);
+}
+
+TEST(PipeWire, ACameraIsListedUnlessItIsNoneOrV4l2ListsItAlready) {
+  const std::vector<PipeWireCameras::V4l2Camera> v4l2 = {{0, "0c45:6366"}, {0x5103, ""}};
+  const struct {
+    PipeWireCameras::Node node;
+    const char* whyNot;
+  } cases[] = {
+      // name, description, media.class, media.role, device.api, object.path, device.devids
+      {{"a", "", "Video/Source", "Camera", "libcamera", "libcamera:/base/i2c@1a"}, nullptr},
+      {{"a", "", "Video/Source", "Camera"}, nullptr},  // nothing of a device: a virtual camera
+      {{"a", "", "Audio/Source", "Camera"}, "not a video source"},
+      {{"a", "", "Video/Source", "Screen"}, "no camera"},
+      {{"a", "", "Video/Source", "Camera", "v4l2"}, "V4L2's list has it"},
+      {{"a", "", "Video/Source", "Camera", "libcamera", "", "[ 7 20739 ]"}, "device.devids"},
+      {{"a", "", "Video/Source", "Camera", "libcamera", "", "0 207390 2073 99999999999999999999"},
+       nullptr},
+      {{"a", "", "Video/Source", "Camera", "libcamera", "libcamera:usb-1:1.0-0C45:6366"}, "USB"},
+      {{"a", "", "Video/Source", "Camera", "libcamera", "libcamera:usb-0c45:6367"}, nullptr},
+      {{"a", "", "Video/Source", "Camera", "libcamera", "libcamera:x0c45:6366"}, nullptr},
+      {{"a", "", "Video/Source", "Camera", "libcamera", "libcamera:-0c45-6366"}, nullptr},
+      {{"a", "", "Video/Source", "Camera", "libcamera", "v4l2:-0c45:6366"}, nullptr},
+      {{"", "", "Video/Source", "Camera", "libcamera"}, "no node.name"},
+  };
+  for (const auto& c : cases) {
+    const char* whyNot = PipeWireCameras::WhyNotListed(c.node, v4l2);
+    const std::string reason = whyNot != nullptr ? whyNot : "";
+    EXPECT_TRUE(c.whyNot != nullptr ? reason.find(c.whyNot) != std::string::npos : reason.empty())
+        << (&c - cases) << ": " << reason;
+  }
+}
+
+// A private PipeWire daemon (scripts/sound-server.sh) with a libcamera camera of its own, the
+// libcamera and the V4L2 node of the fake root's USB webcam, which is listed once.
+TEST(PipeWire, TheCamerasOnlyPipeWireShowsAreListedAfterV4l2s) {
+  KESTREL_SKIP_UNDER_USER_EMULATION("starts a daemon, and libpipewire runs a thread of its own");
+  namespace fs = std::filesystem;
+  const std::string dir = fs::temp_directory_path() / ("kestrel-pw-" + std::to_string(getpid()));
+  const std::string longName = "Caméra « arrière » " + std::string(300, 'x');
+  const ScopedPipeWire daemon(dir);
+  ASSERT_TRUE(daemon.Start("'camera:/base/i2c@1a=" + longName +
+                           "' 'camera:usb-1-1:1.0-0C45:6366=Desk Cam (libcamera)' "
+                           "'v4l2:usb-1=Desk Cam (PipeWire)=/dev/video0'"));
+  const std::string socket = daemon.Socket();
+  const FakeV4l2 fake({{"video0", "Desk Cam", V4L2_CAP_VIDEO_CAPTURE, 0, {"usb-Desk"}}});
+  const fs::path sys = fake.root() + "/sys/class/video4linux/video0";
+  fs::create_directories(sys / "device");  // the USB interface, in the USB device's folder
+  std::ofstream(sys / "idVendor") << "0c45\n";
+  std::ofstream(sys / "idProduct") << "6366\n";
+  const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);  // accepts, never answers
+  sockaddr_un address = {AF_UNIX, {}};
+  (dir + "/silent").copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  listen(silent, 4);
+  const Entry desk = {"/dev/v4l/by-id/usb-Desk", "Desk Cam"};
+  const Entry camera = {"pipewire:libcamera_input._base_i2c_1a", longName.substr(0, 259)};
+  const struct {
+    std::string remote, before;  // PIPEWIRE_REMOTE, and what happens before the listing
+    std::vector<Entry> listed;
+    std::string logged;
+  } cases[] = {
+      {socket,
+       "",
+       {desk, camera},
+       "'v4l2_input.usb-1' ('Desk Cam (PipeWire)', Video/Source, v4l2): not listed, a V4L2|"
+       "Desk Cam (libcamera)', Video/Source, libcamera): not listed, a USB camera|"
+       "'libcamera_input._base_i2c_1a' ('Caméra « arrière » xxx|speakers' ('Speakers', "
+       "Audio/Sink, no device.api): not listed, not a video source"},
+      {dir + "/none", "", {desk}, "no PipeWire socket at '" + dir + "/none'"},
+      {dir + "/silent", "", {desk}, "no answer from the PipeWire daemon in time"},
+      // Refused, or taken and then ended (EPIPE), as the kill has gone further or not.
+      {socket, "kill -KILL $(head -n 1 " + dir + "/pids)", {desk}, "PipeWire daemon"},
+  };
+  const auto count = [](const char* folder) {
+    return std::distance(fs::directory_iterator(folder), {});
+  };
+  const SettingsScope settings;
+  ScopedMmdrHandle handle;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    setenv("PIPEWIRE_REMOTE", c.remote.c_str(), 1);
+    ASSERT_EQ(std::system(c.before.c_str()), 0);
+    const auto fds = count("/proc/self/fd"), threads = count("/proc/self/task");
+    const auto start = std::chrono::steady_clock::now();
+    const ScopedLogThreshold debug;
+    std::vector<MmdrDeviceEntry> entries(4);  // one listing: a silent socket is waited out once
+    std::uint32_t listed = 0;
+    EXPECT_EQ(Mmdr_EnumDevices(handle.get(), MMDR_DEVICE_VIDEO, 4 * MMDR_ENTRY_SIZE, entries.data(),
+                               &listed),
+              MMDR_OK);
+    std::vector<Entry> got;
+    for (std::uint32_t i = 0; i < listed; ++i) got.push_back({entries[i].id, entries[i].name});
+    EXPECT_EQ(got, c.listed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              PipeWireCameras::kDeadline + std::chrono::seconds(1));
+    ExpectLogged(debug.Lines(), c.logged);
+    EXPECT_EQ(count("/proc/self/fd"), fds);
+    EXPECT_EQ(count("/proc/self/task"), threads);
+    if (c.listed.size() < 2) continue;
+    // Preferences across both: a contained id, a name, an exact id.
+    for (const auto& [id, name, preferred] : {std::tuple{"i2c_1a", "", camera.first},
+                                              {"", "Desk Cam", desk.first},
+                                              {camera.first.c_str(), "Desk Cam", camera.first}}) {
+      SettingsScope::PutText(Store::User, "srcWCamId", id);
+      SettingsScope::PutText(Store::User, "srcWCamName", name);
+      EXPECT_EQ(PreferredText(handle.get(), MMDR_DEVICE_VIDEO, MMDR_PREF_ID), preferred);
+    }
+  }
+  close(silent);
 }
 
 }  // namespace

@@ -25,14 +25,12 @@ using Clock = std::chrono::steady_clock;
 const std::string kServerDir =
     fs::temp_directory_path() / ("kestrel-watch-" + std::to_string(getpid()));
 
-void Server(const std::string& command) {
-  ASSERT_EQ(std::system((KESTREL_SOUND_SERVER " " + command + " " + kServerDir +
-                         " 'usbmic=USB Mic' >/dev/null")
+// start, stop; add NAME=DESCRIPTION, remove NAME: a source comes or goes.
+void Server(const std::string& command, const std::string& source = "'usbmic=USB Mic'") {
+  ASSERT_EQ(std::system((KESTREL_SOUND_SERVER " " + command + " " + kServerDir + " " + source +
+                         " >/dev/null")
                             .c_str()),
             0);
-}
-void Pactl(const std::string& command) {
-  ASSERT_EQ(std::system(("pactl " + command + " >/dev/null").c_str()), 0);
 }
 
 std::uint32_t Watch(MmdrHandle* handle, std::uint32_t kinds, std::uint32_t timeoutMs) {
@@ -101,7 +99,10 @@ TEST_F(Following, ArgumentsAreCheckedInTheDocumentedOrder) {
   const auto before = descriptors();
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_ALL, 0), 0U);
   for (const auto& [opened, what] : descriptors()) {
-    if (before.count(opened) == 0 || before.at(opened) != what) {
+    // libpulse takes in pipewire-pulse's shared memory without close-on-exec, out of reach.
+    const bool libpulses = what == "/memfd:pulseaudio (deleted)" && getenv("SOUND_SERVER") &&
+                           std::string(getenv("SOUND_SERVER")) == "pipewire";
+    if ((before.count(opened) == 0 || before.at(opened) != what) && !libpulses) {
       EXPECT_EQ(fcntl(opened, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC) << what;
     }
   }
@@ -126,7 +127,7 @@ TEST_F(Following, SourcesThatComeAndGoAreReportedToEachHandleOnce) {
     EXPECT_EQ(lines.find(listing), std::string::npos) << lines;
   }
 
-  Pactl("load-module module-null-source source_name=plug description=Plug");
+  Server("add", "plug=Plug");
   EXPECT_EQ(Watch(first.get(), MMDR_WATCH_ALL, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
   // An event loop's way: woken by the news, and again once it has settled.
   EXPECT_TRUE(Ready(second.get(), 5000));
@@ -138,27 +139,28 @@ TEST_F(Following, SourcesThatComeAndGoAreReportedToEachHandleOnce) {
   EXPECT_EQ(Enumerate(first.get(), MMDR_DEVICE_AUDIO),
             (std::vector<Entry>{{"usbmic", "USB Mic"}, {"plug", "Plug"}}));
 
-  Pactl("unload-module module-null-source");
-  Pactl("load-module module-null-source source_name=brief description=Brief");
-  Pactl("unload-module module-null-source");
+  Server("remove", "plug");
+  Server("add", "brief=Brief");
+  Server("remove", "brief");
   // The plug is gone since the first handle listed; the brief source came and went.
   EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
   EXPECT_EQ(Watch(second.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
-  Pactl("load-module module-null-source source_name=brief description=Brief");
-  Pactl("unload-module module-null-source");
+  Server("add", "brief=Brief");
+  Server("remove", "brief");
   EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 1000), 0U) << "nothing differs";
   EXPECT_FALSE(Ready(first.get(), 0)) << "and the descriptor is at rest";
   // The same id under another name is a change; the same sources in another order are not.
-  Pactl("load-module module-null-source source_name=brief description=Brief");
+  Server("add", "brief=Brief");
   EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
-  Pactl("unload-module module-null-source");
-  Pactl("load-module module-null-source source_name=brief description=Renamed");
+  Server("remove", "brief");
+  Server("add", "brief=Renamed");
   EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
-  Pactl("load-module module-null-source source_name=zz description=Zz");
+  Server("add", "zz=Zz");
   EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
-  Pactl("unload-module module-null-source");
-  Pactl("load-module module-null-source source_name=zz description=Zz");
-  Pactl("load-module module-null-source source_name=brief description=Renamed");
+  Server("remove", "brief");
+  Server("remove", "zz");
+  Server("add", "zz=Zz");
+  Server("add", "brief=Renamed");
   EXPECT_EQ(Watch(first.get(), MMDR_WATCH_AUDIO, 1000), 0U);
 }
 
@@ -181,12 +183,12 @@ TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
             (std::vector<Entry>{{"/dev/v4l/by-id/usb-Cam", "Cam"}}));
   // Pulled (the node is news before udev removes its link) as a microphone came: the
   // microphone waits for a watch that asks for it.
-  Pactl("load-module module-null-source source_name=plug description=Plug");
+  Server("add", "plug=Plug");
   pull();
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
   fs::remove_all(link.parent_path().parent_path());  // udev removes /dev/v4l with the last
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_AUDIO, 5000), std::uint32_t{MMDR_WATCH_AUDIO});
-  Pactl("unload-module module-null-source");
+  Server("remove", "plug");
   // Plugged and pulled inside the settling time while a watch waits: the set is the same.
   std::thread briefly([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -212,6 +214,34 @@ TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 500), 0U);
   fs::create_symlink("../../video3", link);
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
+}
+
+TEST_F(Following, APipeWireCameraComingOrGoingIsReported) {
+  const WebcamFixture webcams({});
+  const ScopedPipeWire daemon(kServerDir + "-pw");
+  ASSERT_TRUE(daemon.Start("'camera:cam=Cam'"));
+  ScopedMmdrHandle handle;
+  EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_VIDEO),
+            (std::vector<Entry>{{"pipewire:libcamera_input.cam", "Cam"}}));
+  const auto add = [&](const std::string& name) {  // a camera made while followed is news
+    EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 500), 0U);  // followed, and settled
+    ASSERT_EQ(std::system(("pw-cli create-node adapter '{ factory.name=videotestsrc "
+                           "library.name=videotestsrc/libspa-videotestsrc node.name=" +
+                           name +
+                           " media.class=Video/Source media.role=Camera "
+                           "object.linger=true }' >/dev/null")
+                              .c_str()),
+              0);
+    EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
+  };
+  add("added");
+  // Killed, it leaves its socket behind; started again, it makes a new one.
+  ASSERT_EQ(std::system(("kill -KILL $(head -n 1 " + kServerDir + "-pw/pids)").c_str()), 0);
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
+  EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_VIDEO), std::vector<Entry>{});
+  ASSERT_TRUE(daemon.Start("'camera:cam=Cam'"));
+  EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
+  add("again");  // followed again
 }
 
 TEST_F(Following, TheServerGoneAndBackIsAChange) {

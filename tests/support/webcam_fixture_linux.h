@@ -10,6 +10,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -122,5 +123,32 @@ class WebcamFixture : public FakeV4l2 {
     return nodes;
   }
 };
+
+#ifdef KESTREL_SOUND_SERVER
+// A private PipeWire daemon in dir (scripts/sound-server.sh, its cameras given as the script
+// takes them) at PIPEWIRE_REMOTE while the scope lasts; stopped and removed however it ends.
+class ScopedPipeWire {
+ public:
+  explicit ScopedPipeWire(std::string dir) : dir_(std::move(dir)) {
+    setenv("PIPEWIRE_REMOTE", (dir_ + "/runtime/pipewire-0").c_str(), 1);
+  }
+  ~ScopedPipeWire() {
+    unsetenv("PIPEWIRE_REMOTE");
+    EXPECT_EQ(std::system((KESTREL_SOUND_SERVER " stop " + dir_ + "; rm -rf " + dir_).c_str()), 0);
+  }
+  ScopedPipeWire(const ScopedPipeWire&) = delete;
+  ScopedPipeWire& operator=(const ScopedPipeWire&) = delete;
+  // (Re)starts it; false when it did not start.
+  bool Start(const std::string& cameras) const {
+    return std::system(("SOUND_SERVER=pipewire " KESTREL_SOUND_SERVER " start " + dir_ + " " +
+                        cameras + " >/dev/null")
+                           .c_str()) == 0;
+  }
+  std::string Socket() const { return dir_ + "/runtime/pipewire-0"; }
+
+ private:
+  std::string dir_;
+};
+#endif
 
 }  // namespace kestrel_test

@@ -1,7 +1,9 @@
 #include "direct_platform_linux.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/videodev2.h>
+#include <pipewire/pipewire.h>
 #include <pulse/context.h>
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
@@ -13,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <type_traits>
 
 namespace kestrel_direct {
 namespace {
@@ -102,6 +106,137 @@ void DirectWebcams(const V4l2System& system, DirectList& out) {
                                           : path,
                    std::string(card, strnlen(card, sizeof capability.card))});
   }
+}
+
+namespace {
+
+struct PipeWire {
+  decltype(&pw_main_loop_new) mainLoopNew;
+  decltype(&pw_main_loop_get_loop) getLoop;
+  decltype(&pw_main_loop_destroy) mainLoopDestroy;
+  decltype(&pw_context_new) contextNew;
+  decltype(&pw_context_connect) connect;
+  decltype(&pw_context_destroy) contextDestroy;
+  decltype(&pw_core_disconnect) disconnect;
+  decltype(&pw_proxy_destroy) proxyDestroy;
+};
+
+struct Camera {
+  std::string name, description, api;
+  pw_proxy* proxy = nullptr;
+  spa_hook listener{};
+};
+
+struct RoundTrip {
+  const PipeWire* api = nullptr;
+  pw_core* core = nullptr;
+  pw_registry* registry = nullptr;
+  std::vector<std::unique_ptr<Camera>> cameras;
+  int sync = 0, syncs = 0;
+};
+
+const char* Text(const spa_dict* props, const char* key) {
+  const char* value = spa_dict_lookup(props, key);
+  return value != nullptr ? value : "";
+}
+
+const PipeWire* OpenPipeWire() {
+  static const PipeWire* api = []() -> const PipeWire* {
+    void* library = dlopen("libpipewire-0.3.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return nullptr;
+    const auto get = [&](auto& function, const char* name) {
+      function =
+          reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+    };
+    static PipeWire loaded{};
+    get(loaded.mainLoopNew, "pw_main_loop_new");
+    get(loaded.getLoop, "pw_main_loop_get_loop");
+    get(loaded.mainLoopDestroy, "pw_main_loop_destroy");
+    get(loaded.contextNew, "pw_context_new");
+    get(loaded.connect, "pw_context_connect");
+    get(loaded.contextDestroy, "pw_context_destroy");
+    get(loaded.disconnect, "pw_core_disconnect");
+    get(loaded.proxyDestroy, "pw_proxy_destroy");
+    decltype(&pw_init) init = nullptr;
+    get(init, "pw_init");
+    init(nullptr, nullptr);
+    return &loaded;
+  }();
+  return api;
+}
+
+}  // namespace
+
+bool DirectPipeWireCameras(DirectList& out) {
+  const PipeWire* api = OpenPipeWire();
+  if (api == nullptr) return false;
+  pw_main_loop* mainLoop = api->mainLoopNew(nullptr);
+  pw_loop* loop = api->getLoop(mainLoop);
+  pw_context* context = api->contextNew(loop, nullptr, 0);
+  RoundTrip trip{api, api->connect(context, nullptr, 0)};
+  static const pw_node_events nodeEvents = [] {
+    pw_node_events events{};
+    events.version = PW_VERSION_NODE_EVENTS;
+    events.info = [](void* data, const pw_node_info* info) {
+      if ((info->change_mask & PW_NODE_CHANGE_MASK_PROPS) != 0) {
+        static_cast<Camera*>(data)->api = Text(info->props, PW_KEY_DEVICE_API);
+      }
+    };
+    return events;
+  }();
+  static const pw_registry_events registryEvents = [] {
+    pw_registry_events events{};
+    events.version = PW_VERSION_REGISTRY_EVENTS;
+    events.global = [](void* data, std::uint32_t id, std::uint32_t, const char* type, std::uint32_t,
+                       const spa_dict* props) {
+      auto* trip = static_cast<RoundTrip*>(data);
+      if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0 ||
+          std::strcmp(Text(props, PW_KEY_MEDIA_CLASS), "Video/Source") != 0 ||
+          std::strcmp(Text(props, PW_KEY_MEDIA_ROLE), "Camera") != 0) {
+        return;
+      }
+      auto camera = std::make_unique<Camera>();
+      camera->name = Text(props, PW_KEY_NODE_NAME);
+      camera->description = Text(props, PW_KEY_NODE_DESCRIPTION);
+      camera->proxy = static_cast<pw_proxy*>(
+          pw_registry_bind(trip->registry, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+      pw_node_add_listener(reinterpret_cast<pw_node*>(camera->proxy), &camera->listener,
+                           &nodeEvents, camera.get());
+      trip->cameras.push_back(std::move(camera));
+    };
+    return events;
+  }();
+  static const pw_core_events coreEvents = [] {
+    pw_core_events events{};
+    events.version = PW_VERSION_CORE_EVENTS;
+    events.done = [](void* data, std::uint32_t id, int seq) {
+      auto* trip = static_cast<RoundTrip*>(data);
+      if (id == PW_ID_CORE && seq == trip->sync && ++trip->syncs == 1) {
+        trip->sync = pw_core_sync(trip->core, PW_ID_CORE, 0);
+      }
+    };
+    return events;
+  }();
+  spa_hook coreListener{}, registryListener{};
+  if (trip.core != nullptr) {
+    pw_core_add_listener(trip.core, &coreListener, &coreEvents, &trip);
+    trip.registry = pw_core_get_registry(trip.core, PW_VERSION_REGISTRY, 0);
+    pw_registry_add_listener(trip.registry, &registryListener, &registryEvents, &trip);
+    trip.sync = pw_core_sync(trip.core, PW_ID_CORE, 0);
+    pw_loop_enter(loop);
+    while (trip.syncs < 2 && pw_loop_iterate(loop, 2000) > 0) {
+    }
+    pw_loop_leave(loop);
+  }
+  for (const auto& camera : trip.cameras) {
+    if (camera->api != "v4l2") out.push_back({"pipewire:" + camera->name, camera->description});
+    api->proxyDestroy(camera->proxy);
+  }
+  if (trip.registry != nullptr) api->proxyDestroy(reinterpret_cast<pw_proxy*>(trip.registry));
+  if (trip.core != nullptr) api->disconnect(trip.core);
+  api->contextDestroy(context);
+  api->mainLoopDestroy(mainLoop);
+  return trip.syncs == 2;
 }
 
 void DirectSoundServer(DirectList& out) {

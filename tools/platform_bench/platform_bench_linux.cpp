@@ -6,7 +6,9 @@
 // that open and close for real, and VIDIOC_QUERYCAP is answered from a table. Microphones
 // come from the sound server that PULSE_SERVER names, to which the benchmark adds null
 // sources (scripts/bench.sh starts a private one); libpulse stays loaded in this process, as
-// the direct side links it. Settings live in a temporary XDG_CONFIG_HOME.
+// the direct side links it. Settings live in a temporary XDG_CONFIG_HOME. With
+// KESTREL_BENCH_PIPEWIRE naming a PipeWire daemon's socket, one more row lists the webcams
+// with that daemon's cameras.
 //
 // Library and direct runs alternate and every figure is a median. The program prints and
 // asserts nothing about speed; it exits non-zero only when the two sides disagree about the
@@ -285,6 +287,9 @@ int main(int argc, char** argv) {
   std::string scratch = (fs::temp_directory_path() / "kestrel-bench-XXXXXX").string();
   if (mkdtemp(scratch.data()) == nullptr) return 2;
   setenv("XDG_CONFIG_HOME", (scratch + "/config").c_str(), 1);
+  // No PipeWire but in its own row: the direct V4L2 side would miss its cameras.
+  const std::string noPipeWire = scratch + "/no-pipewire";
+  setenv("PIPEWIRE_REMOTE", noPipeWire.c_str(), 1);
   // NOLINTEND(concurrency-mt-unsafe)
   Bench bench;
   if (argc > 1) bench.repetitions = std::max(3, std::atoi(argv[1]));  // NOLINT(cert-err34-c)
@@ -323,6 +328,22 @@ int main(int argc, char** argv) {
     static_cast<void>(
         std::snprintf(label, sizeof label, "Mmdr_GetPrefDev %s id, 8 %ss", kind->noun, kind->noun));
     PrintComparison(label, CompareLookup(bench, *kind, kind->noun));
+  }
+  // Webcams with PipeWire present (the daemon at KESTREL_BENCH_PIPEWIRE, its cameras, one of
+  // them a V4L2 node's): V4L2's work and the registry's round trip, done directly.
+  if (const char* pipeWire =
+          std::getenv("KESTREL_BENCH_PIPEWIRE")) {  // NOLINT(concurrency-mt-unsafe)
+    setenv("PIPEWIRE_REMOTE", pipeWire, 1);         // NOLINT(concurrency-mt-unsafe): one thread
+    Kind withPipeWire = video;
+    withPipeWire.list = [&](DirectList& out) {
+      webcams.List(out);
+      kestrel_direct::DirectPipeWireCameras(out);
+    };
+    webcams.SetCount(8);
+    LibraryEnumeration library{bench.handle, MMDR_DEVICE_VIDEO};
+    PrintComparison("Mmdr_EnumDevices, 8 webcams + PipeWire's",
+                    CompareEnumeration(bench, withPipeWire, library, "webcam"));
+    setenv("PIPEWIRE_REMOTE", noPipeWire.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
   }
   MeasureScaling(bench, video);
   MeasureScaling(bench, audio);
