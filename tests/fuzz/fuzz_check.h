@@ -57,13 +57,9 @@ inline bool IsWellFormedUtf8(std::string_view text) {
   return DecodeUtf8(text, kIllFormed).find(kIllFormed) == std::u32string::npos;
 }
 
-// Whether text holds a control character's bytes: C0, DEL or C1 (U+0080..U+009F).
+// Whether text holds a control character: C0, DEL or C1 (U+0080..U+009F).
 inline bool HoldsControl(std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    const bool c1 =
-        byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0;
-    if (byte < 0x20 || byte == 0x7F || c1) return true;
-  }
-  return false;
+  const std::u32string decoded = DecodeUtf8(text);
+  return std::any_of(decoded.begin(), decoded.end(),
+                     [](char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); });
 }

@@ -3,8 +3,8 @@
 // first of several lines of a key counts.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <strings.h>
-
+#include <regex>
+#include <sstream>
 #include <vector>
 
 #include "fuzz_check.h"
@@ -14,21 +14,16 @@ namespace {
 
 const std::string_view kKeys[] = {"srcWCamId", "srcAudioInName", "srcAudioInOption", "IsDisabled"};
 
-// The lines (the last one also without its newline) but those whose key, by the format's
-// rule, is key: the text before the first '=' without blanks around it, in any letter case.
-std::vector<std::string_view> OtherLines(std::string_view file, std::string_view key) {
-  std::vector<std::string_view> lines;
-  for (std::size_t start = 0, end = 0; start < file.size(); start = end + 1) {
-    end = std::min(file.find('\n', start), file.size());
-    std::string_view line = file.substr(start, end - start), name = line.substr(0, line.find('='));
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
-    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-    const bool comment = line.empty() || line[0] == '#' || line[0] == ';';
-    if (comment || line.find('=') == line.npos || name.size() != key.size() ||
-        strncasecmp(name.data(), key.data(), key.size()) != 0) {
-      lines.push_back(line);
-    }
+// The lines (the last one also without its newline, each without a CR that ends it) but
+// those whose key, by the format's rule, is key: the text before the first '=' without
+// blanks around it, in any letter case.
+std::vector<std::string> OtherLines(const std::string& file, std::string_view key) {
+  const std::regex keyLine("^[ \\t]*" + std::string(key) + "[ \\t]*=", std::regex::icase);
+  std::vector<std::string> lines;
+  std::istringstream in(file);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!std::regex_search(line, keyLine)) lines.push_back(line);
   }
   return lines;
 }
