@@ -164,7 +164,7 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
     EXPECT_EQ(Enumerate(handle, MMDR_DEVICE_AUDIO), c.mics);
     const auto start = std::chrono::steady_clock::now();
     std::uint32_t changed = 0;  // a dead display holds up following them no more than listing
-    if (!c.display.empty()) Mmdr_WatchDevices(handle, MMDR_WATCH_AUDIO, 0, &changed);
+    if (c.display.rfind("unix:", 0) == 0) Mmdr_WatchDevices(handle, MMDR_WATCH_AUDIO, 0, &changed);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(AlsaLoaded(), c.alsaSwitch) << "held by the handle that selected it, only";
     EXPECT_EQ(dlsym(RTLD_DEFAULT, "snd_device_name_hint"), nullptr) << "nor in the host's names";
