@@ -1,6 +1,6 @@
-// mmdrctl's command line, any words: what it accepts keeps the documented rules (a level
-// from the list, a kind where a command takes one, --device never with --id or --name, an
-// option 0 to 2, whole numbers of nine digits at most for watch).
+// mmdrctl's command line, any words: what it accepts keeps the documented rules (options
+// before the command only, a level from the list, a kind where a command takes one, --device
+// never with --id or --name, an option 0 to 2, whole numbers of nine digits at most for watch).
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
