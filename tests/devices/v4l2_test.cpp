@@ -83,36 +83,6 @@ TEST(V4l2, NoWebcamOnThisMachine) {
   Mmdr_Uninit(handle);
 }
 
-TEST(PipeWire, ACameraIsListedUnlessItIsNoneOrV4l2ListsItAlready) {
-  const std::vector<PipeWireCameras::V4l2Camera> v4l2 = {{0, "0c45:6366"}, {0x5103, ""}};
-  const struct {
-    PipeWireCameras::Node node;
-    const char* whyNot;
-  } cases[] = {
-      // name, description, media.class, media.role, device.api, object.path, device.devids
-      {{"a", "", "Video/Source", "Camera", "libcamera", "libcamera:/base/i2c@1a"}, nullptr},
-      {{"a", "", "Video/Source", "Camera"}, nullptr},  // nothing of a device: a virtual camera
-      {{"a", "", "Audio/Source", "Camera"}, "not a video source"},
-      {{"a", "", "Video/Source", "Screen"}, "no camera"},
-      {{"a", "", "Video/Source", "Camera", "v4l2"}, "V4L2's list has it"},
-      {{"a", "", "Video/Source", "Camera", "libcamera", "", "[ 7 20739 ]"}, "device.devids"},
-      {{"a", "", "Video/Source", "Camera", "libcamera", "", "0 207390 2073 99999999999999999999"},
-       nullptr},
-      {{"a", "", "Video/Source", "Camera", "libcamera", "libcamera:usb-1:1.0-0C45:6366"}, "USB"},
-      {{"a", "", "Video/Source", "Camera", "libcamera", "libcamera:usb-0c45:6367"}, nullptr},
-      {{"a", "", "Video/Source", "Camera", "libcamera", "libcamera:x0c45:6366"}, nullptr},
-      {{"a", "", "Video/Source", "Camera", "libcamera", "libcamera:-0c45-6366"}, nullptr},
-      {{"a", "", "Video/Source", "Camera", "libcamera", "v4l2:-0c45:6366"}, nullptr},
-      {{"", "", "Video/Source", "Camera", "libcamera"}, "no node.name"},
-  };
-  for (const auto& c : cases) {
-    const char* whyNot = PipeWireCameras::WhyNotListed(c.node, v4l2);
-    const std::string reason = whyNot != nullptr ? whyNot : "";
-    EXPECT_TRUE(c.whyNot != nullptr ? reason.find(c.whyNot) != std::string::npos : reason.empty())
-        << (&c - cases) << ": " << reason;
-  }
-}
-
 // A private PipeWire daemon (scripts/sound-server.sh) with a libcamera camera of its own, the
 // libcamera and the V4L2 node of the fake root's USB webcam, which is listed once.
 TEST(PipeWire, TheCamerasOnlyPipeWireShowsAreListedAfterV4l2s) {
