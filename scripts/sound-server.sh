@@ -4,15 +4,16 @@
 # PipeWire's daemon, WirePlumber and pipewire-pulse (headless: no D-Bus, no device monitors).
 # Either has a null sink (whose monitor is a source that no microphone list may show) and the
 # null sources given as NAME=DESCRIPTION; PipeWire also has the fake cameras given as
-# camera:ID=DESCRIPTION (SPA's test pattern, as the libcamera camera of that camera id) or
-# v4l2:NAME=DESCRIPTION=/dev/videoN (as the node PipeWire makes of a V4L2 device). Nothing
-# of the user's own sound setup is used or changed: home, runtime, configuration and state
-# folders are inside DIR, and nothing spawns a server.
+# camera:ID=DESCRIPTION[=DEVIDS] (SPA's test pattern, as the libcamera camera of that camera
+# id, naming the kernel devices DEVIDS in device.devids) or v4l2:NAME=DESCRIPTION=/dev/videoN
+# (as the node PipeWire makes of a V4L2 device). Nothing of the user's own sound setup is
+# used or changed: home, runtime, configuration and state folders are inside DIR, and
+# nothing spawns a server.
 # Usage: sound-server.sh start DIR [NAME=DESCRIPTION...]   prints the exports for clients
 #        (a DESCRIPTION holds no quote of either kind)
 #        sound-server.sh stop DIR
-#        sound-server.sh add DIR NAME=DESCRIPTION    a source comes (on the running server)
-#        sound-server.sh remove DIR NAME             the source added as NAME goes
+#        sound-server.sh add DIR NAME=DESCRIPTION    a source (or on PipeWire a camera) comes
+#        sound-server.sh remove DIR NAME             the source or camera added as NAME goes
 # `eval "$(sound-server.sh start DIR ...)"` points the shell's clients at the server.
 set -euo pipefail
 
@@ -47,6 +48,31 @@ stop() {
   rm -f "$dir/pid" "$dir/pids" "$socket"
 }
 
+# The node.name of PipeWire's fake camera NAME (camera:ID or v4l2:NAME).
+camera_node_name() {
+  case $1 in
+    camera:*)  # as PipeWire names a libcamera camera by its camera id
+      local id=${1#camera:}
+      echo "libcamera_input.${id//[^A-Za-z0-9_.-]/_}" ;;
+    v4l2:*) echo "v4l2_input.${1#v4l2:}" ;;
+  esac
+}
+
+# The properties of PipeWire's fake camera ITEM, as start takes it.
+camera_properties() {
+  local name description path
+  IFS='=' read -r name description path <<<"$1"
+  echo "node.name = \"$(camera_node_name "$name")\" node.description = \"$description\"
+    media.class = Video/Source media.role = Camera"
+  case $name in
+    camera:*)
+      local id=${name#camera:}
+      echo "device.api = libcamera object.path = \"libcamera:${id//\\/\\\\}\"
+        ${path:+device.devids = \"$path\"}" ;;
+    v4l2:*) echo "device.api = v4l2 object.path = \"v4l2:$path\" api.v4l2.path = \"$path\"" ;;
+  esac
+}
+
 # The module that loaded the source NAME, as the server lists it.
 module_of() {
   "${pactl[@]}" list short modules | awk -v name="$1" -F '\t' \
@@ -59,7 +85,11 @@ case $command in
   add)
     source=${1:?$usage}
     name=${source%%=*} description=${source#*=}
-    if [[ $(<"$dir/kind") == pipewire ]]; then
+    if [[ $name == camera:* || $name == v4l2:* ]]; then  # PipeWire's only
+      pw-cli --remote "$dir/runtime/pipewire-0" create-node adapter "{ factory.name = videotestsrc
+        library.name = videotestsrc/libspa-videotestsrc object.linger = true
+        $(camera_properties "$source") }" >/dev/null
+    elif [[ $(<"$dir/kind") == pipewire ]]; then
       # pipewire-pulse has no null source; only this quoting keeps a description whole.
       "${pactl[@]}" load-module module-null-sink media.class=Audio/Source/Virtual \
         "sink_name=$name" "sink_properties=\"device.description='$description'\"" >/dev/null
@@ -69,7 +99,11 @@ case $command in
     fi
     exit 0 ;;
   remove)
-    module=$(module_of "${1:?$usage}")
+    if [[ ${1:?$usage} == camera:* || $1 == v4l2:* ]]; then
+      pw-cli --remote "$dir/runtime/pipewire-0" destroy "$(camera_node_name "$1")" >/dev/null
+      exit 0
+    fi
+    module=$(module_of "$1")
     "${pactl[@]}" unload-module "${module:?sound-server.sh: no source $1}"
     exit 0 ;;
   *) echo "sound-server.sh: unknown command $command" >&2; exit 2 ;;
@@ -115,17 +149,9 @@ case $kind in
       object support.null-audio-sink \
         'node.name = speakers node.description = Speakers media.class = Audio/Sink'
       for item in "$@"; do
-        IFS== read -r name description path <<<"$item"
+        IFS='=' read -r name description _ <<<"$item"
         case $name in
-          camera:*)  # named as PipeWire names a libcamera camera by its camera id
-            id=${name#camera:}
-            object videotestsrc "node.name = \"libcamera_input.${id//[^A-Za-z0-9_.-]/_}\"
-              node.description = \"$description\" media.class = Video/Source media.role = Camera
-              device.api = libcamera object.path = \"libcamera:${id//\\/\\\\}\"" ;;
-          v4l2:*)
-            object videotestsrc "node.name = \"v4l2_input.${name#v4l2:}\"
-              node.description = \"$description\" media.class = Video/Source media.role = Camera
-              device.api = v4l2 object.path = \"v4l2:$path\" api.v4l2.path = \"$path\"" ;;
+          camera:* | v4l2:*) object videotestsrc "$(camera_properties "$item")" ;;
           *)
             object support.null-audio-sink "node.name = \"$name\"
               node.description = \"$description\" media.class = Audio/Source/Virtual

@@ -219,29 +219,31 @@ TEST_F(Following, AWebcamNodeIsReportedForVideoOnly) {
 TEST_F(Following, APipeWireCameraComingOrGoingIsReported) {
   const WebcamFixture webcams({});
   const ScopedPipeWire daemon(kServerDir + "-pw");
-  ASSERT_TRUE(daemon.Start("'camera:cam=Cam'"));
+  ASSERT_TRUE(daemon.Run("start", "'camera:cam=Cam'"));
   ScopedMmdrHandle handle;
   EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_VIDEO),
             (std::vector<Entry>{{"pipewire:libcamera_input.cam", "Cam"}}));
-  const auto add = [&](const std::string& name) {  // a camera made while followed is news
+  const auto change = [&](const std::string& command, const std::string& item) {
     EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 500), 0U);  // followed, and settled
-    ASSERT_EQ(std::system(("pw-cli create-node adapter '{ factory.name=videotestsrc "
-                           "library.name=videotestsrc/libspa-videotestsrc node.name=" +
-                           name +
-                           " media.class=Video/Source media.role=Camera "
-                           "object.linger=true }' >/dev/null")
-                              .c_str()),
-              0);
+    ASSERT_TRUE(daemon.Run(command, item));
     EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
   };
-  add("added");
+  change("add", "'camera:added=Added'");
+  // Neither a microphone coming nor another file beside the socket is a webcam's news, even
+  // after a camera's: no listing.
+  const ScopedLogThreshold debug;
+  ASSERT_TRUE(daemon.Run("add", "mic=Mic"));
+  std::ofstream(kServerDir + "-pw/runtime/other").flush();
+  change("remove", "camera:added");
+  const std::string lines = debug.Lines();
+  EXPECT_EQ(lines.find("listed again"), lines.rfind("listed again")) << "once: " << lines;
   // Killed, it leaves its socket behind; started again, it makes a new one.
   ASSERT_EQ(std::system(("kill -KILL $(head -n 1 " + kServerDir + "-pw/pids)").c_str()), 0);
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
   EXPECT_EQ(Enumerate(handle.get(), MMDR_DEVICE_VIDEO), std::vector<Entry>{});
-  ASSERT_TRUE(daemon.Start("'camera:cam=Cam'"));
+  ASSERT_TRUE(daemon.Run("start", "'camera:cam=Cam'"));
   EXPECT_EQ(Watch(handle.get(), MMDR_WATCH_VIDEO, 5000), std::uint32_t{MMDR_WATCH_VIDEO});
-  add("again");  // followed again
+  change("add", "'camera:again=Again'");  // followed again
 }
 
 TEST_F(Following, TheServerGoneAndBackIsAChange) {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -125,8 +126,8 @@ class WebcamFixture : public FakeV4l2 {
 };
 
 #ifdef KESTREL_SOUND_SERVER
-// A private PipeWire daemon in dir (scripts/sound-server.sh, its cameras given as the script
-// takes them) at PIPEWIRE_REMOTE while the scope lasts; stopped and removed however it ends.
+// A private PipeWire daemon in dir (scripts/sound-server.sh) at PIPEWIRE_REMOTE while the
+// scope lasts; stopped, with every process it started, and removed however it ends.
 class ScopedPipeWire {
  public:
   explicit ScopedPipeWire(std::string dir) : dir_(std::move(dir)) {
@@ -134,14 +135,23 @@ class ScopedPipeWire {
   }
   ~ScopedPipeWire() {
     unsetenv("PIPEWIRE_REMOTE");
-    EXPECT_EQ(std::system((KESTREL_SOUND_SERVER " stop " + dir_ + "; rm -rf " + dir_).c_str()), 0);
+    std::ifstream listed(dir_ + "/pids");
+    const std::vector<int> pids{std::istream_iterator<int>(listed), {}};
+    EXPECT_TRUE(Run("stop"));
+    for (const int pid : pids) {  // ended (a zombie has) or gone
+      std::string status;
+      std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), status);
+      EXPECT_TRUE(status.empty() || status.substr(status.rfind(") ") + 2, 1) == "Z") << status;
+    }
+    std::filesystem::remove_all(dir_);
   }
   ScopedPipeWire(const ScopedPipeWire&) = delete;
   ScopedPipeWire& operator=(const ScopedPipeWire&) = delete;
-  // (Re)starts it; false when it did not start.
-  bool Start(const std::string& cameras) const {
-    return std::system(("SOUND_SERVER=pipewire " KESTREL_SOUND_SERVER " start " + dir_ + " " +
-                        cameras + " >/dev/null")
+  // The script's command on this daemon: start (again) with the cameras given, add or remove
+  // a camera or microphone. False when it failed.
+  bool Run(const std::string& command, const std::string& items = "") const {
+    return std::system(("SOUND_SERVER=pipewire " KESTREL_SOUND_SERVER " " + command + " " + dir_ +
+                        " " + items + " >/dev/null")
                            .c_str()) == 0;
   }
   std::string Socket() const { return dir_ + "/runtime/pipewire-0"; }
