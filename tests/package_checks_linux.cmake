@@ -50,6 +50,13 @@ add_test(NAME mmdrctl_test COMMAND ${mmdrctl_test} $<TARGET_FILE:mmdrctl> ${emul
 if(NOT KESTREL_SANITIZE AND NOT emulator)
   add_test(NAME mmdrctl_test_pipewire COMMAND ${CMAKE_COMMAND} -E env SOUND_SERVER=pipewire
            ${mmdrctl_test} $<TARGET_FILE:mmdrctl>)
+  # The demonstration's Linux half as a newcomer sees it (in a folder of its own): PipeWire's
+  # cameras listed, and the camera the user chose preferred.
+  add_test(NAME demo_linux COMMAND sh -c [[rm -rf "$0" && "$1" "$2" "$0" | tee "$0.txt" &&
+    grep -A1 "Kestrel Demo Built-in Camera" "$0.txt" | grep -q "id: pipewire:" &&
+    grep -A1 "^Preferred video device" "$0.txt" | grep -q "name: Kestrel Demo Camera Module"]]
+    ${CMAKE_CURRENT_BINARY_DIR}/demo ${PROJECT_SOURCE_DIR}/scripts/demo-linux.sh
+    ${CMAKE_BINARY_DIR})
 endif()
 add_test(NAME mmdrctl_installed_test
          COMMAND ${mmdrctl_test} ${package}/${CMAKE_INSTALL_BINDIR}/mmdrctl ${emulator})
