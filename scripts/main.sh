@@ -3,9 +3,9 @@
 # default; or windows, or linux) builds and shows through mmdrctl what the library reports.
 # Windows: a demonstration Wine prefix (made once) with a few webcams besides the fixture
 # microphones, separate from the tests' one so that its webcams never disturb a test.
-# Linux (build-linux/, GCC): a private PipeWire (scripts/sound-server.sh) started with demo
-# microphones and cameras and stopped at the end, beside the webcams this machine has, and
-# the settings in a demo XDG_CONFIG_HOME under the build directory.
+# Linux (build-linux/, GCC; scripts/demo-linux.sh): a private PipeWire (scripts/sound-server.sh)
+# started with demo microphones and cameras and stopped at the end, beside the webcams this
+# machine has, and the settings in a demo XDG_CONFIG_HOME under the build directory.
 # A second run reuses everything.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
