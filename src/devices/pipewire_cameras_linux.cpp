@@ -21,6 +21,7 @@
 #include <memory>
 #include <utility>
 
+#include "core/time_left.h"
 #include "log/log.h"
 
 namespace PipeWireCameras {
@@ -193,12 +194,6 @@ struct Round {
 };
 
 // Milliseconds to the deadline, at least 0.
-int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-}
-
 // The dev_t numbers in a device.devids text: runs of decimal digits, whatever separates
 // them (a number past 64 bits reads as the largest, which no node has).
 std::vector<std::uint64_t> DeviceNumbers(const std::string& text) {
@@ -300,7 +295,7 @@ Listing ReadNodes(std::vector<Node>& nodes) {
 
   pw_loop_enter(loop);
   while (!round.done && !round.broken && !round.failed) {
-    const int left = MillisecondsLeft(deadline);
+    const int left = TimeLeft<std::chrono::milliseconds>(deadline);
     if (left == 0) {
       Log(kLogLevelVerbose, "%s - no answer from the PipeWire daemon in time", kEnumName);
       break;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/scoped_library_posix.h"
+#include "core/time_left.h"
 #include "devices/device_text.h"
 #include "devices/x_display_linux.h"
 #include "log/log.h"
@@ -146,12 +147,6 @@ bool DisplayHoldsUp(const PulseApi& api, std::chrono::steady_clock::time_point d
 }
 
 // Microseconds to the deadline, at least 0.
-int MicrosecondsLeft(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return static_cast<int>(std::max<std::chrono::microseconds::rep>(left.count(), 0));
-}
-
 }  // namespace
 
 const char* WhyNotListed(const pa_source_info& source) {
@@ -208,7 +203,7 @@ Listing EnumCaptureDevices(DeviceInfoList& list) {
         break;
       }
     }
-    const int left = MicrosecondsLeft(deadline);
+    const int left = TimeLeft<std::chrono::microseconds>(deadline);
     if (left == 0) {
       Log(kLogLevelVerbose, "%s - no answer from the sound server in time", kEnumName);
       break;
@@ -266,7 +261,7 @@ struct Subscription::Connection {
     blocking = true;
     for (;;) {
       const pa_context_state_t state = api.pa_context_get_state(context->get());
-      const int left = MicrosecondsLeft(until);
+      const int left = TimeLeft<std::chrono::microseconds>(until);
       if (state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state) || left == 0 ||
           api.pa_mainloop_prepare(mainloop->get(), left) < 0 ||
           api.pa_mainloop_poll(mainloop->get()) < 0 ||

@@ -13,7 +13,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +23,7 @@
 #include <string_view>
 
 #include "core/scoped_fd_posix.h"
+#include "core/time_left.h"
 #include "devices/x_authority.h"
 
 namespace XDisplay {
@@ -112,17 +112,12 @@ enum class Outcome {
   kWaiting,  // still connecting, or silent, at the deadline
 };
 
-int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-}
-
 // False when nothing happened on fd by the deadline (an error of poll counts as an event:
 // the step after it fails at once).
 bool Ready(int fd, short events, Clock::time_point deadline) {
   pollfd entry{fd, events, 0};
   for (;;) {
-    const int count = poll(&entry, 1, MillisecondsLeft(deadline));
+    const int count = poll(&entry, 1, TimeLeft<std::chrono::milliseconds>(deadline));
     if (count >= 0 || errno != EINTR) return count != 0;
   }
 }
