@@ -18,7 +18,7 @@ eval "$(SOUND_SERVER=pipewire "$root/scripts/sound-server.sh" start "$demo/sound
   'demo.CameraMic=Kestrel Demo Camera Microphone' \
   'camera:\_SB_.PCI0.LNK0=Kestrel Demo Built-in Camera' \
   'camera:/base/soc/i2c0mux/i2c@1/imx708@1a=Kestrel Demo Camera Module')"
-trap "$(printf '%q ' "$root/scripts/sound-server.sh" stop "$demo/sound")" EXIT
+trap '"$root/scripts/sound-server.sh" stop "$demo/sound"' EXIT
 export XDG_CONFIG_HOME=$demo/config
 if [[ ! -f $XDG_CONFIG_HOME/corvane/meridel/kestrel.conf ]]; then
   # The user's choices, stored the way a support engineer would.
