@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -49,14 +50,8 @@ TEST(Preferences, SetStoresThePairAndAMicrophoneNameOnlyWithAnId) {
   // Overlong forms and an encoded surrogate are no characters: only U+FFFD comes of them
   // (on Linux one for each byte that cannot go on, which utf8_fuzz checks for any bytes).
   EXPECT_EQ(Mmdr_SetPrefDev(handle.get(), 1, "\xC0\xAF\xE0\x80\xAF\xED\xA0\x80", "N"), MMDR_OK);
-  std::string stored = SettingsScope::Read(Store::User, "srcWCamId").value_or("");
-  std::size_t replacements = 0;
-  for (std::size_t at = 0; (at = stored.find("\xEF\xBF\xBD")) != std::string::npos;) {
-    stored.erase(at, 3);
-    ++replacements;
-  }
-  EXPECT_EQ(stored, "");
-  EXPECT_GT(replacements, 0u);
+  const std::string stored = SettingsScope::Read(Store::User, "srcWCamId").value_or("");
+  EXPECT_TRUE(std::regex_match(stored, std::regex("(\xEF\xBF\xBD)+"))) << stored;
 }
 
 TEST(Preferences, WritersOnSeveralThreadsLeaveOneWholePair) {
