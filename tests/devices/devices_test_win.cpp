@@ -83,11 +83,6 @@ TEST(Devices, EnumerationsRunInEveryApartmentAndLeaveItAsTheyFoundIt) {
                    "(path \"unnamed\"): not listed, no name|device 3 \"Cam B\": listed, id \"\"|"
                    "\"In: Unplugged\" ({0.0.1.00000000}.{4B657374-0000-4000-8000-556E706C7567}): "
                    "not listed, the endpoint is not present");
-      for (const DeviceInfo& device : audio) {
-        ExpectLogged(lines, ConvertWideToUtf8((L'"' + device.name + L"\" guid \"" + device.guid +
-                                               L"\" devId \"" + device.id + L'"')
-                                                  .c_str()));
-      }
       Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator;
       ASSERT_EQ(
           CoCreateInstance(kMMDeviceEnumeratorClsid, nullptr, CLSCTX_ALL, kMMDeviceEnumeratorIid,
@@ -99,13 +94,16 @@ TEST(Devices, EnumerationsRunInEveryApartmentAndLeaveItAsTheyFoundIt) {
                                                unplugged.GetAddressOf()),
                 S_OK);
       EXPECT_TRUE(SUCCEEDED(unplugged->GetCount(&count)) && count == 1);
-      for (std::size_t i = 0; i < audio.size(); ++i) {
+      for (const DeviceInfo& device : audio) {
+        ExpectLogged(lines, ConvertWideToUtf8((L'"' + device.name + L"\" guid \"" + device.guid +
+                                               L"\" devId \"" + device.id + L'"')
+                                                  .c_str()));
         // Each id is the system's own text for its endpoint.
         Microsoft::WRL::ComPtr<IMMDevice> endpoint;
         ScopedCoMem<wchar_t> id;
-        ASSERT_EQ(enumerator->GetDevice(audio[i].id.c_str(), endpoint.GetAddressOf()), S_OK);
+        ASSERT_EQ(enumerator->GetDevice(device.id.c_str(), endpoint.GetAddressOf()), S_OK);
         ASSERT_EQ(endpoint->GetId(id.Receive()), S_OK);
-        EXPECT_EQ(audio[i].id, id.get());
+        EXPECT_EQ(device.id, id.get());
       }
     });
   }
