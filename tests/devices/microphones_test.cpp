@@ -139,9 +139,6 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
        {},
        "error devices: AlsaLib::EnumCaptureDevices - no name hints"},
   };
-  auto openFds = [] {
-    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-  };
   std::FILE* printed = std::tmpfile();  // what reaches stderr meanwhile
   const int saved = dup(2);
   dup2(fileno(printed), 2);
@@ -158,7 +155,7 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
     ASSERT_EQ(c.change.empty() ? 0 : std::system((KESTREL_SOUND_SERVER " " + c.change).c_str()), 0);
     WriteAlsaConfig(c.brokenAlsa);
     std::ofstream(machine) << "EnableAInWasapi=" << !c.alsaSwitch << "\n";
-    const auto fds = openFds();
+    const auto fds = EntriesIn("/proc/self/fd");
     MmdrHandle* handle = nullptr;
     ASSERT_EQ(Mmdr_Init(MMDR_MODE_1, &handle), MMDR_OK);
     EXPECT_EQ(Enumerate(handle, MMDR_DEVICE_AUDIO), c.mics);
@@ -181,7 +178,7 @@ TEST(Microphones, TheServersOrElseAlsasAreListedQuietlyWithNothingLeftOpenOrLoad
     }
     Mmdr_Uninit(handle);
     EXPECT_FALSE(AlsaLoaded());
-    EXPECT_EQ(openFds(), fds);
+    EXPECT_EQ(EntriesIn("/proc/self/fd"), fds);
     ExpectLogged(debug.Lines(), c.logged);
   }
   // A host that loaded alsa-lib first has its thread's own message handler and the

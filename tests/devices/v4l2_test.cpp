@@ -43,13 +43,11 @@ TEST(V4l2, ListsCaptureNodes) {
       {"video1x", "Not a node", kCapture},
   });
   DeviceInfoList list(1);  // what the caller had stays, and numbering starts afresh
-  const auto openFiles = [] {
-    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
-  };
-  const auto filesBefore = openFiles();
+  const auto filesBefore = EntriesIn("/proc/self/fd");
   const ScopedLogThreshold debug;
   EXPECT_TRUE(VideoInput::EnumDevices(list));
-  EXPECT_EQ(openFiles(), filesBefore) << "the sysfs names and udev's folders are closed again";
+  EXPECT_EQ(EntriesIn("/proc/self/fd"), filesBefore)
+      << "the sysfs names and udev's folders are closed again";
   ExpectLogged(debug.Lines(),
                "video11: not listed, not a video capture node|video3: not listed, it outputs|"
                "video9: not listed, it cannot be opened|video1x: not listed, not a video node|"
@@ -131,9 +129,6 @@ TEST(PipeWire, TheCamerasOnlyPipeWireShowsAreListedAfterV4l2s) {
       // Refused, or taken and then ended (EPIPE), as the kill has gone further or not.
       {daemon.Socket(), "kill -KILL $(head -n 1 " + dir + "/pids)", {desk}, "PipeWire daemon"},
   };
-  const auto count = [](const char* folder) {
-    return std::distance(fs::directory_iterator(folder), {});
-  };
   const SettingsScope settings;
   ScopedMmdrHandle handle;
   setenv("PIPEWIRE_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
@@ -141,7 +136,7 @@ TEST(PipeWire, TheCamerasOnlyPipeWireShowsAreListedAfterV4l2s) {
     SCOPED_TRACE(&c - cases);
     setenv("PIPEWIRE_REMOTE", c.remote.c_str(), 1);
     ASSERT_EQ(std::system(c.before.c_str()), 0);
-    const auto fds = count("/proc/self/fd"), threads = count("/proc/self/task");
+    const auto fds = EntriesIn("/proc/self/fd"), threads = EntriesIn("/proc/self/task");
     const auto start = std::chrono::steady_clock::now();
     const ScopedLogThreshold debug;
     std::vector<MmdrDeviceEntry> entries(4);  // one listing: a silent socket is waited out once
@@ -155,8 +150,8 @@ TEST(PipeWire, TheCamerasOnlyPipeWireShowsAreListedAfterV4l2s) {
     // Within the 2 s the README promises, and a margin.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     ExpectLogged(debug.Lines(), c.logged);
-    EXPECT_EQ(count("/proc/self/fd"), fds);
-    EXPECT_EQ(count("/proc/self/task"), threads);
+    EXPECT_EQ(EntriesIn("/proc/self/fd"), fds);
+    EXPECT_EQ(EntriesIn("/proc/self/task"), threads);
     if (c.listed.size() < 2) continue;
     // Preferences across both: a contained id, a name, an exact id.
     for (const auto& [id, name, preferred] : {std::tuple{"i2c_1a", "", camera.first},

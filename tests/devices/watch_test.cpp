@@ -260,10 +260,7 @@ TEST_F(Following, TheServerGoneAndBackIsAChange) {
 
 TEST_F(Following, UninitEndsAWaitAndCyclesLeaveNothingBehind) {
   KESTREL_SKIP_UNDER_USER_EMULATION("needs a second thread");
-  auto count = [](const char* folder) {
-    return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
-  };
-  const auto fds = count("/proc/self/fd"), threads = count("/proc/self/task");
+  const auto fds = EntriesIn("/proc/self/fd"), threads = EntriesIn("/proc/self/task");
   for (int cycle = 0; cycle < 200; ++cycle) {
     MmdrHandle* handle = nullptr;
     ASSERT_EQ(Mmdr_Init(MMDR_MODE_1, &handle), MMDR_OK);
@@ -272,8 +269,8 @@ TEST_F(Following, UninitEndsAWaitAndCyclesLeaveNothingBehind) {
     EXPECT_EQ(Watch(handle, cycle % 10 == 0 ? MMDR_WATCH_ALL : MMDR_WATCH_VIDEO, 0), 0U);
     Mmdr_Uninit(handle);
   }
-  EXPECT_EQ(count("/proc/self/fd"), fds);
-  EXPECT_EQ(count("/proc/self/task"), threads);
+  EXPECT_EQ(EntriesIn("/proc/self/fd"), fds);
+  EXPECT_EQ(EntriesIn("/proc/self/task"), threads);
 
   MmdrHandle* handle = nullptr;
   ASSERT_EQ(Mmdr_Init(MMDR_MODE_1, &handle), MMDR_OK);
@@ -287,7 +284,7 @@ TEST_F(Following, UninitEndsAWaitAndCyclesLeaveNothingBehind) {
   waiter.join();
   EXPECT_LT(Clock::now() - closed, std::chrono::seconds(5));  // not the minute
   EXPECT_EQ(changed, 0U);
-  EXPECT_EQ(count("/proc/self/fd"), fds);
+  EXPECT_EQ(EntriesIn("/proc/self/fd"), fds);
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,6 +71,11 @@ inline std::vector<std::string> SortedNames(const std::vector<Entry>& entries) {
   for (const Entry& entry : entries) names.push_back(entry.second);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// How many entries a folder holds: /proc/self/fd's open descriptors, /proc/self/task's threads.
+inline std::ptrdiff_t EntriesIn(const char* folder) {
+  return std::distance(std::filesystem::directory_iterator(folder), {});
 }
 
 inline std::string PreferredText(MmdrHandle* handle, MmdrDeviceKind kind, MmdrPrefField field) {
