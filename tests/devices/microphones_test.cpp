@@ -71,8 +71,10 @@ Function* Alsa(void* library, const char* name) {
 }
 
 // A socket that accepts connections and never answers; a name that starts with '@' is
-// abstract (a NUL in its place).
+// abstract (a NUL in its place). A file of that name is left by an earlier run that was
+// killed, with this process's number.
 int SilentListener(const std::string& name) {
+  if (name[0] != '@') unlink(name.c_str());
   sockaddr_un address = {AF_UNIX, {}};
   name.copy(address.sun_path, sizeof address.sun_path - 1);
   if (name[0] == '@') address.sun_path[0] = '\0';
