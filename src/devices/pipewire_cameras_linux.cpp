@@ -193,7 +193,6 @@ struct Round {
   }
 };
 
-// Milliseconds to the deadline, at least 0.
 // The dev_t numbers in a device.devids text: runs of decimal digits, whatever separates
 // them (a number past 64 bits reads as the largest, which no node has).
 std::vector<std::uint64_t> DeviceNumbers(const std::string& text) {

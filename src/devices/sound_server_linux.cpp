@@ -146,7 +146,6 @@ bool DisplayHoldsUp(const PulseApi& api, std::chrono::steady_clock::time_point d
   return !XDisplay::AnswersBy(display, deadline);
 }
 
-// Microseconds to the deadline, at least 0.
 }  // namespace
 
 const char* WhyNotListed(const pa_source_info& source) {
