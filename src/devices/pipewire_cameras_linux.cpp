@@ -1,6 +1,7 @@
 // PipeWire's camera nodes through libpipewire, opened with dlopen: one registry round trip
 // per listing on a main loop that this thread runs itself, with a bounded wait at each turn,
-// so that no thread is started and a silent socket costs kDeadline at most. The registry
+// so that a silent socket costs kDeadline at most (libpipewire's context runs its data loop's
+// thread for as long as it lives, which this code never waits on). The registry
 // names each node; a Video/Source node is bound too, because device.api and device.devids
 // come only with the bound node's own properties. Two syncs end the round: the first
 // answers once every node is announced, the second once every bound node has described
@@ -84,6 +85,49 @@ std::string Property(const spa_dict* props, const char* key) {
   return value != nullptr ? value : "";
 }
 
+// One connection to the daemon at SocketPath(): a main loop that this thread turns, the
+// context, the core and its registry, released in the order of their dependence.
+struct Remote {
+  const PipeWireApi& api;
+  pw_main_loop* mainLoop = nullptr;
+  pw_loop* loop = nullptr;
+  pw_context* context = nullptr;
+  pw_core* core = nullptr;
+  pw_registry* registry = nullptr;
+  spa_hook coreListener{};
+  spa_hook registryListener{};
+
+  explicit Remote(const PipeWireApi& api) : api(api) {}
+  Remote(const Remote&) = delete;
+  Remote& operator=(const Remote&) = delete;
+  Remote(Remote&&) = delete;
+  Remote& operator=(Remote&&) = delete;
+  ~Remote() {
+    if (registry != nullptr) api.pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+    if (core != nullptr) api.pw_core_disconnect(core);
+    if (context != nullptr) api.pw_context_destroy(context);
+    if (mainLoop != nullptr) api.pw_main_loop_destroy(mainLoop);
+  }
+
+  // False when no daemon could be connected to (errno says why).
+  bool Connect() {
+    mainLoop = api.pw_main_loop_new(nullptr);
+    loop = mainLoop != nullptr ? api.pw_main_loop_get_loop(mainLoop) : nullptr;
+    context = loop != nullptr ? api.pw_context_new(loop, nullptr, 0) : nullptr;
+    core = context != nullptr ? api.pw_context_connect(context, nullptr, 0) : nullptr;
+    return core != nullptr;
+  }
+  // The core's and the registry's events go to data; false when there is no registry.
+  bool Listen(const pw_core_events& coreEvents, const pw_registry_events& registryEvents,
+              void* data) {
+    pw_core_add_listener(core, &coreListener, &coreEvents, data);
+    registry = pw_core_get_registry(core, PW_VERSION_REGISTRY, 0);
+    if (registry == nullptr) return false;
+    pw_registry_add_listener(registry, &registryListener, &registryEvents, data);
+    return true;
+  }
+};
+
 // One node of the registry; a Video/Source node also holds its binding while the round runs.
 struct Entry {
   Node node;
@@ -94,13 +138,7 @@ struct Entry {
 // The objects of one round, released in the order of their dependence whichever way the
 // round ends.
 struct Round {
-  const PipeWireApi& api;
-  pw_main_loop* mainLoop = nullptr;
-  pw_context* context = nullptr;
-  pw_core* core = nullptr;
-  pw_registry* registry = nullptr;
-  spa_hook coreListener{};
-  spa_hook registryListener{};
+  Remote remote;
   std::vector<std::unique_ptr<Entry>> entries;
   int pendingSync = -1;    // the sync whose answer is awaited
   bool announced = false;  // the first sync has answered: every node is known
@@ -108,19 +146,15 @@ struct Round {
   bool broken = false;  // the daemon reported the connection's end
   bool failed = false;  // memory ran out
 
-  explicit Round(const PipeWireApi& api) : api(api) {}
+  explicit Round(const PipeWireApi& api) : remote(api) {}
   Round(const Round&) = delete;
   Round& operator=(const Round&) = delete;
   Round(Round&&) = delete;
   Round& operator=(Round&&) = delete;
-  ~Round() {
+  ~Round() {  // the bindings before the registry that made them
     for (const auto& entry : entries) {
-      if (entry->proxy != nullptr) api.pw_proxy_destroy(entry->proxy);
+      if (entry->proxy != nullptr) remote.api.pw_proxy_destroy(entry->proxy);
     }
-    if (registry != nullptr) api.pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
-    if (core != nullptr) api.pw_core_disconnect(core);
-    if (context != nullptr) api.pw_context_destroy(context);
-    if (mainLoop != nullptr) api.pw_main_loop_destroy(mainLoop);
   }
 
   // Runs inside libpipewire, as do all the callbacks below: nothing may escape from them.
@@ -161,7 +195,7 @@ struct Round {
         return events;
       }();
       added.proxy = static_cast<pw_proxy*>(
-          pw_registry_bind(round->registry, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+          pw_registry_bind(round->remote.registry, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
       if (added.proxy != nullptr) {
         pw_node_add_listener(reinterpret_cast<pw_node*>(added.proxy), &added.listener, &kNodeEvents,
                              &added);
@@ -181,7 +215,7 @@ struct Round {
     // Every node is known and the Video/Source ones are bound: one more sync answers once
     // each has described itself.
     round->announced = true;
-    round->pendingSync = pw_core_sync(round->core, PW_ID_CORE, 0);
+    round->pendingSync = pw_core_sync(round->remote.core, PW_ID_CORE, 0);
   }
 
   static void OnError(void* data, std::uint32_t id, int /*seq*/, int res, const char* message) {
@@ -260,12 +294,7 @@ Listing ReadNodes(std::vector<Node>& nodes) {
     return Listing::kNoDaemon;
   }
   Round round(*api);
-  round.mainLoop = api->pw_main_loop_new(nullptr);
-  pw_loop* loop = round.mainLoop != nullptr ? api->pw_main_loop_get_loop(round.mainLoop) : nullptr;
-  round.context = loop != nullptr ? api->pw_context_new(loop, nullptr, 0) : nullptr;
-  round.core =
-      round.context != nullptr ? api->pw_context_connect(round.context, nullptr, 0) : nullptr;
-  if (round.core == nullptr) {
+  if (!round.remote.Connect()) {
     Log(kLogLevelVerbose, "%s - no PipeWire daemon to connect to at '%s' (errno %d)", kEnumName,
         socket.c_str(), errno);
     return Listing::kNoDaemon;
@@ -283,15 +312,13 @@ Listing ReadNodes(std::vector<Node>& nodes) {
     events.global = &Round::OnGlobal;
     return events;
   }();
-  pw_core_add_listener(round.core, &round.coreListener, &kCoreEvents, &round);
-  round.registry = pw_core_get_registry(round.core, PW_VERSION_REGISTRY, 0);
-  if (round.registry == nullptr) {
+  if (!round.remote.Listen(kCoreEvents, kRegistryEvents, &round)) {
     Log(kLogLevelVerbose, "%s - no registry", kEnumName);
     return Listing::kNoDaemon;
   }
-  pw_registry_add_listener(round.registry, &round.registryListener, &kRegistryEvents, &round);
-  round.pendingSync = pw_core_sync(round.core, PW_ID_CORE, 0);
+  round.pendingSync = pw_core_sync(round.remote.core, PW_ID_CORE, 0);
 
+  pw_loop* const loop = round.remote.loop;
   pw_loop_enter(loop);
   while (!round.done && !round.broken && !round.failed) {
     const int left = TimeLeft<std::chrono::milliseconds>(deadline);
@@ -351,21 +378,14 @@ bool NamesV4l2Identities(const Node& node) {
 }
 
 struct Subscription::Connection {
-  const PipeWireApi& api;
-  pw_main_loop* mainLoop = nullptr;
-  pw_loop* loop = nullptr;
-  pw_context* context = nullptr;
-  pw_core* core = nullptr;
-  pw_registry* registry = nullptr;
-  spa_hook coreListener{};
-  spa_hook registryListener{};
+  Remote remote;
   int epollFd = -1;
   int loopFd = -1;
   std::vector<std::uint32_t> sources;  // the registry ids of the Video/Source nodes
   bool changed = false;
   bool gone = false;
 
-  explicit Connection(const PipeWireApi& api) : api(api) {}
+  explicit Connection(const PipeWireApi& api) : remote(api) {}
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
   Connection(Connection&&) = delete;
@@ -374,10 +394,6 @@ struct Subscription::Connection {
     // Out of the set before libpipewire closes it, so that a number reused meanwhile is
     // never taken for it.
     if (loopFd >= 0) epoll_ctl(epollFd, EPOLL_CTL_DEL, loopFd, nullptr);
-    if (registry != nullptr) api.pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
-    if (core != nullptr) api.pw_core_disconnect(core);
-    if (context != nullptr) api.pw_context_destroy(context);
-    if (mainLoop != nullptr) api.pw_main_loop_destroy(mainLoop);
   }
 
   // Run inside libpipewire: nothing may escape from them.
@@ -423,11 +439,7 @@ std::unique_ptr<Subscription> Subscription::Start(int epollFd, std::uint64_t tag
   auto connection = std::make_unique<Connection>(*api);
   Connection& c = *connection;
   c.epollFd = epollFd;
-  c.mainLoop = api->pw_main_loop_new(nullptr);
-  c.loop = c.mainLoop != nullptr ? api->pw_main_loop_get_loop(c.mainLoop) : nullptr;
-  c.context = c.loop != nullptr ? api->pw_context_new(c.loop, nullptr, 0) : nullptr;
-  c.core = c.context != nullptr ? api->pw_context_connect(c.context, nullptr, 0) : nullptr;
-  if (c.core == nullptr) return nullptr;
+  if (!c.remote.Connect()) return nullptr;
   static const pw_core_events kCoreEvents = [] {
     pw_core_events events{};
     events.version = PW_VERSION_CORE_EVENTS;
@@ -441,14 +453,11 @@ std::unique_ptr<Subscription> Subscription::Start(int epollFd, std::uint64_t tag
     events.global_remove = &Connection::OnGlobalRemove;
     return events;
   }();
-  pw_core_add_listener(c.core, &c.coreListener, &kCoreEvents, &c);
-  c.registry = pw_core_get_registry(c.core, PW_VERSION_REGISTRY, 0);
-  if (c.registry == nullptr) return nullptr;
-  pw_registry_add_listener(c.registry, &c.registryListener, &kRegistryEvents, &c);
+  if (!c.remote.Listen(kCoreEvents, kRegistryEvents, &c)) return nullptr;
   epoll_event event{};
   event.events = EPOLLIN;
   event.data.u64 = tag;
-  const int loopFd = pw_loop_get_fd(c.loop);
+  const int loopFd = pw_loop_get_fd(c.remote.loop);
   if (epoll_ctl(epollFd, EPOLL_CTL_ADD, loopFd, &event) != 0) return nullptr;
   c.loopFd = loopFd;
   return std::unique_ptr<Subscription>(new Subscription(std::move(connection)));
@@ -456,14 +465,14 @@ std::unique_ptr<Subscription> Subscription::Start(int epollFd, std::uint64_t tag
 
 Subscription::News Subscription::Run() {
   Connection& c = *connection_;
-  pw_loop_enter(c.loop);
+  pw_loop_enter(c.remote.loop);
   // A few turns: what one dispatch answers may already be waiting for the next.
   for (int turn = 0; turn < 8 && !c.gone; ++turn) {
-    const int dispatched = pw_loop_iterate(c.loop, 0);
+    const int dispatched = pw_loop_iterate(c.remote.loop, 0);
     if (dispatched < 0 && dispatched != -EINTR) c.gone = true;
     if (dispatched <= 0) break;
   }
-  pw_loop_leave(c.loop);
+  pw_loop_leave(c.remote.loop);
   if (c.gone) return News::kGone;
   return std::exchange(c.changed, false) ? News::kChanged : News::kNone;
 }

@@ -49,8 +49,9 @@ constexpr char kIdPrefix[] = "pipewire:";
 std::string SocketPath();
 
 // Clears nodes, then reads the Video/Source nodes of the daemon at SocketPath(), each with
-// the properties its binding adds. Starts no thread, prints nothing; nodes stays empty
-// unless kListed. Every node of the registry gets a trivia log line.
+// the properties its binding adds. Starts no thread of its own (libpipewire's context runs
+// its data loop's while the round lasts), prints nothing; nodes stays empty unless kListed. Every
+// node of the registry gets a trivia log line.
 Listing ReadNodes(std::vector<Node>& nodes);
 
 // Why a node is not listed as a PipeWire camera (not a camera, or a camera V4L2 lists
