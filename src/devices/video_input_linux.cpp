@@ -99,6 +99,20 @@ std::string ReadSysfsName(const std::string& classFolder, const std::string& nod
   return ReadFirstLine(fs::path(classFolder) / node / "name");
 }
 
+// Appends a webcam, numbered in the order of this listing.
+void AppendWebcam(DeviceInfoList& list, std::uint32_t& number, const std::string& id,
+                  const std::string& name) {
+  DeviceInfo device;
+  device.index = number;
+  device.number = number;
+  device.kind = 2;
+  device.name = ConvertUtf8ToWide(name.c_str());
+  device.path = ConvertUtf8ToWide(id.c_str());
+  device.id = device.path;
+  list.push_back(std::move(device));
+  ++number;
+}
+
 // What tells the same camera in PipeWire's list: the node's device number, and the USB
 // vendor and product ids ("vvvv:pppp") of the device it belongs to (its sysfs device is a
 // USB interface, whose parent holds them), or none.
@@ -137,16 +151,8 @@ void AddPipeWireCameras(DeviceInfoList& list, std::uint32_t number, const std::s
         node.api.empty() ? "no device.api" : node.api.c_str(),
         whyNot != nullptr ? "not listed, " : "listed", whyNot != nullptr ? whyNot : "");
     if (whyNot != nullptr) continue;
-    DeviceInfo device;
-    device.index = number;
-    device.number = number;
-    device.kind = 2;
-    device.path = ConvertUtf8ToWide((PipeWireCameras::kIdPrefix + node.name).c_str());
-    device.id = device.path;
-    device.name =
-        ConvertUtf8ToWide(node.description.empty() ? node.name.c_str() : node.description.c_str());
-    list.push_back(std::move(device));
-    ++number;
+    AppendWebcam(list, number, PipeWireCameras::kIdPrefix + node.name,
+                 node.description.empty() ? node.name : node.description);
   }
 }
 
@@ -253,16 +259,8 @@ bool VideoInput::EnumDevices(DeviceInfoList& list) {
                                                      : nodePath;
     Log(kLogLevelTrivia, "%s - %s: listed, '%s' as '%s'", kEnumDevicesName, nodePath.c_str(),
         name.c_str(), path.c_str());
-    DeviceInfo device;
-    device.index = number;
-    device.number = number;
-    device.kind = 2;
-    device.name = ConvertUtf8ToWide(name.c_str());
-    device.path = ConvertUtf8ToWide(path.c_str());
-    device.id = device.path;
-    list.push_back(std::move(device));
+    AppendWebcam(list, number, path, name);
     listed.push_back(node);
-    ++number;
   }
   AddPipeWireCameras(list, number, root, classFolder, listed);
   return true;
